@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the application, its sample service and its tests need.
+# Does nothing when they are all present already.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  qtbase5-dev libqt5webkit5-dev qtscript5-dev qttools5-dev-tools
+  libmpv-dev libquazip1-qt5-dev
+  libcpp-httplib-dev libssl-dev openssl
+  xvfb xauth libgl1-mesa-dri x11-utils
+  pulseaudio
+  espeak-ng sox ffmpeg
+  libgtest-dev libbenchmark-dev
+  poppler-utils
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

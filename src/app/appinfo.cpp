@@ -1,0 +1,41 @@
+#include "app/appinfo.h"
+
+#include <QCoreApplication>
+
+static void registerResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace AppInfo {
+
+QString applicationDirectory() {
+    return QCoreApplication::applicationDirPath();
+}
+
+QString pageUrl(const QString& pagePath) {
+    return QStringLiteral("file:///") + applicationDirectory() + pagePath;
+}
+
+QString indexPageUrl() {
+    return pageUrl(QStringLiteral("/static/index.html?lang=de&version=") + QLatin1String(version));
+}
+
+QString localArticlePageUrl(const QString& channelId, const QString& articleId) {
+    return pageUrl(QStringLiteral("/local/local.html?lang=de") + QStringLiteral("&channelId=") + channelId +
+                   QStringLiteral("&articleId=") + articleId);
+}
+
+QString listenPageUrl() {
+    return pageUrl(QStringLiteral("/local/listen.html"));
+}
+
+QString paragraphPageUrl() {
+    return pageUrl(QStringLiteral("/local/paragraph.html"));
+}
+
+void ensureResources() {
+    static const bool done = (registerResources(), true);
+    Q_UNUSED(done);
+}
+
+} // namespace AppInfo

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Fixed facts about the program that several parts share.
+namespace AppInfo {
+
+inline constexpr const char* productName = "Tavrolin";
+inline constexpr const char* version = "3.3.1";
+
+// The directory that holds the executable, static/, local/ and locale/.
+QString applicationDirectory();
+
+// "file:///" + application directory + page path; page paths start with "/".
+QString pageUrl(const QString& pagePath);
+
+QString indexPageUrl();
+QString localArticlePageUrl(const QString& channelId, const QString& articleId);
+QString listenPageUrl();
+QString paragraphPageUrl();
+
+// Registers the compiled-in images and style sheet (they live in a static library,
+// so the linker would drop them otherwise). Safe to call more than once.
+void ensureResources();
+
+} // namespace AppInfo

@@ -1,0 +1,20 @@
+#include "app/datadialog.h"
+
+#include "app/appinfo.h"
+#include "bridge/webapi.h"
+
+#include <QUrl>
+#include <QWebPage>
+#include <QWebView>
+
+DataDialog::DataDialog(QWidget* parent) : QWidget(parent) {
+    const QString url = AppInfo::listenPageUrl();
+    auto* view = new QWebView(this);
+    setObjectName(QStringLiteral("dataDialog"));
+    view->page()->setForwardUnsupportedContent(true);
+    view->load(QUrl(url, QUrl::TolerantMode));
+    view->show();
+
+    auto* bridge = new WebApi(view);
+    bridge->attachView(view);
+}

@@ -1,0 +1,238 @@
+#include "app/mainwindow.h"
+
+#include "app/appinfo.h"
+#include "app/datadialog.h"
+#include "app/paragraph.h"
+#include "app/proxydialog.h"
+#include "app/setdialog.h"
+#include "app/settings.h"
+#include "app/vorblayout.h"
+#include "app/webview.h"
+#include "bridge/webapi.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QNetworkProxy>
+#include <QSettings>
+#include <QTextBrowser>
+#include <QTranslator>
+#include <QWebPage>
+#include <QWebSettings>
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
+    AppInfo::ensureResources();
+    auto* translator = new QTranslator;
+    translator->load(AppInfo::applicationDirectory() + QStringLiteral("/locale/zh_CN.qm"));
+    QCoreApplication::installTranslator(translator);
+
+    ui->setupUi(this);
+    loadSettings();
+    setWindowTitle(QString::fromLatin1(AppInfo::productName));
+
+    new DataDialog(nullptr); // lives for the whole run, hidden
+    printBrowser = new QTextBrowser(nullptr);
+
+    initPageSide();
+}
+
+MainWindow::~MainWindow() {
+    {
+        QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+        if (isMaximized()) {
+            settings.setValue(Settings::MainWindowIsMax, true);
+        } else if (isMinimized()) {
+            settings.setValue(Settings::MainWindowIsMax, false);
+        } else {
+            settings.setValue(Settings::MainWindowIsMax, false);
+            settings.setValue(Settings::MainWindowRect, geometry());
+        }
+    }
+    ui.reset();
+    delete webApi;
+}
+
+void MainWindow::loadSettings() {
+    const QStringList reading = Settings::loadReadingSettingsFillingDefaults();
+    FontLevel = reading.at(0);
+    Theme = reading.at(1);
+    TextAlign = reading.at(2);
+    FontFamily = reading.at(3);
+    ExplainState = reading.at(4);
+    ExplainTipState = reading.at(5);
+    TranslationState = reading.at(6);
+    PlayRepeatTimes = reading.at(7);
+
+    const QStringList proxy = Settings::loadProxySettings();
+    ProxyHost = proxy.at(0);
+    ProxyPort = proxy.at(1);
+    ProxyUser = proxy.at(2);
+    ProxyPassword = proxy.at(3);
+
+    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+    setGeometry(settings.value(Settings::MainWindowRect, Settings::mainWindowRectDefault()).toRect());
+    if (settings.value(Settings::MainWindowIsMax, false).toBool())
+        showMaximized();
+    else
+        showNormal();
+}
+
+void MainWindow::initPageSide() {
+    indexUrl = AppInfo::indexPageUrl();
+
+    webView = new WebView(this);
+    QWebPage* page = webView->page();
+    page->setForwardUnsupportedContent(true);
+
+    // attachView reads the view's parent name, so the bridge is attached
+    // before the layout takes the view into the central widget.
+    webApi = new WebApi(webView);
+    webApi->attachView(webView);
+    webApi->mainWindow = this;
+
+    paragraph = new Paragraph(nullptr);
+    webApi->paragraphWindow = paragraph;
+
+    applyProxy(ProxyHost, ProxyPort, ProxyUser, ProxyPassword);
+
+    webApi->fontLevel = FontLevel;
+    webApi->theme = Theme;
+    webApi->textAlign = TextAlign;
+    webApi->fontFamily = FontFamily;
+    webApi->explainState = ExplainState;
+    webApi->explainTipState = ExplainTipState;
+    webApi->translationState = TranslationState;
+    webApi->playRepeatTimes = PlayRepeatTimes;
+
+    setDialog = new SetDialog(nullptr);
+    proxyDialog = new ProxyDialog(nullptr);
+    setDialog->bridge = webApi;
+    proxyDialog->mainWindow = this;
+    fillDialogs();
+
+    webView->setContextMenuPolicy(Qt::NoContextMenu);
+
+    vorbLayout = new VorbLayout(webApi);
+    ui->centralwidget->setLayout(vorbLayout);
+    vorbLayout->addWidget(webView);
+    vorbLayout->setContentsMargins(0, 0, 0, 0);
+
+    setMinimumSize(912, 675);
+    configureWebEngine();
+}
+
+namespace {
+
+// Selects the box item whose stored value is `value`; an unknown value leaves the box as it is.
+void selectValue(QComboBox* box, const QStringList& values, const QString& value) {
+    const int index = values.indexOf(value);
+    if (index >= 0)
+        box->setCurrentIndex(index);
+}
+
+} // namespace
+
+void MainWindow::fillDialogs() {
+    selectValue(setDialog->box("fontsize"), ReadingChoices::fontLevels, FontLevel);
+    selectValue(setDialog->box("theme"), ReadingChoices::themes, Theme);
+    selectValue(setDialog->box("textAlign"), ReadingChoices::textAligns, TextAlign);
+    setDialog->box("fontFamily")->setCurrentText(FontFamily);
+    proxyDialog->setFields(ProxyHost, ProxyPort, ProxyUser, ProxyPassword);
+
+    setDialog->box("explainTipState")->setEnabled(ExplainState != QLatin1String("close"));
+    selectValue(setDialog->box("translationState"), ReadingChoices::translationStates, TranslationState);
+    selectValue(setDialog->box("explainState"), ReadingChoices::explainStates, ExplainState);
+    selectValue(setDialog->box("explainTipState"), ReadingChoices::explainTipStates, ExplainTipState);
+    bool numeric = false;
+    const int repeatIndex = PlayRepeatTimes.toInt(&numeric) - 3;
+    if (numeric && repeatIndex >= 0 && repeatIndex < setDialog->box("playRepeatTimes")->count())
+        setDialog->box("playRepeatTimes")->setCurrentIndex(repeatIndex);
+
+    webApi->pushReadingSettings(FontLevel, Theme, TextAlign, FontFamily, ExplainState, ExplainTipState,
+                                TranslationState, PlayRepeatTimes);
+}
+
+void MainWindow::configureWebEngine() {
+    QWebSettings* web = QWebSettings::globalSettings();
+    web->setAttribute(QWebSettings::LocalStorageEnabled, true);
+    web->setAttribute(QWebSettings::OfflineStorageDatabaseEnabled, true);
+    web->setAttribute(QWebSettings::OfflineWebApplicationCacheEnabled, true);
+    web->setAttribute(QWebSettings::DeveloperExtrasEnabled, true);
+    web->setAttribute(QWebSettings::PluginsEnabled, true);
+    web->setAttribute(QWebSettings::JavascriptEnabled, true);
+    web->setAttribute(QWebSettings::JavascriptCanOpenWindows, true);
+    QWebSettings::setOfflineStorageDefaultQuota(104857600);
+    const QString dir = dataDirectory();
+    web->setLocalStoragePath(dir);
+    QWebSettings::setOfflineStoragePath(dir);
+}
+
+void MainWindow::applyProxy(const QString& host, const QString& port, const QString& user,
+                            const QString& password) {
+    QNetworkProxy proxy;
+    if (!host.isEmpty() || !port.isEmpty() || !user.isEmpty() || !password.isEmpty()) {
+        proxy.setType(QNetworkProxy::HttpProxy);
+        proxy.setHostName(host);
+        proxy.setPort(quint16(port.toInt())); // not a number gives 0; larger ones keep their low 16 bits
+        proxy.setUser(user);
+        proxy.setPassword(password);
+    } else {
+        proxy.setType(QNetworkProxy::NoProxy);
+    }
+    QNetworkProxy::setApplicationProxy(proxy);
+    webView->load(QUrl(indexUrl, QUrl::TolerantMode));
+}
+
+void MainWindow::setTranslationState(const QString& state) {
+    TranslationState = state;
+    selectValue(setDialog->box("translationState"), ReadingChoices::translationStates, state);
+    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+    settings.setValue(Settings::TranslationState, state);
+}
+
+void MainWindow::setTranslationSelectable(const QString& flag) {
+    setDialog->box("translationState")->setEnabled(flag == QLatin1String("true"));
+}
+
+void MainWindow::setHtmlPage(const QString& html, const QString& title) {
+    printBrowser->setHtml(html);
+    printTitle = title;
+    ui->action_Print->setEnabled(true);
+}
+
+void MainWindow::setPrintEnabled(bool flag) {
+    ui->action_Print->setEnabled(flag);
+}
+
+void MainWindow::setMenuBarVisible(bool flag) {
+    ui->menuBar->setVisible(flag);
+}
+
+void MainWindow::showPreferences() {
+    showCentred(setDialog);
+}
+
+void MainWindow::showCentred(QWidget* window) {
+    window->show();
+    const int x = this->x() + width() / 2 - window->width() / 2;
+    const int y = this->y() + height() / 2 - window->height() / 2;
+    window->setGeometry(x, y, window->width(), window->height());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    paragraph->close();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::on_action_Preferences_triggered() {
+    showPreferences();
+}
+
+void MainWindow::on_action_Proxy_triggered() {
+    showCentred(proxyDialog);
+}
+
+void MainWindow::on_action_Quit_triggered() {
+    QCoreApplication::quit();
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+class Paragraph;
+class ProxyDialog;
+class QPrinter;
+class QTextBrowser;
+class SetDialog;
+class VorbLayout;
+class WebApi;
+class WebView;
+
+// The one main window: menus, the main page with its bridge, and the windows
+// and dialogs that live for the whole run.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent);
+    ~MainWindow() override;
+
+    // Installs the application-wide proxy (none when all four are empty) and
+    // reloads the index page.
+    void applyProxy(const QString& host, const QString& port, const QString& user, const QString& password);
+    void setTranslationState(const QString& state);
+    void setTranslationSelectable(const QString& flag);
+    void setHtmlPage(const QString& html, const QString& title);
+    void setPrintEnabled(bool flag);
+    void setMenuBarVisible(bool flag);
+    void showPreferences();
+
+    WebApi* bridge() const { return webApi; }
+    WebView* view() const { return webView; }
+    Paragraph* paragraphWindow() const { return paragraph; }
+    SetDialog* preferencesDialog() const { return setDialog; }
+    ProxyDialog* proxyWindow() const { return proxyDialog; }
+    const QString& indexPageUrl() const { return indexUrl; }
+    QTextBrowser* printDocument() const { return printBrowser; }
+    const QString& printTitleText() const { return printTitle; }
+
+    // Shows a window of the program centred on this one.
+    void showCentred(QWidget* window);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+public slots:
+    void on_action_Preferences_triggered();
+    void on_action_Proxy_triggered();
+
+private slots:
+    void on_action_Quit_triggered();
+
+private:
+    void loadSettings();
+    void initPageSide();
+    void fillDialogs();
+    void configureWebEngine();
+
+    Paragraph* paragraph = nullptr;
+    VorbLayout* vorbLayout = nullptr;
+    SetDialog* setDialog = nullptr;
+    ProxyDialog* proxyDialog = nullptr;
+    WebView* webView = nullptr;
+    WebApi* webApi = nullptr;
+    QString indexUrl;
+
+    QString FontLevel;
+    QString Theme;
+    QString TextAlign;
+    QString FontFamily;
+    QString ExplainState;
+    QString ExplainTipState;
+    QString TranslationState;
+    QString PlayRepeatTimes;
+
+    QString ProxyHost;
+    QString ProxyPort;
+    QString ProxyUser;
+    QString ProxyPassword;
+
+    QString printTitle;
+    QPrinter* printer = nullptr;
+    std::unique_ptr<Ui::MainWindow> ui;
+    QTextBrowser* printBrowser = nullptr;
+};

@@ -1,0 +1,219 @@
+#include "bridge/webapi.h"
+
+#include "app/appinfo.h"
+#include "app/mainwindow.h"
+#include "app/paragraph.h"
+#include "app/settings.h"
+#include "bridge/pagescript.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+#include <QWebFrame>
+#include <QWebPage>
+#include <QWebView>
+
+using PageScript::Page;
+
+QNetworkAccessManager* WebApi::dataNetworkManager = nullptr;
+bool WebApi::dataPageReady = false;
+QString WebApi::deletedArticleIds;
+
+WebApi::WebApi(QObject* parent) : QObject(parent), pageMode(QStringLiteral("online")), infoBox(new QMessageBox) {}
+
+WebApi::~WebApi() {
+    delete infoBox;
+}
+
+void WebApi::attachView(QWebView* view) {
+    // Each test reads the parent's name afresh, as the windows may rename themselves.
+    auto parentName = [view] { return view->parent() ? view->parent()->objectName() : QString(); };
+
+    if (parentName() == QLatin1String("MainWindow")) {
+        webFrame = view->page()->mainFrame();
+        mainView = view;
+        PageScript::setFrame(Page::Main, webFrame);
+        attachMainObject();
+        connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachMainObject);
+    }
+    if (parentName() == QLatin1String("dataDialog")) {
+        webFrame = view->page()->mainFrame();
+        PageScript::setFrame(Page::Data, webFrame);
+        dataNetworkManager = view->page()->networkAccessManager();
+        attachDataObject();
+        connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachDataObject);
+    }
+    if (parentName() == QLatin1String("paragraph")) {
+        webFrame = view->page()->mainFrame();
+        PageScript::setFrame(Page::Paragraph, webFrame);
+        attachParagraphObject();
+        connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachParagraphObject);
+    }
+}
+
+void WebApi::attachMainObject() {
+    if (QWebFrame* frame = PageScript::frame(Page::Main))
+        frame->addToJavaScriptWindowObject(QStringLiteral("WebApi"), this, QWebFrame::QtOwnership);
+}
+
+void WebApi::attachDataObject() {
+    if (QWebFrame* frame = PageScript::frame(Page::Data))
+        frame->addToJavaScriptWindowObject(QStringLiteral("ListenApi"), this, QWebFrame::QtOwnership);
+}
+
+void WebApi::attachParagraphObject() {
+    if (QWebFrame* frame = PageScript::frame(Page::Paragraph))
+        frame->addToJavaScriptWindowObject(QStringLiteral("ParagraphApi"), this, QWebFrame::QtOwnership);
+}
+
+void WebApi::pushReadingSettings(const QString& fontLevel, const QString& theme, const QString& textAlign,
+                                 const QString& fontFamily, const QString& explainState,
+                                 const QString& explainTipState, const QString& translationState,
+                                 const QString& playRepeatTimes) {
+    Q_UNUSED(playRepeatTimes); // the page keeps the repeat count to itself
+    PageScript::run(Page::Main, QStringLiteral("setSet('%1', '%2', '%3', '%4', '%5', '%6', '%7');"),
+                    {fontLevel, theme, translationState, explainState, explainTipState, fontFamily, textAlign});
+    PageScript::run(Page::Paragraph, QStringLiteral("paragraph.saveState('explainTipState', '%1');"),
+                    {explainTipState});
+}
+
+void WebApi::updateVideoFrameGeometry() {
+    // No video surface exists until playback creates one.
+}
+
+void WebApi::openBrowser(const QString& param) {
+    QDesktopServices::openUrl(QUrl(param, QUrl::TolerantMode));
+}
+
+MainWindow* WebApi::applicationMainWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<MainWindow*>(widget))
+            return window;
+    }
+    return nullptr;
+}
+
+void WebApi::showInfo(const QString& info) {
+    infoBox->setFont(QFont(QStringLiteral("Microsoft YaHei UI")));
+    infoBox->setWindowTitle(QString::fromLatin1(AppInfo::productName));
+    infoBox->setIcon(QMessageBox::Information);
+    infoBox->setText(info);
+    infoBox->show();
+
+    // Centre on the window three levels up (web view, central widget, main
+    // window); a bridge that does not sit that deep centres on the main window.
+    QObject* anchor = parent() && parent()->parent() ? parent()->parent()->parent() : nullptr;
+    if (!anchor)
+        anchor = applicationMainWindow();
+    if (!anchor)
+        return;
+    const int x = anchor->property("x").toInt();
+    const int y = anchor->property("y").toInt();
+    const int width = anchor->property("width").toInt();
+    const int height = anchor->property("height").toInt();
+    const int w = infoBox->width();
+    const int h = infoBox->height();
+    infoBox->setGeometry(width / 2 + x - w / 2, height / 2 + y - h / 2, w, h);
+}
+
+void WebApi::setSetDialog() {
+    if (mainWindow)
+        mainWindow->showPreferences();
+}
+
+void WebApi::captureWord(const QString& url) {
+    if (dataNetworkManager)
+        dataNetworkManager->get(QNetworkRequest(QUrl(url)));
+}
+
+void WebApi::pageLoaded(const QString& frame) {
+    if (frame == QLatin1String("index")) {
+        const QString state = PageScript::evaluate(Page::Data, QStringLiteral("getData('downloadState');")).toString();
+        PageScript::run(Page::Main, QStringLiteral("setData('downloadState', '%1');"), {state});
+        return;
+    }
+    if (frame == QLatin1String("paragraph")) {
+        PageScript::run(Page::Paragraph, QStringLiteral("paragraph.setLang('%1');"), {"de"});
+        return;
+    }
+
+    pushReadingSettings(fontLevel, theme, textAlign, fontFamily, explainState, explainTipState, translationState,
+                        playRepeatTimes);
+    PageScript::evaluate(Page::Data, QStringLiteral("ListenDb.getDownloadData();"));
+
+    QString volumeText = PageScript::evaluate(Page::Data, QStringLiteral("getData('volume');")).toString();
+    volumeText.remove(QLatin1Char('"'));
+    volume = volumeText.toInt(); // 0 when it is not a number
+    PageScript::run(Page::Main, QStringLiteral("setData('volume', '%1');"), {volume});
+
+    userInfo = PageScript::evaluate(Page::Data, QStringLiteral("getData('userInfo');")).toString();
+    PageScript::run(Page::Main, QStringLiteral("setData('userInfo', '%1');"), {userInfo});
+
+    repeatState = PageScript::evaluate(Page::Data, QStringLiteral("getData('repeatState');")).toString();
+    repeatState.remove(QLatin1Char('"'));
+    PageScript::run(Page::Main, QStringLiteral("setData('repeatState', '%1');"), {repeatState});
+
+    dataPageReady = true;
+    PageScript::evaluate(Page::Data, QStringLiteral("ListenDb.getArticleData();"));
+}
+
+void WebApi::setHtmlPage(const QString& htmlData, const QString& titleName) {
+    if (mainWindow)
+        mainWindow->setHtmlPage(htmlData, titleName);
+}
+
+void WebApi::setPrintAble(bool able) {
+    if (mainWindow)
+        mainWindow->setPrintEnabled(able);
+}
+
+void WebApi::gotoLocal(const QString& channelId, const QString& articleId) {
+    if (!mainView)
+        return; // only the main page navigates the main view
+    pageMode = QStringLiteral("local");
+    dataPageReady = false;
+    mainView->load(QUrl(AppInfo::localArticlePageUrl(channelId, articleId), QUrl::TolerantMode));
+}
+
+void WebApi::saveData(const QString& key, const QString& value) {
+    if (key == QLatin1String("hasTranslation") && mainWindow)
+        mainWindow->setTranslationSelectable(value);
+    PageScript::run(Page::Data, QStringLiteral("setData('%1', '%2');"), {key, value});
+    PageScript::run(Page::Paragraph, QStringLiteral("paragraph.saveState('%1', '%2');"), {key, value});
+}
+
+void WebApi::gotoOnline() {
+    if (!mainView)
+        return;
+    if (paragraphWindow)
+        paragraphWindow->hide();
+    pageMode = QStringLiteral("online");
+    dataPageReady = false;
+    mainView->load(QUrl(AppInfo::indexPageUrl(), QUrl::TolerantMode));
+}
+
+void WebApi::getZipDir() {
+    QString dir = dataDirectory();
+    dir.chop(1);
+    PageScript::run(Page::Main, QStringLiteral("setZipDir('%1');"), {dir});
+}
+
+void WebApi::setClickState(const QString& state) {
+    clickState = state;
+}
+
+void WebApi::setLoadPositionState(const QString& state) {
+    loadPositionState = state;
+}
+
+void WebApi::queryState(const QString& type) {
+    Q_UNUSED(type);
+}
+
+void WebApi::durationChanged(qint64 value) {
+    duration = value;
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class MainWindow;
+class Paragraph;
+class QMessageBox;
+class QNetworkAccessManager;
+class QWebFrame;
+class QWebView;
+
+// The script bridge: one instance per web view, published into its page as
+// "WebApi" (main window), "ListenApi" (offline-data window) or "ParagraphApi"
+// (paragraph window). The pages call its slots; it answers by running short
+// snippets in the pages (see PageScript). The slots stay thin: the work lives
+// in the collaborators they call.
+class WebApi : public QObject {
+    Q_OBJECT
+
+public:
+    explicit WebApi(QObject* parent);
+    ~WebApi() override;
+
+    // Publishes this bridge into the view's page, chosen by the object name of
+    // the view's parent; call while the parent is still the creating window.
+    void attachView(QWebView* view);
+
+    // Sends the reading settings to the main page (setSet) and the paragraph page.
+    void pushReadingSettings(const QString& fontLevel, const QString& theme, const QString& textAlign,
+                             const QString& fontFamily, const QString& explainState, const QString& explainTipState,
+                             const QString& translationState, const QString& playRepeatTimes);
+
+    // Places the video surface over the page's video frame (or the whole
+    // window in full screen). Called on every layout pass of the main window.
+    void updateVideoFrameGeometry();
+
+    // Reading settings, as stored.
+    QString fontLevel;
+    QString theme;
+    QString textAlign;
+    QString fontFamily;
+    QString explainState;
+    QString explainTipState;
+    QString translationState;
+    QString playRepeatTimes;
+
+    int volume = 0;
+    QString playState;
+    QString userInfo;
+    QString repeatState;
+    QString mode;
+    MainWindow* mainWindow = nullptr;
+    Paragraph* paragraphWindow = nullptr;
+    QString pageMode;
+    QMessageBox* infoBox = nullptr;
+    QWebView* mainView = nullptr;
+    QWebFrame* webFrame = nullptr;
+    qint64 duration = 0;
+    QString loadPositionState;
+    QString clickState;
+
+    // Process-wide state shared by all bridges (the frame registers live in PageScript).
+    static QNetworkAccessManager* dataNetworkManager;
+    static bool dataPageReady;
+    static QString deletedArticleIds;
+
+public slots:
+    void openBrowser(const QString& param);
+    void showInfo(const QString& info);
+    void setSetDialog();
+    void captureWord(const QString& url);
+    void pageLoaded(const QString& frame);
+    void setHtmlPage(const QString& htmlData, const QString& titleName);
+    void setPrintAble(bool able);
+    void gotoLocal(const QString& channelId, const QString& articleId);
+    void saveData(const QString& key, const QString& value);
+    void gotoOnline();
+    void getZipDir();
+    void setClickState(const QString& state);
+    void setLoadPositionState(const QString& loadPositionState);
+    void queryState(const QString& type);
+
+private slots:
+    void attachMainObject();
+    void attachDataObject();
+    void attachParagraphObject();
+    void durationChanged(qint64 duration);
+
+private:
+    // The window that owns the main page, wherever this bridge lives.
+    static MainWindow* applicationMainWindow();
+};

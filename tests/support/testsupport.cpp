@@ -1,0 +1,62 @@
+#include "support/testsupport.h"
+
+#include "app/settings.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QWebView>
+
+namespace TestSupport {
+
+void useCleanDataDirectory() {
+    QStandardPaths::setTestModeEnabled(true);
+    QDir dir(dataDirectory());
+    dir.removeRecursively();
+    QDir().mkpath(dir.path());
+}
+
+QString dataPath(const QString& relative) {
+    return QStringLiteral(TAVROLIN_TEST_DATA) + QLatin1Char('/') + relative;
+}
+
+QUrl dataUrl(const QString& relative) {
+    return QUrl::fromLocalFile(dataPath(relative));
+}
+
+bool loadAndWait(QWebView* view, const QUrl& url, int timeoutMs) {
+    QSignalSpy finished(view, &QWebView::loadFinished);
+    view->load(url);
+    if (finished.isEmpty() && !finished.wait(timeoutMs))
+        return false;
+    return finished.first().first().toBool();
+}
+
+ScriptRecorder::ScriptRecorder() {
+    PageScript::setRecorder([this](const PageScript::Call& call) {
+        calls.append(call);
+        return answer ? answer(call) : QVariant();
+    });
+}
+
+ScriptRecorder::~ScriptRecorder() {
+    PageScript::setRecorder(nullptr);
+}
+
+QStringList ScriptRecorder::snippets(PageScript::Page page) const {
+    QStringList out;
+    for (const PageScript::Call& call : calls) {
+        if (call.page == page)
+            out << call.snippet;
+    }
+    return out;
+}
+
+QStringList ScriptRecorder::all() const {
+    QStringList out;
+    for (const PageScript::Call& call : calls)
+        out << QString::fromLatin1(PageScript::pageName(call.page)) + QStringLiteral(": ") + call.snippet;
+    return out;
+}
+
+} // namespace TestSupport

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "bridge/pagescript.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariant>
+
+#include <functional>
+
+class QWebView;
+
+namespace TestSupport {
+
+// Puts the standard paths in test mode and empties the data directory, so a
+// test never sees the user's data or another test's files.
+void useCleanDataDirectory();
+
+// A file under tests/data.
+QString dataPath(const QString& relative);
+QUrl dataUrl(const QString& relative);
+
+// Loads a page and waits for it to finish; false on failure or time-out.
+bool loadAndWait(QWebView* view, const QUrl& url, int timeoutMs = 15000);
+
+// Records every snippet the bridge sends while it lives. `answer` may supply a
+// result for a snippet (an invalid QVariant lets the snippet run as usual).
+class ScriptRecorder {
+public:
+    ScriptRecorder();
+    ~ScriptRecorder();
+    ScriptRecorder(const ScriptRecorder&) = delete;
+    ScriptRecorder& operator=(const ScriptRecorder&) = delete;
+
+    QList<PageScript::Call> calls;
+    std::function<QVariant(const PageScript::Call&)> answer;
+
+    // Snippets sent to one page, in order.
+    QStringList snippets(PageScript::Page page) const;
+    // All snippets as "page: snippet", in order.
+    QStringList all() const;
+    void clear() { calls.clear(); }
+};
+
+} // namespace TestSupport
