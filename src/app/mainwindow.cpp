@@ -70,6 +70,9 @@ void MainWindow::loadSettings() {
     ProxyUser = proxy.at(2);
     ProxyPassword = proxy.at(3);
 
+    // The form's minimum (920 x 685) is lowered before the stored geometry is
+    // applied, so a 675-pixel-high window is restored as it was saved.
+    setMinimumSize(912, 675);
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
     setGeometry(settings.value(Settings::MainWindowRect, Settings::mainWindowRectDefault()).toRect());
     if (settings.value(Settings::MainWindowIsMax, false).toBool())
