@@ -131,6 +131,7 @@ void WebApi::captureWord(const QString& url) {
 }
 
 void WebApi::pageLoaded(const QString& frame) {
+    qDebug("page loaded: %s", qPrintable(frame));
     if (frame == QLatin1String("index")) {
         const QString state = PageScript::evaluate(Page::Data, QStringLiteral("getData('downloadState');")).toString();
         PageScript::run(Page::Main, QStringLiteral("setData('downloadState', '%1');"), {state});
