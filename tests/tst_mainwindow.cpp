@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QWebFrame>
+#include <QWebSettings>
 #include <QWebView>
 
 #include <memory>
@@ -62,6 +63,8 @@ private slots:
     void hasTranslationControlsTheOption();
     void printActionFollowsThePage();
     void closingClosesTheParagraphWindow();
+    void webEngineSettingsAndStorage();
+    void preferencesAreCentredOnTheWindow();
 };
 
 void TestMainWindow::init() {
@@ -284,6 +287,34 @@ void TestMainWindow::closingClosesTheParagraphWindow() {
     window.paragraphWindow()->show();
     QVERIFY(window.close());
     QVERIFY(!window.paragraphWindow()->isVisible());
+}
+
+void TestMainWindow::webEngineSettingsAndStorage() {
+    // Guards against the pages losing their local storage (offline lists live there).
+    MainWindow window(nullptr);
+    QWebSettings* web = QWebSettings::globalSettings();
+    for (auto attribute : {QWebSettings::LocalStorageEnabled, QWebSettings::OfflineStorageDatabaseEnabled,
+                           QWebSettings::OfflineWebApplicationCacheEnabled, QWebSettings::DeveloperExtrasEnabled,
+                           QWebSettings::PluginsEnabled, QWebSettings::JavascriptEnabled,
+                           QWebSettings::JavascriptCanOpenWindows})
+        QVERIFY(web->testAttribute(attribute));
+    QCOMPARE(QWebSettings::offlineStorageDefaultQuota(), qint64(104857600));
+    QCOMPARE(web->localStoragePath(), dataDirectory());
+    QCOMPARE(QWebSettings::offlineStoragePath(), dataDirectory());
+    QCOMPARE(window.view()->contextMenuPolicy(), Qt::NoContextMenu);
+}
+
+void TestMainWindow::preferencesAreCentredOnTheWindow() {
+    MainWindow window(nullptr);
+    window.setGeometry(200, 150, 1000, 700);
+    window.showPreferences();
+    SetDialog* dialog = window.preferencesDialog();
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->size(), QSize(440, 350));
+    QCOMPARE(dialog->x(), window.x() + window.width() / 2 - dialog->width() / 2);
+    QCOMPARE(dialog->y(), window.y() + window.height() / 2 - dialog->height() / 2);
+    QCOMPARE(dialog->windowTitle(), QString("偏好设置"));
+    dialog->hide();
 }
 
 QTEST_MAIN(TestMainWindow)
