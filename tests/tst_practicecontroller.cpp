@@ -1,0 +1,450 @@
+// Sentence tracking and the practice modes, driven by position, length and
+// status reports, with a fake player and recorded page calls.
+#include "playback/practicecontroller.h"
+#include "support/fakeplayer.h"
+#include "support/testsupport.h"
+
+#include <QTest>
+
+using PageScript::Page;
+
+namespace {
+
+struct Rig {
+    Rig() {
+        controller.createPlayer = [this] {
+            auto p = std::make_unique<FakePlayer>();
+            player = p.get();
+            return std::unique_ptr<PracticePlayer>(std::move(p));
+        };
+    }
+    // Starts local playback with the given start times and a known length.
+    void start(const QList<int>& startTimes, qint64 length = 20, const QString& mode = "read") {
+        controller.initPlay("file:///data/a.rar", "local", startTimes, "audio");
+        controller.durationChanged(length);
+        controller.mode = mode;
+        recorder.clear();
+        player->calls.clear();
+    }
+    // The page snippets that are not progress reports.
+    QStringList page() const {
+        QStringList out;
+        for (const QString& s : recorder.snippets(Page::Other))
+            if (!s.startsWith("media.setPlaying"))
+                out << s;
+        return out;
+    }
+    TestSupport::ScriptRecorder recorder;
+    PracticeController controller;
+    FakePlayer* player = nullptr;
+};
+
+} // namespace
+
+class TestPracticeController : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readingHighlightsEachSentenceOnce();
+    void beforeTheFirstSentenceIsMinusOne();
+    void nothingWhileTheLengthIsUnknown();
+    void progressPercent_data();
+    void progressPercent();
+    void dictationRepeatsWithAGapThatDoesNotBlock();
+    void dictationAtTheMediaEnd();
+    void repeatSenLoopsAndRepeateSenSuppresses();
+    void fillwordStopsAtTheSentenceEnd();
+    void fillwordSolvedOnTheLastSentence_data();
+    void fillwordSolvedOnTheLastSentence();
+    void playUnits_data();
+    void playUnits();
+    void playRestartsAfterTheEnd();
+    void videoDetection_data();
+    void videoDetection();
+    void sourcesAreResolvedOrStripped();
+    void loadedMediaStartsThePage();
+    void loadPosition_data();
+    void loadPosition();
+    void dictationIndexMinusOne();
+    void backToReadingResumesAPausedPlayer();
+    void withoutAPlayerNothingHappens();
+};
+
+void TestPracticeController::readingHighlightsEachSentenceOnce() {
+    // Guards against a highlight sent on every report, or one sentence too early or late.
+    Rig rig;
+    rig.start({0, 4000, 9000});
+    for (qint64 s : {0, 3, 4, 8, 9, 12})
+        rig.controller.positionChanged(s);
+    QCOMPARE(rig.page(), (QStringList{"media.highlight('1');", "media.highlight('2');", "media.highlight('2');"}));
+    QCOMPARE(rig.controller.currentIndex, 2);
+}
+
+void TestPracticeController::beforeTheFirstSentenceIsMinusOne() {
+    Rig rig;
+    rig.start({2000, 5000});
+    rig.controller.positionChanged(1);
+    QCOMPARE(rig.page(), QStringList{"media.highlight('-1');"});
+    rig.start({});
+    rig.controller.positionChanged(1);
+    rig.controller.positionChanged(2);
+    QCOMPARE(rig.page(), (QStringList{"media.highlight('-1');", "media.highlight('-1');"}));
+}
+
+void TestPracticeController::nothingWhileTheLengthIsUnknown() {
+    Rig rig;
+    rig.start({0, 4000}, 0);
+    rig.controller.positionChanged(5);
+    QVERIFY(rig.recorder.calls.isEmpty());
+}
+
+void TestPracticeController::progressPercent_data() {
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<QString>("snippet");
+    QTest::newRow("quarter") << qint64(50) << "media.setPlaying('25');";
+    QTest::newRow("truncated") << qint64(199) << "media.setPlaying('99');";
+}
+
+void TestPracticeController::progressPercent() {
+    QFETCH(qint64, position);
+    QFETCH(QString, snippet);
+    Rig rig;
+    rig.start({0}, 200);
+    rig.controller.positionChanged(position);
+    QCOMPARE(rig.recorder.snippets(Page::Other).first(), snippet);
+}
+
+void TestPracticeController::dictationRepeatsWithAGapThatDoesNotBlock() {
+    // Guards against a wrong count, a missing seek back, or a GUI frozen during the gap.
+    Rig rig;
+    rig.start({0, 4000, 9000}, 20, "dictation");
+    rig.controller.playRepeatTimes = "3";
+    rig.controller.currentIndex = 1;
+
+    for (int round = 1; round <= 2; ++round) {
+        rig.recorder.clear();
+        rig.player->calls.clear();
+        rig.controller.positionChanged(9);
+        QCOMPARE(rig.controller.repeatCount, round);
+        QCOMPARE(rig.player->calls, QStringList{"pause"});
+        QCOMPARE(rig.controller.playState, QString("pause"));
+        QVERIFY(rig.controller.inDictationGap());
+        QVERIFY(rig.page().isEmpty());
+        // Reports while paused are ignored, and the event loop keeps running.
+        rig.controller.positionChanged(9);
+        QCOMPARE(rig.controller.repeatCount, round);
+        bool timerRan = false;
+        QTimer::singleShot(100, [&] { timerRan = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.controller.inDictationGap(), 5000);
+        QVERIFY(timerRan);
+        QCOMPARE(rig.page(),
+                 (QStringList{"media.play(0);", QString("article.setPlayTimes('1', '%1');").arg(round)}));
+        QCOMPARE(rig.player->calls, (QStringList{"pause", "seek 4"}));
+    }
+
+    rig.recorder.clear();
+    rig.player->calls.clear();
+    rig.controller.positionChanged(9);
+    QCOMPARE(rig.controller.repeatCount, 0);
+    QVERIFY(!rig.controller.inDictationGap());
+    QCOMPARE(rig.page(), (QStringList{"media.pause();", "article.setPlayTimes('1', '0');"}));
+    QCOMPARE(rig.player->calls, QStringList{"seek 4"});
+}
+
+void TestPracticeController::dictationAtTheMediaEnd() {
+    // The last sentence has no next start: only the media end counts it.
+    Rig rig;
+    rig.start({0, 4000, 9000}, 20, "dictation");
+    rig.controller.playRepeatTimes = "3";
+    rig.controller.currentIndex = 2;
+    rig.controller.positionChanged(19);
+    QVERIFY(rig.page().isEmpty());
+
+    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
+    QCOMPARE(rig.controller.repeatCount, 1);
+    QCOMPARE(rig.controller.playState, QString("play"));
+    QVERIFY(!rig.controller.mediaEnded);
+    // Restart at 0, then play(9) read as milliseconds: floor(0.009) = 0.
+    QCOMPARE(rig.player->calls, (QStringList{"seek 0", "play", "seek 0", "resume"}));
+    QCOMPARE(rig.page(), QStringList{"article.setPlayTimes('2', '1');"});
+
+    rig.controller.repeatState = "repeated";
+    rig.controller.repeatCount = 2;
+    rig.recorder.clear();
+    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
+    QCOMPARE(rig.controller.currentIndex, 0);
+    QCOMPARE(rig.page(), (QStringList{"article.initDictation(0);", "article.setPlayTimes('0', '0');"}));
+
+    rig.controller.repeatState = "repeat";
+    rig.controller.repeatCount = 2;
+    rig.recorder.clear();
+    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
+    QCOMPARE(rig.page(), (QStringList{"media.next();", "article.setPlayTimes('0', '3');"}));
+}
+
+void TestPracticeController::repeatSenLoopsAndRepeateSenSuppresses() {
+    Rig rig;
+    rig.start({0, 4000, 9000});
+    rig.controller.repeatState = "repeatSen";
+    rig.controller.currentIndex = 1;
+    rig.controller.positionChanged(8);
+    QVERIFY(rig.player->calls.isEmpty());
+    for (int i = 0; i < 3; ++i)
+        rig.controller.positionChanged(9);
+    QCOMPARE(rig.player->calls, (QStringList{"seek 4", "seek 4", "seek 4"}));
+    QVERIFY(rig.page().isEmpty()); // no highlight moves while looping
+
+    Rig dictation;
+    dictation.start({0, 4000}, 20, "dictation");
+    dictation.controller.repeatState = "repeateSen";
+    dictation.controller.playRepeatTimes = "3";
+    dictation.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
+    QVERIFY(dictation.page().isEmpty());
+    QVERIFY(dictation.player->calls.isEmpty());
+    QCOMPARE(dictation.controller.repeatCount, 0);
+    QCOMPARE(dictation.controller.playState, QString("stop"));
+}
+
+void TestPracticeController::fillwordStopsAtTheSentenceEnd() {
+    Rig rig;
+    rig.start({0, 4000, 9000}, 20, "fillword");
+    rig.controller.positionChanged(3);
+    QVERIFY(rig.page().isEmpty());
+    rig.controller.positionChanged(4);
+    QCOMPARE(rig.page(), (QStringList{"media.pause();", "media.setFillwordState(true);"}));
+
+    rig.recorder.clear();
+    rig.controller.fillwordSuccessAction();
+    QCOMPARE(rig.controller.currentIndex, 1);
+    QCOMPARE(rig.player->calls, QStringList{"play"}); // continues where it paused: no seek
+    QCOMPARE(rig.page(), (QStringList{"article.initIndex('1', 'fillword');", "media.play();"}));
+
+    rig.recorder.clear();
+    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
+    QCOMPARE(rig.page(), QStringList{"media.pause();"});
+}
+
+void TestPracticeController::fillwordSolvedOnTheLastSentence_data() {
+    QTest::addColumn<QString>("repeatState");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QStringList>("page");
+    QTest::addColumn<QStringList>("player");
+    QTest::newRow("repeated") << "repeated" << 0
+                              << QStringList{"article.initIndex('0', 'fillword');", "media.play();"}
+                              << QStringList{"seek 0", "play"};
+    QTest::newRow("once") << "repeat" << 3
+                          << QStringList{"media.next();", "article.initIndex('3', 'fillword');", "media.play();"}
+                          << QStringList{"play"};
+}
+
+void TestPracticeController::fillwordSolvedOnTheLastSentence() {
+    QFETCH(QString, repeatState);
+    QFETCH(int, index);
+    QFETCH(QStringList, page);
+    QFETCH(QStringList, player);
+    Rig rig;
+    rig.start({0, 4000, 9000}, 20, "fillword");
+    rig.controller.repeatState = repeatState;
+    rig.controller.currentIndex = 2;
+    rig.controller.fillwordSuccessAction();
+    QCOMPARE(rig.controller.currentIndex, index);
+    QCOMPARE(rig.page(), page);
+    QCOMPARE(rig.player->calls, player);
+}
+
+void TestPracticeController::playUnits_data() {
+    QTest::addColumn<QString>("clickState");
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<QStringList>("calls");
+    QTest::newRow("ms 5000") << "false" << qint64(5000) << QStringList{"seek 5", "resume"};
+    QTest::newRow("ms 5999 floors") << "" << qint64(5999) << QStringList{"seek 5", "resume"};
+    QTest::newRow("seconds 5000") << "true" << qint64(5000) << QStringList{"seek 5000", "resume"};
+    QTest::newRow("ms 0 stays") << "false" << qint64(0) << QStringList{"resume"};
+    QTest::newRow("seconds 0 seeks") << "true" << qint64(0) << QStringList{"seek 0", "resume"};
+    QTest::newRow("-1 never seeks") << "true" << qint64(-1) << QStringList{"resume"};
+}
+
+void TestPracticeController::playUnits() {
+    QFETCH(QString, clickState);
+    QFETCH(qint64, position);
+    QFETCH(QStringList, calls);
+    Rig rig;
+    rig.start({0});
+    rig.controller.clickState = clickState;
+    rig.controller.play(position);
+    QCOMPARE(rig.player->calls, calls);
+    QCOMPARE(rig.controller.playState, QString("play"));
+    QCOMPARE(rig.recorder.snippets(Page::Paragraph), QStringList{"paragraph.setPlayState('pause');"});
+    rig.recorder.clear();
+    rig.controller.pause();
+    QCOMPARE(rig.controller.playState, QString("pause"));
+    QCOMPARE(rig.recorder.snippets(Page::Paragraph), QStringList{"paragraph.setPlayState('play');"});
+}
+
+void TestPracticeController::playRestartsAfterTheEnd() {
+    Rig rig;
+    rig.start({0, 4000});
+    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
+    QCOMPARE(rig.page(), QStringList{"media.playEnd();"});
+    QCOMPARE(rig.controller.playState, QString("stop"));
+    QVERIFY(rig.controller.mediaEnded);
+    rig.controller.play(3000);
+    QCOMPARE(rig.player->calls, (QStringList{"seek 0", "play", "seek 3", "resume"}));
+    QVERIFY(!rig.controller.mediaEnded);
+}
+
+void TestPracticeController::videoDetection_data() {
+    QTest::addColumn<QString>("src");
+    QTest::addColumn<QString>("mediaType");
+    QTest::addColumn<bool>("video");
+    QTest::newRow("mp4 at index 0 is audio") << "mp4talk.mp3" << "audio" << false;
+    QTest::newRow("upper-case extension") << "/data/clip.MP4" << "audio" << true;
+    QTest::newRow("media type 4") << "/data/a.rar" << "4" << true;
+    QTest::newRow("plain audio") << "/data/a.rar" << "audio" << false;
+}
+
+void TestPracticeController::videoDetection() {
+    QFETCH(QString, src);
+    QFETCH(QString, mediaType);
+    QFETCH(bool, video);
+    Rig rig;
+    int placed = 0;
+    rig.controller.placeVideo = [&] { ++placed; };
+    rig.controller.initPlay(src, "local", {0}, mediaType);
+    QCOMPARE(rig.controller.isVideo, video);
+    QCOMPARE(placed, video ? 1 : 0);
+    QCOMPARE(rig.recorder.snippets(Page::Other).contains("media.hideVideoFrame();"), !video);
+    QCOMPARE(rig.player->widget->isVisible(), video);
+}
+
+void TestPracticeController::sourcesAreResolvedOrStripped() {
+    Rig rig;
+    std::function<void(const QString&)> pending;
+    QString asked;
+    rig.controller.resolveOnline = [&](const QString& url, std::function<void(const QString&)> done) {
+        asked = url;
+        pending = done;
+    };
+    rig.controller.initPlay("http://host/api/v3/media/mp3/a1?agent=x", "online", {}, "audio");
+    QCOMPARE(asked, QString("http://host/api/v3/media/mp3/a1?agent=x"));
+    QVERIFY(rig.player->calls.isEmpty()); // loads only once resolved
+    pending("http://host/media/a1.mp3");
+    QCOMPARE(rig.player->calls, QStringList{"load http://host/media/a1.mp3"});
+
+    rig.player->calls.clear();
+    rig.controller.initPlay("file:///home/u/data/a1.rar", "local", {}, "audio");
+    QCOMPARE(rig.player->calls, QStringList{"load home/u/data/a1.rar"});
+    rig.player->calls.clear();
+    rig.controller.initPlay("/x.rar", "other", {1000}, "audio");
+    QVERIFY(rig.player->calls.isEmpty());
+    QCOMPARE(rig.controller.startTimes, QList<int>{1000});
+    QCOMPARE(rig.controller.playState, QString("stop"));
+}
+
+void TestPracticeController::loadedMediaStartsThePage() {
+    Rig rig;
+    rig.start({0});
+    rig.controller.mediaStatusChanged(MediaStatusCode::LoadingMedia);
+    rig.controller.mediaStatusChanged(MediaStatusCode::LoadedMedia);
+    rig.controller.mediaStatusChanged(2); // unknown values are ignored
+    QCOMPARE(rig.page(), (QStringList{"media.loadingStart();", "media.loadingEnd();", "media.play(0);",
+                                      "media.highlight(0);"}));
+}
+
+void TestPracticeController::loadPosition_data() {
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("repeatCount");
+    QTest::addColumn<QStringList>("player");
+    // 20-second media, sentences at 0, 9 and 15 s, index 2 and count 2 before.
+    // In reading mode the play values 1 and whole seconds are read as milliseconds
+    // (the page sets clickState when it wants seconds).
+    QTest::newRow("0") << 0 << "read" << 0 << 2 << QStringList{"seek 0", "resume"};
+    QTest::newRow("50 reading") << 50 << "read" << 1 << 0 << QStringList{"seek 0", "resume"};
+    QTest::newRow("50 dictation") << 50 << "dictation" << 1 << 0 << QStringList{"seek 9", "resume"};
+    QTest::newRow("95 last sentence") << 95 << "read" << 2 << 2 << QStringList{"seek 0", "resume"};
+    QTest::newRow("99") << 99 << "read" << 2 << 2 << QStringList{"seek 15", "resume"};
+}
+
+void TestPracticeController::loadPosition() {
+    QFETCH(int, percent);
+    QFETCH(QString, mode);
+    QFETCH(int, index);
+    QFETCH(int, repeatCount);
+    QFETCH(QStringList, player);
+    Rig rig;
+    rig.start({0, 9000, 15000}, 20, mode);
+    rig.controller.currentIndex = 2;
+    rig.controller.repeatCount = 2;
+    rig.controller.loadPositionState = "true";
+    rig.controller.loadPosition(percent);
+    QCOMPARE(rig.controller.currentIndex, index);
+    QCOMPARE(rig.controller.repeatCount, repeatCount);
+    QCOMPARE(rig.page().first(), QString("media.highlight('%1');article.initDictation('%1');"
+                                         "article.initIndex('%1', 'fillword');")
+                                     .arg(index));
+    QCOMPARE(rig.player->calls, player);
+    QCOMPARE(rig.controller.loadPositionState, QString("false"));
+}
+
+void TestPracticeController::dictationIndexMinusOne() {
+    Rig rig;
+    rig.start({0, 4000, 9000}, 20, "dictation");
+    rig.controller.currentIndex = 2;
+    rig.controller.repeatCount = 2;
+    rig.controller.setDictationIndex(-1);
+    QCOMPARE(rig.player->calls, QStringList{"seek 9"});
+    QCOMPARE(rig.controller.currentIndex, -1);
+    QCOMPARE(rig.controller.repeatCount, 0);
+    rig.controller.setFillwordIndex(1);
+    QCOMPARE(rig.player->calls.last(), QString("seek 4"));
+    rig.controller.setDictationIndex(7); // outside the list: start of the media
+    QCOMPARE(rig.player->calls.last(), QString("seek 0"));
+}
+
+void TestPracticeController::backToReadingResumesAPausedPlayer() {
+    Rig rig;
+    rig.start({0, 4000, 9000}, 20, "dictation");
+    rig.controller.currentIndex = 1;
+    rig.controller.pause();
+    rig.recorder.clear();
+    rig.player->calls.clear();
+    rig.controller.setState("mode", "read");
+    QCOMPARE(rig.player->calls, (QStringList{"seek 4", "resume"}));
+    QCOMPARE(rig.page(), (QStringList{"if(media){media.updatePlayState();}", "if(media){media.highlight('1');}"}));
+
+    rig.recorder.clear();
+    rig.player->calls.clear();
+    rig.controller.setState("mode", "read"); // playing: only the highlight
+    QVERIFY(rig.player->calls.isEmpty());
+    QCOMPARE(rig.page(), QStringList{"if(media){media.highlight('1');}"});
+
+    rig.controller.currentIndex = -1;
+    rig.controller.pause();
+    rig.player->calls.clear();
+    rig.controller.setState("mode", "read"); // no current sentence: from where it stands
+    QCOMPARE(rig.player->calls, QStringList{"resume"});
+
+    rig.controller.setState("repeat", "repeatSen");
+    QCOMPARE(rig.controller.repeatState, QString("repeatSen"));
+    QCOMPARE(rig.controller.mode, QString("read"));
+}
+
+void TestPracticeController::withoutAPlayerNothingHappens() {
+    // Page calls before the first initPlay must not crash.
+    TestSupport::ScriptRecorder recorder;
+    PracticeController controller;
+    controller.play(1000);
+    controller.pause();
+    controller.cancelPlay();
+    controller.resetMedia();
+    controller.setDictationIndex(1);
+    controller.setVolume(30);
+    controller.fillwordSuccessAction();
+    QCOMPARE(controller.playState, QString());
+    QCOMPARE(recorder.snippets(Page::Paragraph), QStringList());
+}
+
+QTEST_MAIN(TestPracticeController)
+#include "tst_practicecontroller.moc"
