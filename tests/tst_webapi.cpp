@@ -4,6 +4,7 @@
 #include "app/settings.h"
 #include "app/webview.h"
 #include "bridge/webapi.h"
+#include "playback/practicecontroller.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -169,7 +170,7 @@ void TestWebApi::fullSynchronisation() {
     QCOMPARE(paragraphHost->calls(), QStringList{"paragraph.saveState(explainTipState|explain)"});
     QCOMPARE(bridge->volume, 80);
     QCOMPARE(bridge->userInfo, QString("{\"name\":\"Ann\"}"));
-    QCOMPARE(bridge->repeatState, QString("repeat"));
+    QCOMPARE(bridge->practice->repeatState, QString("repeat"));
     QVERIFY(WebApi::dataPageReady);
 }
 

@@ -5,10 +5,22 @@
 #include "bridge/webapi.h"
 
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
 #include <QUrl>
 #include <QWebView>
+#include <QWindow>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+// A move or resize counts as ended when no further one follows within this time.
+constexpr int moveSettleMs = 300;
+} // namespace
 
 Paragraph::Paragraph(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
@@ -29,4 +41,87 @@ Paragraph::Paragraph(QWidget* parent) : QWidget(parent) {
     bridge->attachView(webView);
 
     webView->setContextMenuPolicy(Qt::NoContextMenu);
+
+    // The page owns the mouse; the window watches it to move itself while a drag is on.
+    webView->installEventFilter(this);
+    installEventFilter(this);
+    moveSettled.setSingleShot(true);
+    moveSettled.setInterval(moveSettleMs);
+    connect(&moveSettled, &QTimer::timeout, this, [this] {
+        if (!followingMouse)
+            saveRect();
+    });
 }
+
+void Paragraph::enableDrag() {
+    dragEnabled = true;
+}
+
+void Paragraph::saveRect() {
+    dragEnabled = false;
+    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+    settings.setValue(Settings::ComponentRect, geometry());
+}
+
+bool Paragraph::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton)
+            dragOffset = mouse->globalPos() - pos();
+        break;
+    }
+    case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!(mouse->buttons() & Qt::LeftButton))
+            break;
+        if (followingMouse) {
+            move(mouse->globalPos() - dragOffset);
+            return true;
+        }
+        if (dragEnabled) {
+            // Hand the move to the window manager where it takes it; otherwise
+            // follow the mouse until the button is released.
+            QWindow* handle = windowHandle();
+            if (handle && handle->startSystemMove()) {
+                dragEnabled = false;
+                return true;
+            }
+            followingMouse = true;
+            move(mouse->globalPos() - dragOffset);
+            return true;
+        }
+        break;
+    }
+    case QEvent::MouseButtonRelease:
+        if (followingMouse) {
+            followingMouse = false;
+            saveRect();
+        }
+        break;
+    case QEvent::Move:
+    case QEvent::Resize:
+        // Moves and resizes by the system (or by us) end in a saved geometry.
+        if (watched == this && isVisible())
+            moveSettled.start();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+#ifdef Q_OS_WIN
+bool Paragraph::nativeEvent(const QByteArray& eventType, void* message, long* result) {
+    Q_UNUSED(eventType);
+    Q_UNUSED(result);
+    const MSG* msg = static_cast<MSG*>(message);
+    if (msg->message == WM_MOUSEMOVE && dragEnabled) {
+        if (ReleaseCapture())
+            SendMessageW(reinterpret_cast<HWND>(winId()), WM_SYSCOMMAND, 0xF012, 0);
+    }
+    if (msg->message == WM_EXITSIZEMOVE)
+        saveRect();
+    return false;
+}
+#endif

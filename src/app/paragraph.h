@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 class QWebView;
@@ -15,7 +16,23 @@ public:
 
     QWebView* view() const { return webView; }
 
+    // Lets the next mouse move over the window start a window move.
+    void enableDrag();
+    // Ends a drag and stores the window's geometry in Component_Rect.
+    void saveRect();
+    bool dragging() const { return dragEnabled; }
+
+protected:
+#ifdef Q_OS_WIN
+    bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
+#endif
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    QPoint dragOffset;
+    bool followingMouse = false;
+    QTimer moveSettled;
+
     bool dragEnabled = false;
     QWebView* webView = nullptr;
 };

@@ -5,8 +5,10 @@
 #include "app/paragraph.h"
 #include "app/settings.h"
 #include "bridge/pagescript.h"
+#include "playback/practicecontroller.h"
 
 #include <QApplication>
+#include <QLayout>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
@@ -23,9 +25,20 @@ QNetworkAccessManager* WebApi::dataNetworkManager = nullptr;
 bool WebApi::dataPageReady = false;
 QString WebApi::deletedArticleIds;
 
-WebApi::WebApi(QObject* parent) : QObject(parent), pageMode(QStringLiteral("online")), infoBox(new QMessageBox) {}
+WebApi::WebApi(QObject* parent)
+    : QObject(parent), pageMode(QStringLiteral("online")), infoBox(new QMessageBox),
+      practice(new PracticeController(this)) {
+    practice->placeVideo = [this] {
+        updateVideoFrameGeometry();
+        if (mainWindow && mainWindow->centralWidget() && mainWindow->centralWidget()->layout())
+            mainWindow->centralWidget()->layout()->invalidate();
+    };
+}
 
 WebApi::~WebApi() {
+    if (eventFilterObject)
+        QCoreApplication::instance()->removeEventFilter(eventFilterObject);
+    delete eventFilterObject;
     delete infoBox;
 }
 
@@ -53,6 +66,7 @@ void WebApi::attachView(QWebView* view) {
         attachParagraphObject();
         connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachParagraphObject);
     }
+    practice->setPageFrame(webFrame);
 }
 
 void WebApi::attachMainObject() {
@@ -74,15 +88,12 @@ void WebApi::pushReadingSettings(const QString& fontLevel, const QString& theme,
                                  const QString& fontFamily, const QString& explainState,
                                  const QString& explainTipState, const QString& translationState,
                                  const QString& playRepeatTimes) {
-    Q_UNUSED(playRepeatTimes); // the page keeps the repeat count to itself
+    // The page is not told the repeat count; the dictation replays need it here.
+    practice->playRepeatTimes = playRepeatTimes;
     PageScript::run(Page::Main, QStringLiteral("setSet('%1', '%2', '%3', '%4', '%5', '%6', '%7');"),
                     {fontLevel, theme, translationState, explainState, explainTipState, fontFamily, textAlign});
     PageScript::run(Page::Paragraph, QStringLiteral("paragraph.saveState('explainTipState', '%1');"),
                     {explainTipState});
-}
-
-void WebApi::updateVideoFrameGeometry() {
-    // No video surface exists until playback creates one.
 }
 
 void WebApi::openBrowser(const QString& param) {
@@ -154,8 +165,9 @@ void WebApi::pageLoaded(const QString& frame) {
     userInfo = PageScript::evaluate(Page::Data, QStringLiteral("getData('userInfo');")).toString();
     PageScript::run(Page::Main, QStringLiteral("setData('userInfo', '%1');"), {userInfo});
 
-    repeatState = PageScript::evaluate(Page::Data, QStringLiteral("getData('repeatState');")).toString();
+    QString repeatState = PageScript::evaluate(Page::Data, QStringLiteral("getData('repeatState');")).toString();
     repeatState.remove(QLatin1Char('"'));
+    practice->repeatState = repeatState;
     PageScript::run(Page::Main, QStringLiteral("setData('repeatState', '%1');"), {repeatState});
 
     dataPageReady = true;
@@ -203,18 +215,6 @@ void WebApi::getZipDir() {
     PageScript::run(Page::Main, QStringLiteral("setZipDir('%1');"), {dir});
 }
 
-void WebApi::setClickState(const QString& state) {
-    clickState = state;
-}
-
-void WebApi::setLoadPositionState(const QString& state) {
-    loadPositionState = state;
-}
-
 void WebApi::queryState(const QString& type) {
     Q_UNUSED(type);
-}
-
-void WebApi::durationChanged(qint64 value) {
-    duration = value;
 }

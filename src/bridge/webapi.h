@@ -6,6 +6,7 @@
 
 class MainWindow;
 class Paragraph;
+class PracticeController;
 class QMessageBox;
 class QNetworkAccessManager;
 class QWebFrame;
@@ -47,19 +48,19 @@ public:
     QString playRepeatTimes;
 
     int volume = 0;
-    QString playState;
     QString userInfo;
-    QString repeatState;
-    QString mode;
     MainWindow* mainWindow = nullptr;
     Paragraph* paragraphWindow = nullptr;
     QString pageMode;
     QMessageBox* infoBox = nullptr;
     QWebView* mainView = nullptr;
     QWebFrame* webFrame = nullptr;
-    qint64 duration = 0;
-    QString loadPositionState;
-    QString clickState;
+    QObject* eventFilterObject = nullptr;
+    int frameOffset = 0;
+
+    // Sentence tracking and practice state (playState, mode, repeatState,
+    // currentIndex, startTimes, ...) and the player live here.
+    PracticeController* practice = nullptr;
 
     // Process-wide state shared by all bridges (the frame registers live in PageScript).
     static QNetworkAccessManager* dataNetworkManager;
@@ -73,14 +74,41 @@ public slots:
     void captureWord(const QString& url);
     void pageLoaded(const QString& frame);
     void setHtmlPage(const QString& htmlData, const QString& titleName);
+    void setParagaraph(const QString& type, const QString& paragraph);
     void setPrintAble(bool able);
     void gotoLocal(const QString& channelId, const QString& articleId);
     void saveData(const QString& key, const QString& value);
     void gotoOnline();
     void getZipDir();
+    void resetMedia();
+    void initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType);
+    void initPlay(const QString& src, const QString& type, const QList<int>& startTime);
+    void setState(const QString& stateName, const QString& state);
+    void cancelPlay();
+    void positionChanged(qint64 position);
+    void play(qint64 position);
+    void pause();
     void setClickState(const QString& state);
+    void setVolume(int volume);
     void setLoadPositionState(const QString& loadPositionState);
+    void loadPosition(int position);
+    void setDictationIndex(int index);
+    void setFillwordIndex(int index);
+    void fillwordSuccessAction();
+    void setPlayIndex(int index);
+    void setTranslationState(const QString& translationState);
+    void setDesktopState(const QString& desktopState);
+    void raiseVideoFrame();
+    void lowerVideoFrame();
+    void jumpToNextSentence();
+    void jumpToPreviousSentence();
     void queryState(const QString& type);
+    void paraSetState(const QString& type, const QString& state);
+    void setHideDisplayTipIndex(const QString& index);
+    void setDragState(const QString& state);
+    void paragraphFillwordSuccess();
+    void setVideoFullscreen(const QString& state);
+    void exitVideoFullscreen();
 
 private slots:
     void attachMainObject();

@@ -1,0 +1,158 @@
+#include "playback/videoeventfilter.h"
+
+#include "bridge/webapi.h"
+#include "playback/practicecontroller.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QGraphicsSceneContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr int volumeStep = 5; // on the player's 0..100 scale
+}
+
+VideoEventFilter::VideoEventFilter(WebApi* bridge) : bridge(bridge), player(bridge->practice->player()) {}
+
+VideoEventFilter::~VideoEventFilter() {
+    delete menu;
+}
+
+double VideoEventFilter::steppedSpeed(double speed, bool up) {
+    const double step = speed < 1.4 ? 0.02 : 0.05;
+    double next = up ? speed + step : speed - step;
+    if (std::fabs(next - 1.0) <= 0.01 + 1e-9) // the tolerance absorbs rounding of the steps
+        next = 1.0; // normal speed snaps in
+    else if (!up)
+        next = std::max(next, 0.0);
+    return next;
+}
+
+int VideoEventFilter::steppedVolume(int volume, bool up) {
+    return std::clamp(volume + (up ? volumeStep : -volumeStep), 0, 100);
+}
+
+bool VideoEventFilter::videoVisible() const {
+    return player && player->playerWidget() && player->playerWidget()->isVisible();
+}
+
+bool VideoEventFilter::firstSight(const QKeyEvent* key) {
+    // A key from the window system reaches the filter once for its window and
+    // again for each widget on its way; a key sent by the program passes once.
+    if (!key->spontaneous())
+        return true;
+    if (key == lastKey && key->timestamp() == lastKeyTime)
+        return false;
+    lastKey = key;
+    lastKeyTime = key->timestamp();
+    return true;
+}
+
+bool VideoEventFilter::typing() {
+    QWidget* focus = QApplication::focusWidget();
+    return focus && focus->testAttribute(Qt::WA_InputMethodEnabled);
+}
+
+bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+        bridge->exitVideoFullscreen();
+        return true;
+    case QEvent::ContextMenu:
+        showMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return QObject::eventFilter(watched, event);
+    case QEvent::GraphicsSceneContextMenu:
+        showMenu(static_cast<QGraphicsSceneContextMenuEvent*>(event)->screenPos());
+        return false;
+    case QEvent::KeyPress:
+        break;
+    default:
+        return false;
+    }
+
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (!firstSight(key))
+        return false;
+    switch (key->key()) {
+    case Qt::Key_Left:
+        bridge->jumpToPreviousSentence();
+        return true;
+    case Qt::Key_Right:
+        bridge->jumpToNextSentence();
+        return true;
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        if (!videoVisible())
+            return false;
+        const bool up = key->key() == Qt::Key_Up;
+        if (key->modifiers() == Qt::ControlModifier) {
+            player->setSpeed(steppedSpeed(player->speed(), up));
+            return true;
+        }
+        const int volume = steppedVolume(player->volume(), up);
+        player->setVolume(volume);
+        qDebug("vol = %.3f", double(volume));
+        return false;
+    }
+    case Qt::Key_Space:
+        if (player && !typing())
+            player->setPaused(!player->isPaused());
+        return false;
+    case Qt::Key_Escape:
+        if (videoVisible())
+            bridge->exitVideoFullscreen();
+        return false;
+    case Qt::Key_T:
+        if (QWidget* window = QApplication::activeWindow(); window && !typing()) {
+            window->setWindowFlags(window->window()->windowFlags() ^ Qt::WindowStaysOnTopHint);
+            window->show();
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+void VideoEventFilter::pause() {
+    if (player && player->isPaused())
+        bridge->paraSetState(QStringLiteral("play"), QStringLiteral("pause"));
+    else
+        bridge->paraSetState(QStringLiteral("play"), QStringLiteral("play"));
+}
+
+void VideoEventFilter::toggleFullScreen() {
+    bridge->exitVideoFullscreen();
+}
+
+void VideoEventFilter::toggleSubtitle() {}
+
+void VideoEventFilter::showMenu(QPoint p) {
+    if (!menu) {
+        menu = new QMenu;
+        fullScreenAction = menu->addAction(tr("全屏显示"), this, &VideoEventFilter::toggleFullScreen);
+        exitFullScreenAction = menu->addAction(tr("退出全屏 (ESC)"), this, &VideoEventFilter::toggleFullScreen);
+        menu->addAction(tr("播放 / 暂停 (Space)"), this, &VideoEventFilter::pause);
+        menu->addSeparator();
+        menu->addAction(tr("上一句 (←)"), this, &VideoEventFilter::preLine);
+        menu->addAction(tr("下一句 (→)"), this, &VideoEventFilter::nextLine);
+        for (QAction* action : menu->actions())
+            action->setShortcut(QKeySequence());
+    }
+    // Only over the visible video: elsewhere the page's own menu is off anyway.
+    if (videoVisible())
+        menu->popup(p);
+}
+
+void VideoEventFilter::nextLine() {
+    bridge->jumpToNextSentence();
+}
+
+void VideoEventFilter::preLine() {
+    bridge->jumpToPreviousSentence();
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+
+class QAction;
+class QMenu;
+class PracticePlayer;
+class WebApi;
+
+// Application-wide keys and context menu of the video surface: sentence jumps,
+// play/pause, speed, volume, full screen and stay-on-top.
+class VideoEventFilter : public QObject {
+    Q_OBJECT
+
+public:
+    explicit VideoEventFilter(WebApi* bridge);
+    ~VideoEventFilter() override;
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Speed after one Ctrl+Up (up) or Ctrl+Down step from `speed`.
+    static double steppedSpeed(double speed, bool up);
+    // Volume (0..100) after one Up or Down step.
+    static int steppedVolume(int volume, bool up);
+
+    QMenu* contextMenu() const { return menu; }
+
+public slots:
+    void pause();
+    void toggleFullScreen();
+    void toggleSubtitle();
+    void showMenu(QPoint p);
+    void nextLine();
+    void preLine();
+
+private:
+    bool videoVisible() const;
+    // True once per key press: the same event passes the filter again for each
+    // window and widget it is delivered to.
+    bool firstSight(const class QKeyEvent* key);
+    // The user is typing into a text field (a page input or a line edit).
+    static bool typing();
+
+    const QEvent* lastKey = nullptr;
+    quint64 lastKeyTime = 0;
+
+    WebApi* bridge;
+    PracticePlayer* player;
+    QMenu* menu = nullptr;
+    QAction* fullScreenAction = nullptr;
+    QAction* exitFullScreenAction = nullptr;
+};

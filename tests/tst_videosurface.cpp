@@ -1,0 +1,337 @@
+// The video surface: placement over the page's frame, full screen, and the
+// application-wide keys and menu of the video event filter.
+#include "app/mainwindow.h"
+#include "app/paragraph.h"
+#include "bridge/webapi.h"
+#include "playback/practicecontroller.h"
+#include "playback/videoeventfilter.h"
+#include "support/fakeplayer.h"
+#include "support/testsupport.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QTest>
+
+using PageScript::Page;
+
+namespace {
+
+struct Rig {
+    Rig() {
+        window = std::make_unique<MainWindow>(nullptr);
+        bridge = window->bridge();
+        bridge->practice->createPlayer = [this] {
+            auto p = std::make_unique<FakePlayer>();
+            player = p.get();
+            return std::unique_ptr<PracticePlayer>(std::move(p));
+        };
+        recorder.answer = [this](const PageScript::Call& call) {
+            return call.snippet == "media.showVideoFrame();" ? QVariant(frameAnswer) : QVariant();
+        };
+    }
+    ~Rig() {
+        QList<QPointer<QWidget>> windows;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (!w->inherits("QMessageBox") && w != player_widget())
+                windows << w;
+        window.reset();
+        for (const QPointer<QWidget>& w : windows)
+            delete w.data();
+    }
+    QWidget* player_widget() const { return player ? player->widget.get() : nullptr; }
+    void startVideo() { bridge->initPlay("/data/clip.mp4", "local", {0, 4000}, "4"); }
+
+    TestSupport::ScriptRecorder recorder;
+    QString frameAnswer = "10,20,640,360";
+    std::unique_ptr<MainWindow> window;
+    WebApi* bridge = nullptr;
+    FakePlayer* player = nullptr;
+};
+
+void key(QObject* target, int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, code, modifiers);
+    QApplication::sendEvent(target, &press);
+}
+
+// Receives keys and double clicks, so tests can see what the filter lets through.
+class Target : public QWidget {
+public:
+    int keys = 0, doubleClicks = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent*) override { ++keys; }
+    void mouseDoubleClickEvent(QMouseEvent*) override { ++doubleClicks; }
+};
+
+} // namespace
+
+class TestVideoSurface : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSupport::useCleanDataDirectory(); }
+    void placementAlternatesTheOffset();
+    void fractionalFrameIsTruncated();
+    void audioOrHiddenVideoIsNotPlaced();
+    void fullScreenToggles();
+    void raiseAndLower();
+    void speedSteps_data();
+    void speedSteps();
+    void keysOfTheFilter();
+    void doubleClickLeavesFullScreenAndIsConsumed();
+    void contextMenuItems();
+    void paraSetStateRoutesByPageMode_data();
+    void paraSetStateRoutesByPageMode();
+    void desktopStateShowsAndHides_data();
+    void desktopStateShowsAndHides();
+    void paragraphTextAndSubtitles();
+    void volumeIsStoredInTheDataPage();
+};
+
+void TestVideoSurface::placementAlternatesTheOffset() {
+    // Guards against a surface that never repaints (the offset must alternate).
+    Rig rig;
+    rig.startVideo();
+    QWidget* video = rig.player_widget();
+    QVERIFY(video->isVisible());
+    QCOMPARE(video->geometry(), QRect(11, 20, 640, 360));
+    rig.bridge->updateVideoFrameGeometry();
+    QCOMPARE(video->geometry(), QRect(9, 20, 640, 360));
+    rig.bridge->updateVideoFrameGeometry();
+    QCOMPARE(video->geometry(), QRect(11, 20, 640, 360));
+    rig.frameAnswer = "1,2,3"; // not four parts: stays where it is
+    rig.bridge->updateVideoFrameGeometry();
+    QCOMPARE(video->geometry(), QRect(11, 20, 640, 360));
+}
+
+void TestVideoSurface::fractionalFrameIsTruncated() {
+    Rig rig;
+    rig.frameAnswer = "10.7,20.9,640.5,360.2";
+    rig.startVideo();
+    QCOMPARE(rig.player_widget()->geometry(), QRect(11, 20, 640, 360));
+}
+
+void TestVideoSurface::audioOrHiddenVideoIsNotPlaced() {
+    Rig rig;
+    rig.bridge->initPlay("/data/a.rar", "local", {0});
+    QVERIFY(!rig.player_widget()->isVisible());
+    QVERIFY(rig.recorder.snippets(Page::Main).contains("media.hideVideoFrame();"));
+    rig.recorder.clear();
+    rig.window->showFullScreen();
+    rig.bridge->updateVideoFrameGeometry();
+    QVERIFY(!rig.recorder.snippets(Page::Main).contains("media.showVideoFrame();"));
+    QVERIFY(rig.player_widget()->geometry() != QRect(0, 0, rig.window->width(), rig.window->height()));
+}
+
+void TestVideoSurface::fullScreenToggles() {
+    Rig rig;
+    rig.startVideo();
+    auto* menuBar = rig.window->findChild<QMenuBar*>("menuBar");
+    rig.bridge->setVideoFullscreen("on");
+    QVERIFY(rig.window->isFullScreen());
+    QVERIFY(!menuBar->isVisible());
+    QVERIFY(rig.player->subtitlesVisible);
+    QCOMPARE(rig.player_widget()->geometry(), QRect(0, 0, rig.window->width(), rig.window->height()));
+    rig.bridge->setVideoFullscreen("on"); // the argument does not matter: it toggles
+    QVERIFY(!rig.window->isFullScreen());
+    QVERIFY(menuBar->isVisible());
+    QVERIFY(!rig.player->subtitlesVisible);
+}
+
+void TestVideoSurface::raiseAndLower() {
+    Rig rig;
+    rig.bridge->raiseVideoFrame(); // no player yet: nothing happens
+    rig.startVideo();
+    rig.bridge->lowerVideoFrame();
+    rig.bridge->raiseVideoFrame();
+    QVERIFY(rig.player_widget()->isVisible());
+}
+
+void TestVideoSurface::speedSteps_data() {
+    QTest::addColumn<double>("from");
+    QTest::addColumn<bool>("up");
+    QTest::addColumn<double>("to");
+    QTest::newRow("0.99 up snaps to 1") << 0.99 << true << 1.0;
+    QTest::newRow("0.01 down stops at 0") << 0.01 << false << 0.0;
+    QTest::newRow("1.4 up steps by 0.05") << 1.4 << true << 1.45;
+    QTest::newRow("1.0 up") << 1.0 << true << 1.02;
+    QTest::newRow("1.5 down") << 1.5 << false << 1.45;
+    QTest::newRow("1.38 up") << 1.38 << true << 1.40;
+}
+
+void TestVideoSurface::speedSteps() {
+    QFETCH(double, from);
+    QFETCH(bool, up);
+    QFETCH(double, to);
+    QVERIFY(qAbs(VideoEventFilter::steppedSpeed(from, up) - to) < 1e-9);
+}
+
+void TestVideoSurface::keysOfTheFilter() {
+    Rig rig;
+    rig.startVideo();
+    QVERIFY(rig.bridge->eventFilterObject == nullptr); // the fake factory installs none
+    VideoEventFilter filter(rig.bridge);
+    qApp->installEventFilter(&filter);
+    Target target;
+
+    rig.recorder.clear();
+    key(&target, Qt::Key_Left);
+    key(&target, Qt::Key_Right);
+    QCOMPARE(target.keys, 0); // consumed
+    QCOMPARE(rig.recorder.snippets(Page::Main),
+             (QStringList{"media.previousSentence();", "media.nextSentence();"}));
+
+    rig.player->calls.clear();
+    key(&target, Qt::Key_Up, Qt::ControlModifier);
+    QCOMPARE(rig.player->calls, QStringList{"speed 1.02"});
+    QCOMPARE(target.keys, 0);
+    rig.player->currentVolume = 50;
+    key(&target, Qt::Key_Up);
+    key(&target, Qt::Key_Down);
+    key(&target, Qt::Key_Down);
+    QCOMPARE(rig.player->currentVolume, 45);
+    QCOMPARE(target.keys, 3); // volume keys reach their target too
+    rig.player->currentVolume = 98;
+    key(&target, Qt::Key_Up);
+    QCOMPARE(rig.player->currentVolume, 100);
+
+    rig.player->paused = true;
+    key(&target, Qt::Key_Space);
+    QVERIFY(!rig.player->paused);
+    key(&target, Qt::Key_Space);
+    QVERIFY(rig.player->paused);
+
+    // Escape over a hidden video does nothing.
+    rig.window->showFullScreen();
+    rig.player_widget()->hide();
+    key(&target, Qt::Key_Escape);
+    QVERIFY(rig.window->isFullScreen());
+    rig.player_widget()->show();
+    key(&target, Qt::Key_Escape);
+    QVERIFY(!rig.window->isFullScreen());
+    qApp->removeEventFilter(&filter);
+}
+
+void TestVideoSurface::doubleClickLeavesFullScreenAndIsConsumed() {
+    Rig rig;
+    rig.startVideo();
+    VideoEventFilter filter(rig.bridge);
+    qApp->installEventFilter(&filter);
+    Target target;
+    rig.bridge->setVideoFullscreen("");
+    QVERIFY(rig.window->isFullScreen());
+    QTest::mouseDClick(&target, Qt::LeftButton);
+    QVERIFY(!rig.window->isFullScreen());
+    QCOMPARE(target.doubleClicks, 0);
+    qApp->removeEventFilter(&filter);
+}
+
+void TestVideoSurface::contextMenuItems() {
+    Rig rig;
+    rig.startVideo();
+    VideoEventFilter filter(rig.bridge);
+    filter.showMenu(QPoint(5, 5));
+    QMenu* menu = filter.contextMenu();
+    QVERIFY(menu);
+    QStringList labels;
+    for (QAction* a : menu->actions())
+        labels << (a->isSeparator() ? "-" : a->text());
+    QCOMPARE(labels, (QStringList{"全屏显示", "退出全屏 (ESC)", "播放 / 暂停 (Space)", "-", "上一句 (←)", "下一句 (→)"}));
+    filter.showMenu(QPoint(6, 6));
+    QCOMPARE(filter.contextMenu(), menu); // built once
+    menu->hide();
+
+    // The menu's pause asks the page, by the player's state.
+    rig.recorder.clear();
+    rig.player->paused = true;
+    filter.pause();
+    rig.player->paused = false;
+    filter.pause();
+    QCOMPARE(rig.recorder.snippets(Page::Main), (QStringList{"media.play(0, true);", "media.pause();"}));
+}
+
+void TestVideoSurface::paraSetStateRoutesByPageMode_data() {
+    QTest::addColumn<QString>("pageMode");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("snippet");
+    QTest::newRow("pause online") << "online" << "play" << "pause" << int(Page::Main) << "media.play(0, true);";
+    QTest::newRow("pause local") << "local" << "play" << "pause" << int(Page::Data) << "media.play(0, true);";
+    QTest::newRow("next") << "online" << "play" << "next" << int(Page::Main) << "media.next();";
+    QTest::newRow("pre") << "online" << "play" << "pre" << int(Page::Main) << "media.pre();";
+    QTest::newRow("play") << "online" << "play" << "play" << int(Page::Main) << "media.pause();";
+    QTest::newRow("translate") << "online" << "translateState" << "x" << int(Page::Main)
+                               << "media.translateControl();";
+    QTest::newRow("repeat") << "online" << "repeatState" << "" << int(Page::Main) << "media.repeatControl();";
+    QTest::newRow("mode") << "online" << "modeState" << "" << int(Page::Main) << "media.modeControl();";
+    QTest::newRow("desktop, no semicolon") << "online" << "desktopState" << "" << int(Page::Main)
+                                           << "media.desktopControl()";
+}
+
+void TestVideoSurface::paraSetStateRoutesByPageMode() {
+    QFETCH(QString, pageMode);
+    QFETCH(QString, type);
+    QFETCH(QString, state);
+    QFETCH(int, page);
+    QFETCH(QString, snippet);
+    TestSupport::ScriptRecorder recorder;
+    WebApi bridge(nullptr);
+    bridge.pageMode = pageMode;
+    bridge.paraSetState(type, state);
+    QCOMPARE(recorder.calls.size(), 1);
+    QCOMPARE(int(recorder.calls.first().page), page);
+    QCOMPARE(recorder.calls.first().snippet, snippet);
+}
+
+void TestVideoSurface::desktopStateShowsAndHides_data() {
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<bool>("visible");
+    QTest::newRow("on") << "desktopOn" << true;
+    QTest::newRow("off") << "desktopOff" << false;
+    QTest::newRow("just off") << "off" << false;
+    QTest::newRow("both: shown then hidden") << "desktopOn,off" << false;
+}
+
+void TestVideoSurface::desktopStateShowsAndHides() {
+    QFETCH(QString, state);
+    QFETCH(bool, visible);
+    Rig rig;
+    Paragraph* paragraph = rig.window->paragraphWindow();
+    paragraph->setVisible(!visible);
+    rig.bridge->setDesktopState(state);
+    QCOMPARE(paragraph->isVisible(), visible);
+}
+
+void TestVideoSurface::paragraphTextAndSubtitles() {
+    Rig rig;
+    rig.bridge->setParagaraph("sentence", "skipped before a player exists");
+    rig.startVideo();
+    rig.recorder.clear();
+    rig.bridge->setParagaraph("dictation", "Es======s gut");
+    rig.bridge->setParagaraph("trans", "{\"chinese\":\"好\"}");
+    rig.bridge->setParagaraph("fillword", "f");
+    rig.bridge->setParagaraph("choised", "c");
+    rig.bridge->setParagaraph("other", "o");
+    QCOMPARE(rig.recorder.snippets(Page::Paragraph),
+             (QStringList{"paragraph.setParagraph('Es======s gut');", "paragraph.setDictTrans('{\\\"chinese\\\":\\\"好\\\"}');",
+                          "paragraph.setFillword('f');", "paragraph.setChoised('c');", ""}));
+    QCOMPARE(rig.player->sentence, QString("Es======s gut"));
+    QCOMPARE(rig.player->translation, QString("{\"chinese\":\"好\"}"));
+}
+
+void TestVideoSurface::volumeIsStoredInTheDataPage() {
+    Rig rig;
+    rig.bridge->setVolume(40); // before a player: stored all the same
+    QCOMPARE(rig.recorder.snippets(Page::Data).last(), QString("setData('volume', '40');"));
+    rig.startVideo();
+    rig.bridge->setVolume(60);
+    QCOMPARE(rig.player->currentVolume, 60);
+    QCOMPARE(rig.bridge->volume, 60);
+}
+
+QTEST_MAIN(TestVideoSurface)
+#include "tst_videosurface.moc"
