@@ -82,7 +82,12 @@ function setData(key, value) {
 
 var ListenDb = (function () {
   'use strict';
-  var api = function () { return window.ListenApi || null; };
+  // Bridge slots are optional: opened in a browser the page just keeps its data.
+  function call(name, a, b) {
+    var bridge = window.ListenApi;
+    if (!bridge || typeof bridge[name] !== 'function') { return; }
+    if (arguments.length === 2) { bridge[name](a); } else { bridge[name](a, b); }
+  }
 
   // The per-article state map the main page reads through getData('downloadState').
   function saveStates(articles) {
@@ -101,21 +106,17 @@ var ListenDb = (function () {
   var db = {
     getDownloadData: function () {
       var channels = ListenStore.readList(CHANNELS_KEY);
-      var bridge = api();
-      if (!bridge) { return channels.length; }
-      if (channels.length) { bridge.setDownloadChannel(ListenStore.encodeForMainPage(channels)); }
-      bridge.getDataFinished('channelData');
+      if (channels.length) { call('setDownloadChannel', ListenStore.encodeForMainPage(channels)); }
+      call('getDataFinished', 'channelData');
       return channels.length;
     },
     getArticleData: function () {
       var articles = ListenStore.readList(ARTICLES_KEY);
-      var bridge = api();
-      if (!bridge) { return articles.length; }
       for (var i = 0; i < articles.length; i++) {
-        bridge.setDownloadArticle(ListenStore.encodeForMainPage(articles[i]),
+        call('setDownloadArticle', ListenStore.encodeForMainPage(articles[i]),
           articles[i].downloadState || 'downloading');
       }
-      bridge.getDataFinished('articleData');
+      call('getDataFinished', 'articleData');
       return articles.length;
     },
     insertArticleData: function (b64) {

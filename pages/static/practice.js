@@ -417,13 +417,14 @@ var Practice = (function () {
       .replace(/\s+/g, ' ').replace(/^\s+|\s+$/g, '');
   };
 
-  // The word left out in fill-in-the-word: the longest one, the first of equals.
+  // The word left out in fill-in-the-word: the longest plain word (no
+  // apostrophe or hyphen inside), the first of equals.
   P.gapWord = function (text) {
     var words = String(text).split(/\s+/);
     var best = '';
     for (var i = 0; i < words.length; i++) {
       var w = words[i].replace(/^[^A-Za-z\u00c0-\u024f0-9]+|[^A-Za-z\u00c0-\u024f0-9]+$/g, '');
-      if (w.length > best.length) { best = w; }
+      if (/^[A-Za-z\u00c0-\u024f0-9]+$/.test(w) && w.length > best.length) { best = w; }
     }
     return best;
   };
