@@ -64,7 +64,7 @@ private slots:
                               QByteArray("Content-Type: application/json; charset=utf-8\r\n"
                                          "Access-Control-Allow-Origin: *\r\nConnection: close\r\n"
                                          "Content-Length: ") +
-                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                              QByteArray::number(body.size()) + "\r\n\r\n" + (head.startsWith("HEAD") ? "" : body));
                 socket->disconnectFromHost();
             });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -247,7 +247,10 @@ void TestSamplePages::initTestCase() {
         "{\"channels\":[{\"uuid\":\"c1\",\"title\":\"Alltag\",\"thumbnail_url\":\"\",\"articles\":["
         "{\"uuid\":\"a1\",\"title\":\"Ein Morgen\",\"image_url_thumbnail\":\"\",\"media\":\"audio\",\"sentences\":3,"
         "\"media_url\":\"/media/a1.mp3\"},"
-        "{\"uuid\":\"a2\",\"title\":\"Bahnfahrt\",\"image_url_thumbnail\":\"\",\"media\":\"video\",\"sentences\":3}]}]}");
+        "{\"uuid\":\"a2\",\"title\":\"Bahnfahrt\",\"image_url_thumbnail\":\"\",\"media\":\"video\",\"sentences\":3},"
+        "{\"uuid\":\"a3\",\"title\":\"Ohne Adresse\",\"image_url_thumbnail\":\"\",\"media\":\"audio\"}]}]}");
+    // The service names a2's media file in a JSON text; a3's media answer tells nothing.
+    service->routes.insert(QStringLiteral("/api/v3/media/Mp3/a2"), "\"/files/a2.mp4\"");
     service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a1"), sentenceJson());
     service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a2"), sentenceJson());
     installPages(service->port());
@@ -326,7 +329,7 @@ void TestSamplePages::readingSettingsAreApplied() {
 
 // Guards against a catalogue that is fetched but not shown (or shown without its actions).
 void TestSamplePages::catalogueFromService() {
-    QTRY_COMPARE(js(mainFrame(), "document.querySelectorAll('.article-card').length").toInt(), 2);
+    QTRY_COMPARE(js(mainFrame(), "document.querySelectorAll('.article-card').length").toInt(), 3);
     QCOMPARE(js(mainFrame(), "document.querySelector('.channel h2').textContent").toString(), QString("Alltag"));
     QVERIFY(js(mainFrame(), "document.getElementById('catalogueNote').className").toString().contains("hidden"));
     QCOMPARE(js(mainFrame(), "document.querySelector('.article-card[data-id=\"a2\"] .badge').textContent").toString(),
@@ -553,7 +556,7 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     auto view = openWithBridge(pageUrl("/static/index.html?lang=de&version=3.3.1"), "WebApi", &bridge);
     QVERIFY(view);
     QCOMPARE(bridge->calls.mid(0, 2), QStringList({"pageLoaded(online)", "pageLoaded(index)"}));
-    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 2);
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 3);
 
     // Downloading an article records its channel first, then the article.
     bridge->calls.clear();
@@ -614,14 +617,24 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     QVERIFY(bridge->calls.contains("cancelPlay()"));
     bridge->calls.clear();
     js(view.get(), "document.querySelector('.article-card[data-id=\"a2\"] .btn.primary').click()");
-    QTRY_VERIFY(!bridge->matching("setFmId(").isEmpty());
-    QCOMPARE(bridge->matching("setFmId("), QStringList({"setFmId(a2)"}));
+    QTRY_VERIFY(!bridge->matching("initPlay(").isEmpty());
+    QCOMPARE(bridge->matching("initPlay("),
+             QStringList({QString("initPlay(http://127.0.0.1:%1/files/a2.mp4, online, [0 2500 5200], 4)")
+                              .arg(service->port())}));
     const QStringList rect = js(view.get(), "media.showVideoFrame()").toString().split(',');
     QCOMPARE(rect.size(), 4);
-    QCOMPARE(rect[2].toInt(), 640);
-    QCOMPARE(rect[3].toInt(), 360);
+    const int w = rect[2].toInt();
+    const int h = rect[3].toInt();
+    QVERIFY2(h > 100 && qAbs(w * 9 - h * 16) < 32, qPrintable(rect.join(','))); // a visible 16:9 frame
     js(view.get(), "media.hideVideoFrame()");
     QVERIFY(js(view.get(), "document.getElementById('videoFrame').className").toString().contains("hidden"));
+
+    // Without a media address the shell's signed media URL plays instead.
+    js(view.get(), "document.getElementById('pBack').click()");
+    bridge->calls.clear();
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a3\"] .btn.primary').click()");
+    QTRY_COMPARE(bridge->matching("setFmId("), QStringList({"setFmId(a3)"}));
+    QVERIFY(bridge->matching("initPlay(").isEmpty());
 }
 
 // Guards against dictation and fill-in answers that are never checked or reported.
@@ -629,7 +642,7 @@ void TestSamplePages::dictationAndFillword() {
     RecordingBridge* bridge = nullptr;
     auto view = openWithBridge(pageUrl("/static/index.html?lang=de&version=3.3.1"), "WebApi", &bridge);
     QVERIFY(view);
-    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 2);
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 3);
     js(view.get(), "document.querySelector('.article-card[data-id=\"a1\"] .btn.primary').click()");
     QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.sentence').length").toInt(), 3);
 

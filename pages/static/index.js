@@ -53,6 +53,44 @@
     return absolute(a.media_url || a.mediaUrl || a.audio_url || a.video_url || a.mp3_url || '');
   }
 
+  // Finds a media URL the player can fetch on its own, so that playback keeps the
+  // sentence times: from the record, or from the service's media answer (a JSON
+  // text naming the file, or a redirect to it). '' when neither tells: the shell
+  // then plays the signed media URL without sentence times.
+  function resolveMedia(a, done) {
+    var direct = mediaUrl(a);
+    if (direct) { done(direct); return; }
+    var api = Tav.serviceUrl('/api/v3/media/Mp3/' + encodeURIComponent(a.uuid));
+    var xhr = new XMLHttpRequest();
+    var finished = false;
+    var finish = function (url) {
+      if (!finished) { finished = true; done(url); }
+    };
+    try {
+      xhr.open('HEAD', api, true);
+      xhr.timeout = 8000;
+      xhr.onreadystatechange = function () {
+        if (xhr.readyState !== 4) { return; }
+        var ok = xhr.status >= 200 && xhr.status < 300;
+        var type = String(xhr.getResponseHeader('Content-Type') || '');
+        if (ok && type.indexOf('application/json') >= 0) {
+          Tav.getJson(api, function (value) {
+            finish(typeof value === 'string' ? absolute(value.replace(/"/g, '')) : '');
+          }, function () { finish(''); });
+        } else if (ok && xhr.responseURL && xhr.responseURL !== api) {
+          finish(xhr.responseURL);
+        } else {
+          finish('');
+        }
+      };
+      xhr.onerror = function () { finish(''); };
+      xhr.ontimeout = function () { finish(''); };
+      xhr.send(null);
+    } catch (e) {
+      finish('');
+    }
+  }
+
   function loadCatalogue() {
     var note = Tav.byId('catalogueNote');
     note.className = 'note info';
@@ -104,7 +142,7 @@
         img.src = absolute(ch.thumbnail_url);
         head.appendChild(img);
       } else {
-        head.appendChild(Tav.el('span', 'thumb-ph'));
+        head.appendChild(Tav.el('span', 'thumb-ph', String(ch.title || '?').charAt(0)));
       }
       head.appendChild(Tav.el('h2', null, ch.title || 'Kanal'));
       section.appendChild(head);
@@ -284,6 +322,7 @@
   // ---- views --------------------------------------------------------------
 
   var currentChannel = null;
+  var openingId = '';
 
   function showHome(downloads) {
     if (!Tav.hasClass(Tav.byId('practice'), 'hidden')) { Practice.close(); }
@@ -300,11 +339,20 @@
     var a = entry.article;
     Tav.addClass(Tav.byId('home'), 'hidden');
     Tav.removeClass(Tav.byId('practice'), 'hidden');
+    openingId = id;
+    Practice.setStatus('<span class="spinner"></span>Lädt…');
     Tav.getJson(Tav.serviceUrl('/api/v4/vorb/sentence/' + encodeURIComponent(id)), function (data) {
-      Practice.open(articleRecord(a, entry.channel), Tav.parseSentences(data), mediaUrl(a), 'online');
+      resolveMedia(a, function (src) {
+        // The learner may have gone back or opened another article meanwhile.
+        if (openingId !== id || Tav.hasClass(Tav.byId('practice'), 'hidden')) { return; }
+        Practice.open(articleRecord(a, entry.channel), Tav.parseSentences(data), src, 'online');
+      });
     }, function (reason) {
-      Practice.open(articleRecord(a, entry.channel), [], mediaUrl(a), 'online');
-      Practice.setStatus('Sätze nicht erreichbar (' + Tav.escapeHtml(reason) + ')');
+      resolveMedia(a, function (src) {
+        if (openingId !== id || Tav.hasClass(Tav.byId('practice'), 'hidden')) { return; }
+        Practice.open(articleRecord(a, entry.channel), [], src, 'online');
+        Practice.setStatus('Sätze nicht erreichbar (' + Tav.escapeHtml(reason) + ')');
+      });
     });
   }
 

@@ -476,11 +476,11 @@ var Practice = (function () {
       '      <span class="group-label">Modus</span><span class="segmented" id="pModes"></span>' +
       '      <button class="btn small" id="pRepeat"></button>' +
       '      <button class="btn small" id="pTrans"></button>' +
-      '      <button class="btn small" id="pDesktop">Schreibtisch-Fenster</button>' +
+      '      <button class="btn small" id="pDesktop" title="Satz als Fenster auf dem Desktop">Desktop-Fenster</button>' +
       '      <button class="btn small hidden" id="pFull">Vollbild</button>' +
       '      <span class="spacer" style="flex:1"></span>' +
-      '      <span class="group-label">Lautstärke</span>' +
-      '      <input type="range" min="0" max="100" value="80" class="volume" id="pVolume">' +
+      '      <span class="volume-box"><span class="group-label">Lautstärke</span>' +
+      '      <input type="range" min="0" max="100" value="80" class="volume" id="pVolume"></span>' +
       '    </div>' +
       '  </div>' +
       '</div>' +
@@ -799,6 +799,11 @@ var Practice = (function () {
           if (index !== P.current) { P.select(index); }
         };
       }(i));
+      // A word picked with a double click is shown in the paragraph window too.
+      li.ondblclick = function () {
+        var picked = window.getSelection ? String(window.getSelection()).replace(/^\s+|\s+$/g, '') : '';
+        if (picked && picked.length < 80) { Tav.call('setParagaraph', 'choised', Tav.encodeParagraph(picked)); }
+      };
       list.appendChild(li);
     }
     if (!P.sentences.length) {
