@@ -102,7 +102,9 @@ public slots:
     void openBrowser(const QString& url) { rec("openBrowser", {url}); }
     void setSetDialog() { rec("setSetDialog", {}); }
     void pageLoaded(const QString& frameName) { rec("pageLoaded", {frameName}); }
-    void setHtmlPage(const QString& html, const QString& title) { rec("setHtmlPage", {QString::number(html.size() > 0), title}); }
+    void setHtmlPage(const QString& html, const QString& title) {
+        rec("setHtmlPage", {QString::number(html.size() > 0), title});
+    }
     void setParagaraph(const QString& type, const QString& text) { rec("setParagaraph", {type, text}); }
     void setPrintAble(bool able) { rec("setPrintAble", {able ? "true" : "false"}); }
     void setDownloadingList(const QString& list) { rec("setDownloadingList", {list}); }
@@ -195,10 +197,9 @@ QString pageUrl(const QString& path) {
 }
 
 QByteArray sentenceJson() {
-    return QStringLiteral(
-               "{\"sentences\":[{\"start\":0,\"text\":\"Es ist sieben Uhr.\",\"chinese\":\"七点了。\"},"
-               "{\"start\":2500,\"text\":\"Er sagt: \\\"Geht's?\\\"\",\"chinese\":\"他说：“还好吗？”\"},"
-               "{\"start\":5200,\"text\":\"Die Bäckerei hat geöffnet.\",\"chinese\":\"面包店开门了。\"}]}")
+    return QStringLiteral("{\"sentences\":[{\"start\":0,\"text\":\"Es ist sieben Uhr.\",\"chinese\":\"七点了。\"},"
+                          "{\"start\":2500,\"text\":\"Er sagt: \\\"Geht's?\\\"\",\"chinese\":\"他说：“还好吗？”\"},"
+                          "{\"start\":5200,\"text\":\"Die Bäckerei hat geöffnet.\",\"chinese\":\"面包店开门了。\"}]}")
         .toUtf8();
 }
 
@@ -286,9 +287,8 @@ void TestSamplePages::startupSynchronisesThenCopiesDownloadState() {
     QVERIFY(data.indexOf("ListenDb.getArticleData();") < data.indexOf("getData('downloadState');"));
     const QStringList main = recorder->snippets(Page::Main);
     QVERIFY(main.contains("setSet('Medium', 'Normal', 'on', 'close', 'highlight', 'Arial', 'justify');"));
-    QCOMPARE(main.mid(main.size() - 4),
-             QStringList({"setData('volume', '0');", "setData('userInfo', '');", "setData('repeatState', '');",
-                          "setData('downloadState', '');"}));
+    QCOMPARE(main.mid(main.size() - 4), QStringList({"setData('volume', '0');", "setData('userInfo', '');",
+                                                     "setData('repeatState', '');", "setData('downloadState', '');"}));
     QCOMPARE(js(mainFrame(), "getData('volume')").toString(), QString("0"));
     // The paragraph page reports itself too; the shell answers with the language.
     QTRY_VERIFY(recorder->snippets(Page::Paragraph).contains("paragraph.setLang('de');"));
@@ -300,12 +300,18 @@ void TestSamplePages::readingSettingsAreApplied_data() {
     QTest::addColumn<QString>("bodyClass");
     QTest::addColumn<QString>("chip");
     QTest::newRow("defaults") << QStringList{"Medium", "Normal", "justify", "Arial", "close", "highlight", "on"}
-                              << "15px" << "theme-Normal" << "Schrift: mittel";
-    QTest::newRow("night large tap") << QStringList{"Large", "Night", "left", "DejaVu Serif", "middle", "explain", "tap"}
-                                     << "17px" << "theme-Night translation-tap" << "Übersetzung: antippen";
+                              << "15px"
+                              << "theme-Normal"
+                              << "Schrift: mittel";
+    QTest::newRow("night large tap") << QStringList{"Large",  "Night",   "left", "DejaVu Serif",
+                                                    "middle", "explain", "tap"}
+                                     << "17px"
+                                     << "theme-Night translation-tap"
+                                     << "Übersetzung: antippen";
     QTest::newRow("largest parchment off")
         << QStringList{"Largest", "Parchment", "justify", "DejaVu Sans", "senior", "highlight", "off"} << "22px"
-        << "theme-Parchment translation-off explain-highlight" << "Worterklärung: Fortgeschritten";
+        << "theme-Parchment translation-off explain-highlight"
+        << "Worterklärung: Fortgeschritten";
 }
 
 // Guards against settings that are shown but not applied, or applied in the wrong argument order.
@@ -383,8 +389,7 @@ void TestSamplePages::offlineDataSurvivesReload() {
     const QString articles = js(data, "localStorage.getItem('tavrolin.articles')").toString();
     const QJsonDocument doc = QJsonDocument::fromJson(articles.toUtf8());
     QCOMPARE(doc.array().size(), 2);
-    QCOMPARE(doc.array().at(0).toObject().value("title").toString(),
-             QString::fromUtf8("Größe – 大小 'q' \"d\""));
+    QCOMPARE(doc.array().at(0).toObject().value("title").toString(), QString::fromUtf8("Größe – 大小 'q' \"d\""));
     QCOMPARE(doc.array().at(0).toObject().value("downloadState").toString(), QString("finished"));
     QCOMPARE(doc.array().at(1).toObject().value("title").toString(), QString("Zwei neu"));
     QCOMPARE(doc.array().at(1).toObject().value("downloadState").toString(), QString("downloading"));
@@ -401,10 +406,14 @@ void TestSamplePages::offlineDataSurvivesReload() {
 void TestSamplePages::sharedKeysKeepTheirText_data() {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("volume") << "volume" << "40";
-    QTest::newRow("json text") << "userInfo" << R"({"name":"Jörg","id":7})";
-    QTest::newRow("quoted number") << "volume" << "\"80\"";
-    QTest::newRow("quotes and newline") << "repeatState" << "it's \"x\"\nnext";
+    QTest::newRow("volume") << "volume"
+                            << "40";
+    QTest::newRow("json text") << "userInfo"
+                               << R"({"name":"Jörg","id":7})";
+    QTest::newRow("quoted number") << "volume"
+                                   << "\"80\"";
+    QTest::newRow("quotes and newline") << "repeatState"
+                                        << "it's \"x\"\nnext";
 }
 
 // Guards against getData parsing or re-encoding what saveData stored (the shell reads it as text).
@@ -471,8 +480,9 @@ void TestSamplePages::paragraphButtonsAndDrag() {
                                          "paraSetState(desktopState, off)", "paraSetState(play, pause)"}));
 
     bridge->calls.clear();
-    const QPoint handle(js(view.get(), "document.getElementById('dragHandle').getBoundingClientRect().left + 5").toInt(),
-                        js(view.get(), "document.getElementById('dragHandle').getBoundingClientRect().top + 5").toInt());
+    const QPoint handle(
+        js(view.get(), "document.getElementById('dragHandle').getBoundingClientRect().left + 5").toInt(),
+        js(view.get(), "document.getElementById('dragHandle').getBoundingClientRect().top + 5").toInt());
     QTest::mousePress(view.get(), Qt::LeftButton, Qt::NoModifier, handle);
     QTest::mouseRelease(view.get(), Qt::LeftButton, Qt::NoModifier, handle + QPoint(30, 0));
     QCOMPARE(bridge->calls, QStringList({"setDragState(start)", "setDragState(end)"}));
@@ -493,12 +503,14 @@ void TestSamplePages::downloadListsCrossPages() {
     auto data = openWithBridge(pageUrl("/local/listen.html"), "ListenApi", &listen);
     QVERIFY(data);
     js(data.get(), "localStorage.clear()");
-    const QString rec1 = QString::fromLatin1(
-        QByteArray(R"({"uuid":"a1","title":"Müde – 累","channel_uuid":"c1"})").toBase64());
-    const QString rec2 = QString::fromLatin1(QByteArray(R"({"uuid":"a2","title":"Zwei","channel_uuid":"c1"})").toBase64());
+    const QString rec1 =
+        QString::fromLatin1(QByteArray(R"({"uuid":"a1","title":"Müde – 累","channel_uuid":"c1"})").toBase64());
+    const QString rec2 =
+        QString::fromLatin1(QByteArray(R"({"uuid":"a2","title":"Zwei","channel_uuid":"c1"})").toBase64());
     const QString ch = QString::fromLatin1(QByteArray(R"({"uuid":"c1","title":"Alltag"})").toBase64());
-    PageScript::run(data->page()->mainFrame(), "ListenDb.insertArticleData('%1');ListenDb.insertArticleData('%2');"
-                                              "ListenDb.insertChannelData('%3');ListenDb.setDownloadState('a1');",
+    PageScript::run(data->page()->mainFrame(),
+                    "ListenDb.insertArticleData('%1');ListenDb.insertArticleData('%2');"
+                    "ListenDb.insertChannelData('%3');ListenDb.setDownloadState('a1');",
                     {rec1, rec2, ch});
     js(data.get(), "ListenDb.getDownloadData(); ListenDb.getArticleData();");
     QCOMPARE(listen->matching("getDataFinished"),
@@ -535,18 +547,23 @@ void TestSamplePages::downloadListsCrossPages() {
 
     // Progress and completion reach the list; a deleted id disappears.
     js(index.get(), "downloadData.downloadProgress('50', '100', 'mp3', 'a2')");
-    QVERIFY(js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"]').textContent").toString().contains("17 %"));
+    QVERIFY(js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"]').textContent")
+                .toString()
+                .contains("17 %"));
     js(index.get(), "downloadData.downloadProgress('10', '-1', 'lrc', 'a2')");
     QCOMPARE(js(index.get(), "Downloads.percent('a2')").toInt(), 17);
     js(index.get(), "downloadData.downloadFinished('a2')");
-    QVERIFY(js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"]').textContent").toString().contains("Fertig"));
+    QVERIFY(js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"]').textContent")
+                .toString()
+                .contains("Fertig"));
     js(index.get(), "historyChannel.setDeletedArticleId('a1,zz')");
     QCOMPARE(js(index.get(), "document.querySelectorAll('.download-row').length").toInt(), 1);
 
     // Deleting from the list tells the shell about the article and its now empty channel.
     main->calls.clear();
     js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"] .btn:last-child').click()");
-    QCOMPARE(main->calls, QStringList({"deleteArticleData(a2, c1)", "setDeleteArticleId(a2)", "deleteChannelData(c1)"}));
+    QCOMPARE(main->calls,
+             QStringList({"deleteArticleData(a2, c1)", "setDeleteArticleId(a2)", "deleteChannelData(c1)"}));
 }
 
 // Guards against practice controls that call the wrong slots, with the wrong units, or
@@ -602,15 +619,15 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     bridge->calls.clear();
     js(view.get(), "media.repeatControl(); media.translateControl(); media.desktopControl();");
     QCOMPARE(bridge->calls.mid(0, 6),
-             QStringList({"setState(repeat, repeatSen)", "saveData(repeatState, repeatSen)",
-                          "setTranslationState(tap)", "saveData(translationState, tap)",
-                          "setDesktopState(desktopOn)", "setParagaraph(sentence, Es ist sieben Uhr.)"}));
+             QStringList({"setState(repeat, repeatSen)", "saveData(repeatState, repeatSen)", "setTranslationState(tap)",
+                          "saveData(translationState, tap)", "setDesktopState(desktopOn)",
+                          "setParagaraph(sentence, Es ist sieben Uhr.)"}));
 
     // Seeking inside the bar in reading mode passes seconds, so the unit is switched around it.
     bridge->calls.clear();
     js(view.get(), "Practice.seekPercent(50); Practice.seekPercent(0);");
-    QCOMPARE(bridge->calls, QStringList({"setClickState(true)", "loadPosition(50)", "setClickState(false)",
-                                         "loadPosition(0)"}));
+    QCOMPARE(bridge->calls,
+             QStringList({"setClickState(true)", "loadPosition(50)", "setClickState(false)", "loadPosition(0)"}));
 
     // The video article shows its placeholder and reports its rectangle.
     js(view.get(), "document.getElementById('pBack').click()");
@@ -618,9 +635,10 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     bridge->calls.clear();
     js(view.get(), "document.querySelector('.article-card[data-id=\"a2\"] .btn.primary').click()");
     QTRY_VERIFY(!bridge->matching("initPlay(").isEmpty());
-    QCOMPARE(bridge->matching("initPlay("),
-             QStringList({QString("initPlay(http://127.0.0.1:%1/files/a2.mp4, online, [0 2500 5200], 4)")
-                              .arg(service->port())}));
+    QCOMPARE(
+        bridge->matching("initPlay("),
+        QStringList(
+            {QString("initPlay(http://127.0.0.1:%1/files/a2.mp4, online, [0 2500 5200], 4)").arg(service->port())}));
     const QStringList rect = js(view.get(), "media.showVideoFrame()").toString().split(',');
     QCOMPARE(rect.size(), 4);
     const int w = rect[2].toInt();
@@ -666,8 +684,8 @@ void TestSamplePages::dictationAndFillword() {
 
     bridge->calls.clear();
     js(view.get(), "media.modeControl()");
-    QCOMPARE(bridge->calls.mid(0, 4), QStringList({"setState(mode, fillword)", "saveData(mode, fillword)",
-                                                   "setFillwordIndex(1)", "play(0)"}));
+    QCOMPARE(bridge->calls.mid(0, 4),
+             QStringList({"setState(mode, fillword)", "saveData(mode, fillword)", "setFillwordIndex(1)", "play(0)"}));
     QVERIFY(bridge->calls.contains("setParagaraph(fillword, Er {{sagt}}: ;;;;;;Geht======s?;;;;;;)"));
     bridge->calls.clear();
     js(view.get(), "media.setFillwordState(true)");
@@ -716,8 +734,8 @@ void TestSamplePages::localPagePlaysStoredMedia() {
                                        "<body><h1 onclick=\"bad=2\">Der Titel</h1><p>Text</p></body></html>");
     bridge->files.insert("a9/lrc", QString::fromUtf8(sentenceJson()));
     view.resize(1000, 800);
-    QVERIFY(TestSupport::loadAndWait(&view, QUrl(pageUrl("/local/local.html?lang=de&channelId=c9&articleId=a9"),
-                                                 QUrl::TolerantMode)));
+    QVERIFY(TestSupport::loadAndWait(
+        &view, QUrl(pageUrl("/local/local.html?lang=de&channelId=c9&articleId=a9"), QUrl::TolerantMode)));
     QCOMPARE(bridge->calls.mid(0, 4), QStringList({"getZipDir()", "getFileContent(a9, article)",
                                                    "getFileContent(a9, lrc)", "pageLoaded(local)"}));
     QCOMPARE(bridge->matching("initPlay("),
@@ -741,8 +759,8 @@ void TestSamplePages::serviceUnreachable() {
     QWebSettings::clearMemoryCaches(); // config.js is cached from earlier loads
     QWebView view;
     QVERIFY(TestSupport::loadAndWait(&view, QUrl(pageUrl("/static/index.html"), QUrl::TolerantMode)));
-    QTRY_VERIFY(js(&view, "document.getElementById('catalogueNote').textContent").toString().contains(
-        "nicht erreichbar"));
+    QTRY_VERIFY(
+        js(&view, "document.getElementById('catalogueNote').textContent").toString().contains("nicht erreichbar"));
     QCOMPARE(js(&view, "document.querySelectorAll('.article-card').length").toInt(), 0);
     installPages(service->port());
 }

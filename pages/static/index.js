@@ -329,7 +329,11 @@
     Tav.addClass(Tav.byId('practice'), 'hidden');
     Tav.removeClass(Tav.byId('home'), 'hidden');
     Tav.toggleClass(Tav.byId('downloadsSection'), 'hidden', !downloads && !Downloads.order.length);
-    if (downloads) { Tav.byId('downloadsSection').scrollIntoView(); }
+    if (downloads) {
+      // Below the sticky top bar, not under it.
+      var section = Tav.byId('downloadsSection');
+      window.scrollTo(0, Math.max(0, section.getBoundingClientRect().top + window.pageYOffset - 60));
+    }
   }
 
   function openArticle(id) {
