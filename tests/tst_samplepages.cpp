@@ -46,6 +46,7 @@ public:
     }
     quint16 port() const { return server.serverPort(); }
     QHash<QString, QByteArray> routes;
+    QHash<QString, QByteArray> redirects; // path -> location
     QStringList requests;
 
 private slots:
@@ -58,12 +59,19 @@ private slots:
                 socket->readAll();
                 const QString path = QString::fromLatin1(head.split(' ').value(1));
                 requests << path;
+                if (redirects.contains(path)) {
+                    socket->write(
+                        "HTTP/1.1 302 Found\r\nLocation: " + redirects.value(path) +
+                        "\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->disconnectFromHost();
+                    return;
+                }
                 const bool found = routes.contains(path);
                 const QByteArray body = routes.value(path, "{}");
+                const QByteArray type = path.startsWith("/files/") ? "audio/mpeg" : "application/json; charset=utf-8";
                 socket->write((found ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
-                              QByteArray("Content-Type: application/json; charset=utf-8\r\n"
-                                         "Access-Control-Allow-Origin: *\r\nConnection: close\r\n"
-                                         "Content-Length: ") +
+                              QByteArray("Content-Type: ") + type +
+                              "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\nContent-Length: " +
                               QByteArray::number(body.size()) + "\r\n\r\n" + (head.startsWith("HEAD") ? "" : body));
                 socket->disconnectFromHost();
             });
@@ -249,9 +257,12 @@ void TestSamplePages::initTestCase() {
         "{\"uuid\":\"a1\",\"title\":\"Ein Morgen\",\"image_url_thumbnail\":\"\",\"media\":\"audio\",\"sentences\":3,"
         "\"media_url\":\"/media/a1.mp3\"},"
         "{\"uuid\":\"a2\",\"title\":\"Bahnfahrt\",\"image_url_thumbnail\":\"\",\"media\":\"video\",\"sentences\":3},"
-        "{\"uuid\":\"a3\",\"title\":\"Ohne Adresse\",\"image_url_thumbnail\":\"\",\"media\":\"audio\"}]}]}");
+        "{\"uuid\":\"a3\",\"title\":\"Umgeleitet\",\"image_url_thumbnail\":\"\",\"media\":\"audio\"},"
+        "{\"uuid\":\"a4\",\"title\":\"Ohne Adresse\",\"image_url_thumbnail\":\"\",\"media\":\"audio\"}]}]}");
     // The service names a2's media file in a JSON text; a3's media answer tells nothing.
     service->routes.insert(QStringLiteral("/api/v3/media/Mp3/a2"), "\"/files/a2.mp4\"");
+    service->redirects.insert(QStringLiteral("/api/v3/media/Mp3/a3"), "/files/a3.mp3");
+    service->routes.insert(QStringLiteral("/files/a3.mp3"), "ID3");
     service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a1"), sentenceJson());
     service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a2"), sentenceJson());
     installPages(service->port());
@@ -335,7 +346,7 @@ void TestSamplePages::readingSettingsAreApplied() {
 
 // Guards against a catalogue that is fetched but not shown (or shown without its actions).
 void TestSamplePages::catalogueFromService() {
-    QTRY_COMPARE(js(mainFrame(), "document.querySelectorAll('.article-card').length").toInt(), 3);
+    QTRY_COMPARE(js(mainFrame(), "document.querySelectorAll('.article-card').length").toInt(), 4);
     QCOMPARE(js(mainFrame(), "document.querySelector('.channel h2').textContent").toString(), QString("Alltag"));
     QVERIFY(js(mainFrame(), "document.getElementById('catalogueNote').className").toString().contains("hidden"));
     QCOMPARE(js(mainFrame(), "document.querySelector('.article-card[data-id=\"a2\"] .badge').textContent").toString(),
@@ -573,7 +584,7 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     auto view = openWithBridge(pageUrl("/static/index.html?lang=de&version=3.3.1"), "WebApi", &bridge);
     QVERIFY(view);
     QCOMPARE(bridge->calls.mid(0, 2), QStringList({"pageLoaded(online)", "pageLoaded(index)"}));
-    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 3);
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 4);
 
     // Downloading an article records its channel first, then the article.
     bridge->calls.clear();
@@ -647,11 +658,20 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     js(view.get(), "media.hideVideoFrame()");
     QVERIFY(js(view.get(), "document.getElementById('videoFrame').className").toString().contains("hidden"));
 
-    // Without a media address the shell's signed media URL plays instead.
+    // A media answer that redirects: the target is played.
     js(view.get(), "document.getElementById('pBack').click()");
     bridge->calls.clear();
     js(view.get(), "document.querySelector('.article-card[data-id=\"a3\"] .btn.primary').click()");
-    QTRY_COMPARE(bridge->matching("setFmId("), QStringList({"setFmId(a3)"}));
+    QTRY_VERIFY(!bridge->matching("initPlay(").isEmpty());
+    QCOMPARE(
+        bridge->matching("initPlay("),
+        QStringList({QString("initPlay(http://127.0.0.1:%1/files/a3.mp3, online, [], audio)").arg(service->port())}));
+
+    // Without a media address the shell's signed media URL plays instead.
+    js(view.get(), "document.getElementById('pBack').click()");
+    bridge->calls.clear();
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a4\"] .btn.primary').click()");
+    QTRY_COMPARE(bridge->matching("setFmId("), QStringList({"setFmId(a4)"}));
     QVERIFY(bridge->matching("initPlay(").isEmpty());
 }
 
@@ -660,7 +680,7 @@ void TestSamplePages::dictationAndFillword() {
     RecordingBridge* bridge = nullptr;
     auto view = openWithBridge(pageUrl("/static/index.html?lang=de&version=3.3.1"), "WebApi", &bridge);
     QVERIFY(view);
-    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 3);
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 4);
     js(view.get(), "document.querySelector('.article-card[data-id=\"a1\"] .btn.primary').click()");
     QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.sentence').length").toInt(), 3);
 
