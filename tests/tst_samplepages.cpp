@@ -60,9 +60,8 @@ private slots:
                 const QString path = QString::fromLatin1(head.split(' ').value(1));
                 requests << path;
                 if (redirects.contains(path)) {
-                    socket->write(
-                        "HTTP/1.1 302 Found\r\nLocation: " + redirects.value(path) +
-                        "\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->write("HTTP/1.1 302 Found\r\nLocation: " + redirects.value(path) + "\r\n" + cors(head) +
+                                  "Content-Length: 0\r\nConnection: close\r\n\r\n");
                     socket->disconnectFromHost();
                     return;
                 }
@@ -70,9 +69,9 @@ private slots:
                 const QByteArray body = routes.value(path, "{}");
                 const QByteArray type = path.startsWith("/files/") ? "audio/mpeg" : "application/json; charset=utf-8";
                 socket->write((found ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
-                              QByteArray("Content-Type: ") + type +
-                              "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\nContent-Length: " +
-                              QByteArray::number(body.size()) + "\r\n\r\n" + (head.startsWith("HEAD") ? "" : body));
+                              QByteArray("Content-Type: ") + type + "\r\n" + cors(head) +
+                              "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+                              (head.startsWith("HEAD") ? "" : body));
                 socket->disconnectFromHost();
             });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -80,6 +79,15 @@ private slots:
     }
 
 private:
+    // Like the sample service: the page's origin is echoed so that requests with credentials pass.
+    static QByteArray cors(const QByteArray& head) {
+        for (const QByteArray& line : head.split('\n')) {
+            if (line.toLower().startsWith("origin:"))
+                return "Access-Control-Allow-Origin: " + line.mid(7).trimmed() +
+                       "\r\nAccess-Control-Allow-Credentials: true\r\n";
+        }
+        return "Access-Control-Allow-Origin: *\r\n";
+    }
     QTcpServer server;
 };
 
@@ -225,6 +233,7 @@ private slots:
     void readingSettingsAreApplied();
     void catalogueFromService();
     void preferencesAndWebsite();
+    void signInKeepsUserInfo();
     void offlineDataSurvivesReload();
     void sharedKeysKeepTheirText_data();
     void sharedKeysKeepTheirText();
@@ -374,6 +383,20 @@ void TestSamplePages::preferencesAndWebsite() {
     QDesktopServices::unsetUrlHandler("http");
     QCOMPARE(catcher.urls.size(), 1);
     QCOMPARE(catcher.urls.first().toString(), QString("http://127.0.0.1:%1/").arg(service->port()));
+}
+
+// Guards against a sign-in whose user information never reaches the shared store.
+void TestSamplePages::signInKeepsUserInfo() {
+    service->routes.insert(QStringLiteral("/api/signin?name=J%C3%B6rg"),
+                           QStringLiteral("{\"userid\":\"1234\",\"token\":\"t\",\"name\":\"Jörg\"}").toUtf8());
+    js(mainFrame(), "document.getElementById('userName').value = 'Jörg';"
+                    "document.getElementById('signInBtn').click();");
+    const QString expected = QStringLiteral("{\"name\":\"Jörg\",\"userid\":\"1234\"}");
+    QTRY_COMPARE(PageScript::evaluate(Page::Data, "getData('userInfo');").toString(), expected);
+    QVERIFY(js(mainFrame(), "document.getElementById('greeting').textContent").toString().contains("Jörg"));
+    js(mainFrame(), "document.getElementById('signOutBtn').click()");
+    QCOMPARE(PageScript::evaluate(Page::Data, "getData('userInfo');").toString(), QString());
+    QVERIFY(!js(mainFrame(), "document.getElementById('greeting').textContent").toString().contains("Jörg"));
 }
 
 // Guards against lost or mangled offline data: records go in as base64 of UTF-8 and must

@@ -37,9 +37,45 @@
   function renderGreeting() {
     var info = Tav.parseJson(getData('userInfo'));
     var name = info && (info.nickname || info.name || info.username);
+    Tav.toggleClass(Tav.byId('signedIn'), 'hidden', !name);
+    Tav.toggleClass(Tav.byId('signedOut'), 'hidden', !!name);
+    Tav.byId('userLabel').textContent = name ? 'Angemeldet als ' + name : '';
     var hour = new Date().getHours();
     var hello = hour < 11 ? 'Guten Morgen' : (hour < 18 ? 'Guten Tag' : 'Guten Abend');
     Tav.byId('greeting').textContent = name ? hello + ', ' + name + '!' : hello + '! Willkommen bei Tavrolin.';
+  }
+
+  // ---- account ------------------------------------------------------------
+
+  // The service hands out the cookies that signed requests carry; the user
+  // information is kept with the other shared keys.
+  function signIn() {
+    var name = Tav.byId('userName').value.replace(/^\s+|\s+$/g, '');
+    if (!name) { Tav.byId('userName').focus(); return; }
+    var xhr = new XMLHttpRequest();
+    xhr.open('GET', Tav.serviceUrl('/api/signin?name=' + encodeURIComponent(name)), true);
+    xhr.withCredentials = true;
+    xhr.onreadystatechange = function () {
+      if (xhr.readyState !== 4) { return; }
+      var info = xhr.status === 200 ? Tav.parseJson(xhr.responseText) : null;
+      if (!info) {
+        Tav.call('showInfo', 'Anmelden ist gerade nicht möglich: der Dienst antwortet nicht.');
+        return;
+      }
+      var user = JSON.stringify({ name: info.name || name, userid: String(info.userid || '') });
+      setData('userInfo', user);
+      Tav.call('saveData', 'userInfo', user);
+    };
+    xhr.send(null);
+  }
+
+  function signOut() {
+    var xhr = new XMLHttpRequest();
+    xhr.open('GET', Tav.serviceUrl('/api/signout'), true);
+    xhr.withCredentials = true;
+    xhr.send(null);
+    setData('userInfo', '');
+    Tav.call('saveData', 'userInfo', '');
   }
 
   // ---- catalogue ----------------------------------------------------------
@@ -391,6 +427,9 @@
     Tav.byId('downloadsBtn').onclick = function () { showHome(true); };
     Tav.byId('prefsBtn').onclick = function () { Tav.call('setSetDialog'); };
     Tav.byId('websiteBtn').onclick = function () { Tav.call('openBrowser', Tav.serviceUrl('/')); };
+    Tav.byId('signInBtn').onclick = signIn;
+    Tav.byId('signOutBtn').onclick = signOut;
+    Tav.byId('userName').onkeydown = function (ev) { if (ev.keyCode === 13) { signIn(); } };
 
     // Full synchronisation first (settings, lists, volume), then the download state.
     Tav.call('pageLoaded', 'online');
