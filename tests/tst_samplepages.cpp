@@ -244,6 +244,8 @@ private slots:
     void downloadListsCrossPages();
     void onlinePracticeCallsBridge();
     void dictationAndFillword();
+    void articleEndFollowsRepeat_data();
+    void articleEndFollowsRepeat();
     void practiceObjectsToleratePrematureCalls();
     void localPagePlaysStoredMedia();
     void serviceUnreachable();
@@ -746,6 +748,43 @@ void TestSamplePages::dictationAndFillword() {
     QVERIFY(bridge->matching("fillwordSuccessAction").isEmpty());
     js(view.get(), "media.setFillwordState('true')");
     QCOMPARE(bridge->matching("fillwordSuccessAction"), QStringList({"fillwordSuccessAction()"}));
+}
+
+void TestSamplePages::articleEndFollowsRepeat_data() {
+    QTest::addColumn<QString>("repeat");
+    QTest::addColumn<QString>("expected"); // the first bridge call after the end, "" for none
+    QTest::newRow("once") << ""
+                          << "";
+    QTest::newRow("article loop") << "repeated"
+                                  << "setPlayIndex(0)";
+    QTest::newRow("next article") << "repeat"
+                                  << "setClickState(false)";
+    QTest::newRow("sentence loop") << "repeatSen"
+                                   << "";
+}
+
+// Guards against the repeat setting being ignored at the end of an article in reading mode.
+void TestSamplePages::articleEndFollowsRepeat() {
+    QFETCH(QString, repeat);
+    QFETCH(QString, expected);
+    RecordingBridge* bridge = nullptr;
+    auto view = openWithBridge(pageUrl("/static/index.html"), "WebApi", &bridge);
+    QVERIFY(view);
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 4);
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a1\"] .btn.primary').click()");
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.sentence').length").toInt(), 3);
+    PageScript::run(view->page()->mainFrame(), "setData('repeatState', '%1');", {repeat});
+    bridge->calls.clear();
+    js(view.get(), "media.playEnd()");
+    if (expected.isEmpty()) {
+        QVERIFY(bridge->calls.isEmpty());
+        QCOMPARE(js(view.get(), "document.getElementById('pStatus').textContent").toString(), QString("Ende"));
+    } else {
+        QTRY_VERIFY(!bridge->calls.isEmpty());
+        QCOMPARE(bridge->calls.first(), expected);
+    }
+    if (repeat == "repeat")
+        QTRY_COMPARE(js(view.get(), "Practice.article.uuid").toString(), QString("a2"));
 }
 
 // Guards against page functions that throw when the shell calls them before any article is open.

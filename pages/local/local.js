@@ -97,6 +97,7 @@
     Tav.call('getZipDir'); // answers through setZipDir
     readContent();
     Tav.call('pageLoaded', 'local');
+    Tav.call('setDesktopState', 'desktopOff'); // in step with the page's button
     // Without the shell, or with no stored record, open with what we have.
     openArticle();
   }

@@ -434,6 +434,8 @@
     // Full synchronisation first (settings, lists, volume), then the download state.
     Tav.call('pageLoaded', 'online');
     Tav.call('pageLoaded', 'index');
+    // The desktop window starts closed, in step with the page's button.
+    Tav.call('setDesktopState', 'desktopOff');
     renderDownloads();
     Tav.toggleClass(Tav.byId('downloadsSection'), 'hidden', !Downloads.order.length);
     loadCatalogue();

@@ -751,6 +751,12 @@ var Practice = (function () {
     Tav.toggleClass(document.body, 'translation-off', P.translation === 'off');
   };
 
+  P.ended = function () {
+    P.playing = false;
+    P.renderControls();
+    P.setStatus('Ende');
+  };
+
   P.setStatus = function (html) {
     var st = byId('pStatus');
     if (st) { st.innerHTML = html; }
@@ -876,7 +882,7 @@ var media = {
   // Next and previous article (the end of an article with "repeat", the paragraph window's buttons).
   next: function () {
     if (Practice.options.onNextArticle && Practice.options.onNextArticle(1)) { return; }
-    media.playEnd();
+    Practice.ended();
   },
   pre: function () {
     if (Practice.options.onNextArticle) { Practice.options.onNextArticle(-1); }
@@ -923,10 +929,17 @@ var media = {
   bufferingEnd: function () {
     Practice.setStatus('');
   },
+  // The shell handles the article's end itself only in dictation; in the other
+  // modes the page applies the repeat setting.
   playEnd: function () {
-    Practice.playing = false;
-    Practice.renderControls();
-    Practice.setStatus('Ende');
+    if (Practice.repeat === 'repeated' && Practice.sentences.length) {
+      Practice.select(0);
+      return;
+    }
+    if (Practice.repeat === 'repeat' && Practice.options.onNextArticle && Practice.options.onNextArticle(1)) {
+      return;
+    }
+    Practice.ended();
   },
   updatePlayState: function () {
     Practice.playing = true;
