@@ -141,14 +141,14 @@ var Tav = (function () {
       xhr.onreadystatechange = function () {
         if (xhr.readyState !== 4) { return; }
         if (xhr.status < 200 || xhr.status >= 300) {
-          finish(xhr.status ? 'HTTP ' + xhr.status : 'no answer');
+          finish(xhr.status ? 'HTTP ' + xhr.status : 'keine Antwort');
           return;
         }
         var value = T.parseJson(xhr.responseText);
-        if (value === null) { finish('not JSON'); } else { finish(null, value); }
+        if (value === null) { finish('keine gültigen Daten'); } else { finish(null, value); }
       };
-      xhr.ontimeout = function () { finish('time-out'); };
-      xhr.onerror = function () { finish('no answer'); };
+      xhr.ontimeout = function () { finish('Zeitüberschreitung'); };
+      xhr.onerror = function () { finish('keine Antwort'); };
       xhr.send(null);
     } catch (e) {
       finish(String(e));
