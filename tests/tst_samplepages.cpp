@@ -1,0 +1,851 @@
+// The sample pages, loaded in real web views: with the real main window and
+// bridge (start-up synchronisation, settings, catalogue, stored data, page
+// changes) and with a recording bridge that stands in for the slots the pages
+// call during practice and downloads.
+
+#include "app/appinfo.h"
+#include "app/mainwindow.h"
+#include "app/setdialog.h"
+#include "app/settings.h"
+#include "app/webview.h"
+#include "bridge/pagescript.h"
+#include "bridge/webapi.h"
+#include "support/testsupport.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebFrame>
+#include <QWebPage>
+#include <QWebSettings>
+#include <QWebView>
+#include <QtTest>
+
+#include <memory>
+
+using PageScript::Page;
+
+namespace {
+
+// A tiny HTTP server for the catalogue and sentence data.
+class JsonService : public QObject {
+    Q_OBJECT
+
+public:
+    JsonService() {
+        connect(&server, &QTcpServer::newConnection, this, &JsonService::accept);
+        server.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return server.serverPort(); }
+    QHash<QString, QByteArray> routes;
+    QHash<QString, QByteArray> redirects; // path -> location
+    QStringList requests;
+
+private slots:
+    void accept() {
+        while (QTcpSocket* socket = server.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                const QByteArray head = socket->peek(8192);
+                if (!head.contains("\r\n\r\n"))
+                    return;
+                socket->readAll();
+                const QString path = QString::fromLatin1(head.split(' ').value(1));
+                requests << path;
+                if (redirects.contains(path)) {
+                    socket->write("HTTP/1.1 302 Found\r\nLocation: " + redirects.value(path) + "\r\n" + cors(head) +
+                                  "Content-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->disconnectFromHost();
+                    return;
+                }
+                const bool found = routes.contains(path);
+                const QByteArray body = routes.value(path, "{}");
+                const QByteArray type = path.startsWith("/files/") ? "audio/mpeg" : "application/json; charset=utf-8";
+                socket->write((found ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
+                              QByteArray("Content-Type: ") + type + "\r\n" + cors(head) +
+                              "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+                              (head.startsWith("HEAD") ? "" : body));
+                socket->disconnectFromHost();
+            });
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    }
+
+private:
+    // Like the sample service: the page's origin is echoed so that requests with credentials pass.
+    static QByteArray cors(const QByteArray& head) {
+        for (const QByteArray& line : head.split('\n')) {
+            if (line.toLower().startsWith("origin:"))
+                return "Access-Control-Allow-Origin: " + line.mid(7).trimmed() +
+                       "\r\nAccess-Control-Allow-Credentials: true\r\n";
+        }
+        return "Access-Control-Allow-Origin: *\r\n";
+    }
+    QTcpServer server;
+};
+
+// Stands in for the bridge and records every call as "name(arg, arg)".
+class RecordingBridge : public QObject {
+    Q_OBJECT
+
+public:
+    explicit RecordingBridge(QWebView* view, const QString& name) : QObject(view), frame(view->page()->mainFrame()) {
+        auto publish = [this, name] { frame->addToJavaScriptWindowObject(name, this); };
+        connect(frame, &QWebFrame::javaScriptWindowObjectCleared, this, publish);
+    }
+    QStringList calls;
+    QHash<QString, QString> files; // "id/type" -> content for getFileContent
+    QString zipDir;
+
+    int count(const QString& call) const { return calls.count(call); }
+    QStringList matching(const QString& prefix) const {
+        QStringList out;
+        for (const QString& c : calls) {
+            if (c.startsWith(prefix))
+                out << c;
+        }
+        return out;
+    }
+
+public slots:
+    void openBrowser(const QString& url) { rec("openBrowser", {url}); }
+    void setSetDialog() { rec("setSetDialog", {}); }
+    void pageLoaded(const QString& frameName) { rec("pageLoaded", {frameName}); }
+    void setHtmlPage(const QString& html, const QString& title) {
+        rec("setHtmlPage", {QString::number(html.size() > 0), title});
+    }
+    void setParagaraph(const QString& type, const QString& text) { rec("setParagaraph", {type, text}); }
+    void setPrintAble(bool able) { rec("setPrintAble", {able ? "true" : "false"}); }
+    void setDownloadingList(const QString& list) { rec("setDownloadingList", {list}); }
+    void downloadArticle(const QString& data) { rec("downloadArticle", {data}); }
+    void downloadChannel(const QString& data) { rec("downloadChannel", {data}); }
+    void setDownloadChannel(const QString& data) { rec("setDownloadChannel", {data}); }
+    void setDownloadArticle(const QString& data, const QString& state) { rec("setDownloadArticle", {data, state}); }
+    void deleteArticleData(const QString& id, const QString& channel) { rec("deleteArticleData", {id, channel}); }
+    void deleteChannelData(const QString& id) { rec("deleteChannelData", {id}); }
+    void setDeleteArticleId(const QString& id) { rec("setDeleteArticleId", {id}); }
+    void historyLoaded() { rec("historyLoaded", {}); }
+    void delDownloadArticleId(const QString& id) { rec("delDownloadArticleId", {id}); }
+    void getDataFinished(const QString& type) { rec("getDataFinished", {type}); }
+    void gotoLocal(const QString& channel, const QString& id) { rec("gotoLocal", {channel, id}); }
+    void saveData(const QString& key, const QString& value) { rec("saveData", {key, value}); }
+    QString getFileContent(const QString& id, const QString& type) {
+        rec("getFileContent", {id, type});
+        return files.value(id + QLatin1Char('/') + type, QStringLiteral("error"));
+    }
+    void gotoOnline() { rec("gotoOnline", {}); }
+    void getZipDir() {
+        rec("getZipDir", {});
+        PageScript::run(frame, QStringLiteral("setZipDir('%1');"), {zipDir});
+    }
+    void initPlay(const QString& src, const QString& type, const QList<int>& starts, const QString& mediaType) {
+        QStringList times;
+        for (int t : starts)
+            times << QString::number(t);
+        rec("initPlay", {src, type, QLatin1Char('[') + times.join(QLatin1Char(' ')) + QLatin1Char(']'), mediaType});
+    }
+    void setFmId(const QString& id) { rec("setFmId", {id}); }
+    void setState(const QString& name, const QString& state) { rec("setState", {name, state}); }
+    void cancelPlay() { rec("cancelPlay", {}); }
+    void play(qint64 position) { rec("play", {QString::number(position)}); }
+    void pause() { rec("pause", {}); }
+    void setClickState(const QString& state) { rec("setClickState", {state}); }
+    void setVolume(int volume) { rec("setVolume", {QString::number(volume)}); }
+    void loadPosition(int position) { rec("loadPosition", {QString::number(position)}); }
+    void setDictationIndex(int index) { rec("setDictationIndex", {QString::number(index)}); }
+    void setFillwordIndex(int index) { rec("setFillwordIndex", {QString::number(index)}); }
+    void fillwordSuccessAction() { rec("fillwordSuccessAction", {}); }
+    void setPlayIndex(int index) { rec("setPlayIndex", {QString::number(index)}); }
+    void setTranslationState(const QString& state) { rec("setTranslationState", {state}); }
+    void setDesktopState(const QString& state) { rec("setDesktopState", {state}); }
+    void setVideoFullscreen(const QString& state) { rec("setVideoFullscreen", {state}); }
+    void paraSetState(const QString& type, const QString& state) { rec("paraSetState", {type, state}); }
+    void setHideDisplayTipIndex(const QString& index) { rec("setHideDisplayTipIndex", {index}); }
+    void setDragState(const QString& state) { rec("setDragState", {state}); }
+    void paragraphFillwordSuccess() { rec("paragraphFillwordSuccess", {}); }
+
+private:
+    void rec(const char* name, const QStringList& args) {
+        calls << QString::fromLatin1(name) + QLatin1Char('(') + args.join(QStringLiteral(", ")) + QLatin1Char(')');
+    }
+    QWebFrame* frame;
+};
+
+QString pagesSource() {
+    return QDir::cleanPath(QStringLiteral(TAVROLIN_TEST_DATA "/../../pages"));
+}
+
+// Copies the page set beside the test executable, where the application looks for it.
+void installPages(quint16 servicePort) {
+    const QString source = pagesSource();
+    const QString target = AppInfo::applicationDirectory();
+    QDirIterator it(source, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString to = target + file.mid(source.size());
+        QDir().mkpath(QFileInfo(to).path());
+        QFile::remove(to);
+        QVERIFY2(QFile::copy(file, to), qPrintable(to));
+    }
+    QFile config(target + QStringLiteral("/static/config.js"));
+    QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    config.write("var TAVROLIN_SERVICE = {host: \"127.0.0.1\", httpPort: " + QByteArray::number(servicePort) +
+                 ", httpsPort: 1};\n");
+}
+
+QVariant js(QWebFrame* frame, const QString& script) {
+    return PageScript::evaluate(frame, script);
+}
+
+QVariant js(QWebView* view, const QString& script) {
+    return js(view->page()->mainFrame(), script);
+}
+
+QString pageUrl(const QString& path) {
+    return AppInfo::pageUrl(path);
+}
+
+QByteArray sentenceJson() {
+    return QStringLiteral("{\"sentences\":[{\"start\":0,\"text\":\"Es ist sieben Uhr.\",\"chinese\":\"七点了。\"},"
+                          "{\"start\":2500,\"text\":\"Er sagt: \\\"Geht's?\\\"\",\"chinese\":\"他说：“还好吗？”\"},"
+                          "{\"start\":5200,\"text\":\"Die Bäckerei hat geöffnet.\",\"chinese\":\"面包店开门了。\"}]}")
+        .toUtf8();
+}
+
+} // namespace
+
+class TestSamplePages : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void startupSynchronisesThenCopiesDownloadState();
+    void readingSettingsAreApplied_data();
+    void readingSettingsAreApplied();
+    void catalogueFromService();
+    void preferencesAndWebsite();
+    void signInKeepsUserInfo();
+    void offlineDataSurvivesReload();
+    void sharedKeysKeepTheirText_data();
+    void sharedKeysKeepTheirText();
+    void localPageAndBack();
+    void paragraphPageDecodesQuotes();
+
+    void paragraphButtonsAndDrag();
+    void downloadListsCrossPages();
+    void onlinePracticeCallsBridge();
+    void dictationAndFillword();
+    void articleEndFollowsRepeat_data();
+    void articleEndFollowsRepeat();
+    void practiceObjectsToleratePrematureCalls();
+    void localPagePlaysStoredMedia();
+    void serviceUnreachable();
+
+private:
+    std::unique_ptr<JsonService> service;
+    std::unique_ptr<TestSupport::ScriptRecorder> recorder;
+    MainWindow* window = nullptr;
+    QWebFrame* mainFrame() const { return PageScript::frame(Page::Main); }
+    std::unique_ptr<QWebView> openWithBridge(const QString& url, const QString& name, RecordingBridge** bridge);
+};
+
+void TestSamplePages::initTestCase() {
+    TestSupport::useCleanDataDirectory();
+    service = std::make_unique<JsonService>();
+    QVERIFY(service->port() != 0);
+    service->routes.insert(
+        QStringLiteral("/api/catalogue"),
+        "{\"channels\":[{\"uuid\":\"c1\",\"title\":\"Alltag\",\"thumbnail_url\":\"\",\"articles\":["
+        "{\"uuid\":\"a1\",\"title\":\"Ein Morgen\",\"image_url_thumbnail\":\"\",\"media\":\"audio\",\"sentences\":3,"
+        "\"media_url\":\"/media/a1.mp3\"},"
+        "{\"uuid\":\"a2\",\"title\":\"Bahnfahrt\",\"image_url_thumbnail\":\"\",\"media\":\"video\",\"sentences\":3},"
+        "{\"uuid\":\"a3\",\"title\":\"Umgeleitet\",\"image_url_thumbnail\":\"\",\"media\":\"audio\"},"
+        "{\"uuid\":\"a4\",\"title\":\"Ohne Adresse\",\"image_url_thumbnail\":\"\",\"media\":\"audio\"}]}]}");
+    // The service names a2's media file in a JSON text; a3's media answer tells nothing.
+    service->routes.insert(QStringLiteral("/api/v3/media/Mp3/a2"), "\"/files/a2.mp4\"");
+    service->redirects.insert(QStringLiteral("/api/v3/media/Mp3/a3"), "/files/a3.mp3");
+    service->routes.insert(QStringLiteral("/files/a3.mp3"), "ID3");
+    service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a1"), sentenceJson());
+    service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a2"), sentenceJson());
+    installPages(service->port());
+
+    recorder = std::make_unique<TestSupport::ScriptRecorder>();
+    window = new MainWindow(nullptr);
+    // The index page reports itself twice; the second copies the download state.
+    QTRY_VERIFY_WITH_TIMEOUT(recorder->snippets(Page::Main).join('\n').contains("setData('downloadState'"), 15000);
+}
+
+void TestSamplePages::cleanupTestCase() {
+    delete window;
+    recorder.reset();
+}
+
+std::unique_ptr<QWebView> TestSamplePages::openWithBridge(const QString& url, const QString& name,
+                                                          RecordingBridge** bridge) {
+    auto view = std::make_unique<QWebView>();
+    *bridge = new RecordingBridge(view.get(), name);
+    view->resize(1000, 800);
+    view->show();
+    if (!TestSupport::loadAndWait(view.get(), QUrl(url, QUrl::TolerantMode)))
+        return nullptr;
+    return view;
+}
+
+// Guards against the index page skipping the full synchronisation, calling it twice, or
+// reporting "index" first (which would leave settings and lists unsent).
+void TestSamplePages::startupSynchronisesThenCopiesDownloadState() {
+    const QStringList data = recorder->snippets(Page::Data);
+    QCOMPARE(data.count("ListenDb.getDownloadData();"), 1);
+    QCOMPARE(data.count("ListenDb.getArticleData();"), 1);
+    QVERIFY(data.indexOf("ListenDb.getArticleData();") < data.indexOf("getData('downloadState');"));
+    const QStringList main = recorder->snippets(Page::Main);
+    QVERIFY(main.contains("setSet('Medium', 'Normal', 'on', 'close', 'highlight', 'Arial', 'justify');"));
+    QCOMPARE(main.mid(main.size() - 4), QStringList({"setData('volume', '0');", "setData('userInfo', '');",
+                                                     "setData('repeatState', '');", "setData('downloadState', '');"}));
+    QCOMPARE(js(mainFrame(), "getData('volume')").toString(), QString("0"));
+    // The paragraph page reports itself too; the shell answers with the language.
+    QTRY_VERIFY(recorder->snippets(Page::Paragraph).contains("paragraph.setLang('de');"));
+}
+
+void TestSamplePages::readingSettingsAreApplied_data() {
+    QTest::addColumn<QStringList>("settings"); // fontLevel theme textAlign fontFamily explain tip translation
+    QTest::addColumn<QString>("fontSize");
+    QTest::addColumn<QString>("bodyClass");
+    QTest::addColumn<QString>("chip");
+    QTest::newRow("defaults") << QStringList{"Medium", "Normal", "justify", "Arial", "close", "highlight", "on"}
+                              << "15px"
+                              << "theme-Normal"
+                              << "Schrift: mittel";
+    QTest::newRow("night large tap") << QStringList{"Large",  "Night",   "left", "DejaVu Serif",
+                                                    "middle", "explain", "tap"}
+                                     << "17px"
+                                     << "theme-Night translation-tap"
+                                     << "Übersetzung: antippen";
+    QTest::newRow("largest parchment off")
+        << QStringList{"Largest", "Parchment", "justify", "DejaVu Sans", "senior", "highlight", "off"} << "22px"
+        << "theme-Parchment translation-off explain-highlight"
+        << "Worterklärung: Fortgeschritten";
+}
+
+// Guards against settings that are shown but not applied, or applied in the wrong argument order.
+void TestSamplePages::readingSettingsAreApplied() {
+    QFETCH(QStringList, settings);
+    QFETCH(QString, fontSize);
+    QFETCH(QString, bodyClass);
+    QFETCH(QString, chip);
+    window->bridge()->pushReadingSettings(settings[0], settings[1], settings[2], settings[3], settings[4], settings[5],
+                                          settings[6], "3");
+    QCOMPARE(js(mainFrame(), "document.body.style.fontSize").toString(), fontSize);
+    const QString classes = js(mainFrame(), "document.body.className").toString();
+    for (const QString& c : bodyClass.split(' '))
+        QVERIFY2(classes.split(' ').contains(c), qPrintable(classes));
+    QVERIFY(js(mainFrame(), "document.body.style.fontFamily").toString().contains(settings[3]));
+    QVERIFY(js(mainFrame(), "document.getElementById('readingStyle').textContent").toString().contains(settings[2]));
+    QVERIFY(js(mainFrame(), "document.getElementById('settingsChips').textContent").toString().contains(chip));
+    const QString bg = js(mainFrame(), "getComputedStyle(document.body).backgroundColor").toString();
+    QVERIFY(!bg.isEmpty());
+}
+
+// Guards against a catalogue that is fetched but not shown (or shown without its actions).
+void TestSamplePages::catalogueFromService() {
+    QTRY_COMPARE(js(mainFrame(), "document.querySelectorAll('.article-card').length").toInt(), 4);
+    QCOMPARE(js(mainFrame(), "document.querySelector('.channel h2').textContent").toString(), QString("Alltag"));
+    QVERIFY(js(mainFrame(), "document.getElementById('catalogueNote').className").toString().contains("hidden"));
+    QCOMPARE(js(mainFrame(), "document.querySelector('.article-card[data-id=\"a2\"] .badge').textContent").toString(),
+             QString("▶ Video"));
+}
+
+namespace {
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+} // namespace
+
+// Guards against dead Preferences/Website buttons in the real main window.
+void TestSamplePages::preferencesAndWebsite() {
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("http", &catcher, "open");
+    js(mainFrame(), "document.getElementById('prefsBtn').click()");
+    QTRY_VERIFY(window->preferencesDialog()->isVisible());
+    window->preferencesDialog()->hide();
+    js(mainFrame(), "document.getElementById('websiteBtn').click()");
+    QDesktopServices::unsetUrlHandler("http");
+    QCOMPARE(catcher.urls.size(), 1);
+    QCOMPARE(catcher.urls.first().toString(), QString("http://127.0.0.1:%1/").arg(service->port()));
+}
+
+// Guards against a sign-in whose user information never reaches the shared store.
+void TestSamplePages::signInKeepsUserInfo() {
+    service->routes.insert(QStringLiteral("/api/signin?name=J%C3%B6rg"),
+                           QStringLiteral("{\"userid\":\"1234\",\"token\":\"t\",\"name\":\"Jörg\"}").toUtf8());
+    js(mainFrame(), "document.getElementById('userName').value = 'Jörg';"
+                    "document.getElementById('signInBtn').click();");
+    const QString expected = QStringLiteral("{\"name\":\"Jörg\",\"userid\":\"1234\"}");
+    QTRY_COMPARE(PageScript::evaluate(Page::Data, "getData('userInfo');").toString(), expected);
+    QVERIFY(js(mainFrame(), "document.getElementById('greeting').textContent").toString().contains("Jörg"));
+    js(mainFrame(), "document.getElementById('signOutBtn').click()");
+    QCOMPARE(PageScript::evaluate(Page::Data, "getData('userInfo');").toString(), QString());
+    QVERIFY(!js(mainFrame(), "document.getElementById('greeting').textContent").toString().contains("Jörg"));
+}
+
+// Guards against lost or mangled offline data: records go in as base64 of UTF-8 and must
+// come back intact from local storage after the page reloads.
+void TestSamplePages::offlineDataSurvivesReload() {
+    QWebFrame* data = PageScript::frame(Page::Data);
+    QVERIFY(data);
+    js(data, "localStorage.clear()");
+    const QByteArray article = QByteArray(R"({"uuid":"x1","title":"Größe – 大小 'q' \"d\"","channel_uuid":"c1"})");
+    const QByteArray channel = QByteArray(R"({"uuid":"c1","title":"Kanäle"})");
+    PageScript::run(Page::Data, "ListenDb.insertArticleData('%1');", {QString::fromLatin1(article.toBase64())});
+    PageScript::run(Page::Data, "ListenDb.insertArticleData('%1');",
+                    {QString::fromLatin1(QByteArray(R"({"uuid":"x2","title":"Zwei"})").toBase64())});
+    PageScript::run(Page::Data, "ListenDb.insertChannelData('%1');", {QString::fromLatin1(channel.toBase64())});
+    PageScript::run(Page::Data, "ListenDb.setDownloadState('%1');", {"x1"});
+    PageScript::run(Page::Data, "ListenDb.updateArticleData('%1', '%2');",
+                    {"x2", QString::fromLatin1(QByteArray(R"({"title":"Zwei neu"})").toBase64())});
+    PageScript::run(Page::Data, "ListenDb.insertArticleData('%1');", {"not base64 at all!"});
+
+    QSignalSpy loaded(data, &QWebFrame::loadFinished);
+    data->page()->triggerAction(QWebPage::Reload);
+    QVERIFY(loaded.wait(10000));
+
+    const QString articles = js(data, "localStorage.getItem('tavrolin.articles')").toString();
+    const QJsonDocument doc = QJsonDocument::fromJson(articles.toUtf8());
+    QCOMPARE(doc.array().size(), 2);
+    QCOMPARE(doc.array().at(0).toObject().value("title").toString(), QString::fromUtf8("Größe – 大小 'q' \"d\""));
+    QCOMPARE(doc.array().at(0).toObject().value("downloadState").toString(), QString("finished"));
+    QCOMPARE(doc.array().at(1).toObject().value("title").toString(), QString("Zwei neu"));
+    QCOMPARE(doc.array().at(1).toObject().value("downloadState").toString(), QString("downloading"));
+    QCOMPARE(js(data, "JSON.parse(getData('downloadState')).x1").toString(), QString("finished"));
+
+    PageScript::run(Page::Data, "ListenDb.deleteArticleData('%1', '%2');", {"x1", "c1"});
+    PageScript::run(Page::Data, "ListenDb.deleteChannelData('%1');", {"c1"});
+    QCOMPARE(js(data, "JSON.parse(localStorage.getItem('tavrolin.articles')).length").toInt(), 1);
+    QCOMPARE(js(data, "JSON.parse(localStorage.getItem('tavrolin.channels')).length").toInt(), 0);
+    QCOMPARE(js(data, "JSON.parse(getData('downloadState')).x1 === undefined").toBool(), true);
+    js(data, "localStorage.clear()");
+}
+
+void TestSamplePages::sharedKeysKeepTheirText_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("volume") << "volume"
+                            << "40";
+    QTest::newRow("json text") << "userInfo"
+                               << R"({"name":"Jörg","id":7})";
+    QTest::newRow("quoted number") << "volume"
+                                   << "\"80\"";
+    QTest::newRow("quotes and newline") << "repeatState"
+                                        << "it's \"x\"\nnext";
+}
+
+// Guards against getData parsing or re-encoding what saveData stored (the shell reads it as text).
+void TestSamplePages::sharedKeysKeepTheirText() {
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    window->bridge()->saveData(key, value);
+    QCOMPARE(PageScript::run(Page::Data, "getData('%1');", {key}).toString(), value);
+}
+
+// Guards against the local page not asking for its directory or not reporting itself, and a
+// dead way back to the online page.
+void TestSamplePages::localPageAndBack() {
+    recorder->clear();
+    QSignalSpy loaded(window->view(), &QWebView::loadFinished);
+    window->bridge()->gotoLocal("c1", "a1");
+    QVERIFY(loaded.wait(10000));
+    QVERIFY(window->view()->url().toString().contains("/local/local.html?lang=de&channelId=c1&articleId=a1"));
+    QString dir = dataDirectory();
+    dir.chop(1);
+    const QStringList main = recorder->snippets(Page::Main);
+    QVERIFY(main.contains(QStringLiteral("setZipDir('%1');").arg(dir)));
+    QVERIFY(recorder->snippets(Page::Data).contains("ListenDb.getArticleData();"));
+    QCOMPARE(js(mainFrame(), "Tav.zipDir").toString(), dir);
+    // Nothing stored for a1: the page says so instead of failing.
+    QVERIFY(js(mainFrame(), "document.querySelector('.note').textContent").toString().contains("Satzdaten"));
+
+    loaded.clear();
+    js(mainFrame(), "document.getElementById('onlineBtn').click()");
+    QVERIFY(loaded.wait(10000));
+    QVERIFY(window->view()->url().toString().contains("/static/index.html"));
+    QTRY_VERIFY(recorder->snippets(Page::Main).join('\n').contains("setData('downloadState'"));
+}
+
+// Guards against paragraph text shown with its transport encoding, and a paragraph page
+// that never reports itself loaded.
+void TestSamplePages::paragraphPageDecodesQuotes() {
+    QWebFrame* para = PageScript::frame(Page::Paragraph);
+    QVERIFY(para);
+    QTRY_COMPARE(js(para, "document.documentElement.getAttribute('lang')").toString(), QString("de"));
+    PageScript::run(Page::Paragraph, "paragraph.setParagraph('%1');", {"Er sagt: ;;;;;;Geht======s?;;;;;;"});
+    PageScript::run(Page::Paragraph, "paragraph.setDictTrans('%1');", {"他说：还好吗"});
+    QCOMPARE(js(para, "document.getElementById('sentence').textContent").toString(), QString("Er sagt: \"Geht's?\""));
+    QCOMPARE(js(para, "document.getElementById('translation').textContent").toString(), QString("他说：还好吗"));
+    QCOMPARE(js(para, "getComputedStyle(document.body).backgroundColor").toString(), QString("rgba(0, 0, 0, 0)"));
+}
+
+// Guards against paragraph buttons that send the wrong play state or drag messages.
+void TestSamplePages::paragraphButtonsAndDrag() {
+    RecordingBridge* bridge = nullptr;
+    auto view = openWithBridge(pageUrl("/local/paragraph.html"), "ParagraphApi", &bridge);
+    QVERIFY(view);
+    QCOMPARE(bridge->calls.value(0), QString("pageLoaded(paragraph)"));
+    bridge->calls.clear();
+    const char* clicks[] = {"playBtn", "nextBtn", "preBtn", "transBtn", "repeatBtn", "modeBtn", "closeBtn"};
+    js(view.get(), "paragraph.saveState('repeatState', 'repeatSen')");
+    for (const char* id : clicks)
+        js(view.get(), QStringLiteral("document.getElementById('%1').click()").arg(id));
+    js(view.get(), "paragraph.setPlayState('pause')");
+    js(view.get(), "document.getElementById('playBtn').click()");
+    QCOMPARE(bridge->calls, QStringList({"paraSetState(play, play)", "paraSetState(play, next)",
+                                         "paraSetState(play, pre)", "paraSetState(translateState, on)",
+                                         "paraSetState(repeatState, repeatSen)", "paraSetState(modeState, read)",
+                                         "paraSetState(desktopState, off)", "paraSetState(play, pause)"}));
+
+    bridge->calls.clear();
+    const QPoint handle(
+        js(view.get(), "document.getElementById('dragHandle').getBoundingClientRect().left + 5").toInt(),
+        js(view.get(), "document.getElementById('dragHandle').getBoundingClientRect().top + 5").toInt());
+    QTest::mousePress(view.get(), Qt::LeftButton, Qt::NoModifier, handle);
+    QTest::mouseRelease(view.get(), Qt::LeftButton, Qt::NoModifier, handle + QPoint(30, 0));
+    QCOMPARE(bridge->calls, QStringList({"setDragState(start)", "setDragState(end)"}));
+
+    // A gap filled in the paragraph window is reported once it is right.
+    bridge->calls.clear();
+    js(view.get(), "paragraph.setFillword('Ich {{gehe}} nach Hause.')");
+    js(view.get(), "var g = document.querySelector('.gap'); g.value = 'falsch';"
+                   "var e = document.createEvent('Event'); e.initEvent('keydown', true, true); e.keyCode = 13;"
+                   "g.dispatchEvent(e); g.value = 'Gehe'; g.dispatchEvent(e);");
+    QCOMPARE(bridge->calls, QStringList({"paragraphFillwordSuccess()"}));
+}
+
+// Guards against a list format that does not survive the shell dropping the first and last
+// character, and against a main page that never asks to resume unfinished downloads.
+void TestSamplePages::downloadListsCrossPages() {
+    RecordingBridge* listen = nullptr;
+    auto data = openWithBridge(pageUrl("/local/listen.html"), "ListenApi", &listen);
+    QVERIFY(data);
+    js(data.get(), "localStorage.clear()");
+    const QString rec1 =
+        QString::fromLatin1(QByteArray(R"({"uuid":"a1","title":"Müde – 累","channel_uuid":"c1"})").toBase64());
+    const QString rec2 =
+        QString::fromLatin1(QByteArray(R"({"uuid":"a2","title":"Zwei","channel_uuid":"c1"})").toBase64());
+    const QString ch = QString::fromLatin1(QByteArray(R"({"uuid":"c1","title":"Alltag"})").toBase64());
+    PageScript::run(data->page()->mainFrame(),
+                    "ListenDb.insertArticleData('%1');ListenDb.insertArticleData('%2');"
+                    "ListenDb.insertChannelData('%3');ListenDb.setDownloadState('a1');",
+                    {rec1, rec2, ch});
+    js(data.get(), "ListenDb.getDownloadData(); ListenDb.getArticleData();");
+    QCOMPARE(listen->matching("getDataFinished"),
+             QStringList({"getDataFinished(channelData)", "getDataFinished(articleData)"}));
+    const QStringList articles = listen->matching("setDownloadArticle(");
+    QCOMPARE(articles.size(), 2);
+    QVERIFY(articles[0].endsWith(", finished)"));
+    QVERIFY(articles[1].endsWith(", downloading)"));
+    QString channels = listen->matching("setDownloadChannel(").value(0);
+    js(data.get(), "localStorage.clear()");
+
+    RecordingBridge* main = nullptr;
+    auto index = openWithBridge(pageUrl("/static/index.html?lang=de&version=3.3.1"), "WebApi", &main);
+    QVERIFY(index);
+    // What the shell does with the data: drop the first and last character, pass it on.
+    auto relay = [](const QString& call) {
+        QString data = call.mid(call.indexOf('(') + 1).section(", ", 0, 0);
+        return data.mid(1, data.size() - 2);
+    };
+    channels = channels.mid(QString("setDownloadChannel(").size());
+    channels.chop(1);
+    PageScript::run(index->page()->mainFrame(), "downloadData.appendData('channelData', '%1');",
+                    {channels.mid(1, channels.size() - 2)});
+    PageScript::run(index->page()->mainFrame(), "downloadData.appendData('articleData', '%1', '%2');",
+                    {relay(articles[0]), "finished"});
+    PageScript::run(index->page()->mainFrame(), "downloadData.appendData('articleData', '%1', '%2');",
+                    {relay(articles[1]), "downloading"});
+    main->calls.clear();
+    js(index.get(), "downloadData.getDataFinished('articleData')");
+    QCOMPARE(js(index.get(), "Downloads.articles.a1.title").toString(), QString::fromUtf8("Müde – 累"));
+    QCOMPARE(js(index.get(), "Downloads.channels.c1.title").toString(), QString("Alltag"));
+    QCOMPARE(main->calls, QStringList({"historyLoaded()", "setDownloadingList({\"a2\":\"Zwei\"})"}));
+    QCOMPARE(js(index.get(), "document.querySelectorAll('.download-row').length").toInt(), 2);
+
+    // Progress and completion reach the list; a deleted id disappears.
+    js(index.get(), "downloadData.downloadProgress('50', '100', 'mp3', 'a2')");
+    QVERIFY(js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"]').textContent")
+                .toString()
+                .contains("17 %"));
+    js(index.get(), "downloadData.downloadProgress('10', '-1', 'lrc', 'a2')");
+    QCOMPARE(js(index.get(), "Downloads.percent('a2')").toInt(), 17);
+    js(index.get(), "downloadData.downloadFinished('a2')");
+    QVERIFY(js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"]').textContent")
+                .toString()
+                .contains("Fertig"));
+    js(index.get(), "historyChannel.setDeletedArticleId('a1,zz')");
+    QCOMPARE(js(index.get(), "document.querySelectorAll('.download-row').length").toInt(), 1);
+
+    // Deleting from the list tells the shell about the article and its now empty channel.
+    main->calls.clear();
+    js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"] .btn:last-child').click()");
+    QCOMPARE(main->calls,
+             QStringList({"deleteArticleData(a2, c1)", "setDeleteArticleId(a2)", "deleteChannelData(c1)"}));
+}
+
+// Guards against practice controls that call the wrong slots, with the wrong units, or
+// paragraph text sent with raw quotes.
+void TestSamplePages::onlinePracticeCallsBridge() {
+    RecordingBridge* bridge = nullptr;
+    auto view = openWithBridge(pageUrl("/static/index.html?lang=de&version=3.3.1"), "WebApi", &bridge);
+    QVERIFY(view);
+    QCOMPARE(bridge->calls.mid(0, 2), QStringList({"pageLoaded(online)", "pageLoaded(index)"}));
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 4);
+
+    // Downloading an article records its channel first, then the article.
+    bridge->calls.clear();
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a1\"] .dl-btn').click()");
+    QCOMPARE(bridge->calls.size(), 3);
+    QVERIFY(bridge->calls[0].startsWith("downloadChannel({\"uuid\":\"c1\""));
+    QCOMPARE(bridge->calls[1], QString("delDownloadArticleId(a1)"));
+    QVERIFY(bridge->calls[2].startsWith("downloadArticle({\"uuid\":\"a1\""));
+    QVERIFY(bridge->calls[2].contains("\"channel_uuid\":\"c1\""));
+
+    bridge->calls.clear();
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a1\"] .btn.primary').click()");
+    QTRY_VERIFY(!bridge->matching("initPlay(").isEmpty());
+    QCOMPARE(bridge->matching("initPlay("),
+             QStringList({QString("initPlay(http://127.0.0.1:%1/media/a1.mp3, online, [0 2500 5200], audio)")
+                              .arg(service->port())}));
+    QVERIFY(bridge->calls.contains("setClickState(false)"));
+    QVERIFY(bridge->calls.contains("setPrintAble(true)"));
+    QCOMPARE(js(view.get(), "document.querySelectorAll('.sentence').length").toInt(), 3);
+
+    // The shell highlights sentence 1: the row is marked, the paragraph gets encoded quotes.
+    bridge->calls.clear();
+    js(view.get(), "media.highlight('1')");
+    QCOMPARE(js(view.get(), "document.querySelector('.sentence.current').getAttribute('data-index')").toString(),
+             QString("1"));
+    QCOMPARE(bridge->calls, QStringList({"setParagaraph(sentence, Er sagt: ;;;;;;Geht======s?;;;;;;)",
+                                         "setParagaraph(chinese, 他说：“还好吗？”)"}));
+
+    bridge->calls.clear();
+    js(view.get(), "media.nextSentence()");
+    QCOMPARE(bridge->calls.mid(0, 2), QStringList({"setPlayIndex(2)", "play(5200)"}));
+    bridge->calls.clear();
+    js(view.get(), "media.previousSentence(); media.previousSentence();");
+    // Sentence 0 starts at 0 ms; 1 ms makes the shell seek there rather than play on.
+    QCOMPARE(bridge->matching("play("), QStringList({"play(2500)", "play(1)"}));
+
+    bridge->calls.clear();
+    js(view.get(), "media.setPlaying('40'); media.pause(); media.play(0);");
+    QCOMPARE(js(view.get(), "document.getElementById('pFill').style.width").toString(), QString("40%"));
+    QCOMPARE(bridge->calls, QStringList({"pause()", "play(0)"}));
+    QVERIFY(js(view.get(), "document.getElementById('pPlay').textContent").toString().contains("Pause"));
+
+    bridge->calls.clear();
+    js(view.get(), "media.repeatControl(); media.translateControl(); media.desktopControl();");
+    QCOMPARE(bridge->calls.mid(0, 6),
+             QStringList({"setState(repeat, repeatSen)", "saveData(repeatState, repeatSen)", "setTranslationState(tap)",
+                          "saveData(translationState, tap)", "setDesktopState(desktopOn)",
+                          "setParagaraph(sentence, Es ist sieben Uhr.)"}));
+
+    // Seeking inside the bar in reading mode passes seconds, so the unit is switched around it.
+    bridge->calls.clear();
+    js(view.get(), "Practice.seekPercent(50); Practice.seekPercent(0);");
+    QCOMPARE(bridge->calls,
+             QStringList({"setClickState(true)", "loadPosition(50)", "setClickState(false)", "loadPosition(0)"}));
+
+    // The video article shows its placeholder and reports its rectangle.
+    js(view.get(), "document.getElementById('pBack').click()");
+    QVERIFY(bridge->calls.contains("cancelPlay()"));
+    bridge->calls.clear();
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a2\"] .btn.primary').click()");
+    QTRY_VERIFY(!bridge->matching("initPlay(").isEmpty());
+    QCOMPARE(
+        bridge->matching("initPlay("),
+        QStringList(
+            {QString("initPlay(http://127.0.0.1:%1/files/a2.mp4, online, [0 2500 5200], 4)").arg(service->port())}));
+    const QStringList rect = js(view.get(), "media.showVideoFrame()").toString().split(',');
+    QCOMPARE(rect.size(), 4);
+    const int w = rect[2].toInt();
+    const int h = rect[3].toInt();
+    QVERIFY2(h > 100 && qAbs(w * 9 - h * 16) < 32, qPrintable(rect.join(','))); // a visible 16:9 frame
+    js(view.get(), "media.hideVideoFrame()");
+    QVERIFY(js(view.get(), "document.getElementById('videoFrame').className").toString().contains("hidden"));
+
+    // A media answer that redirects: the target is played.
+    js(view.get(), "document.getElementById('pBack').click()");
+    bridge->calls.clear();
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a3\"] .btn.primary').click()");
+    QTRY_VERIFY(!bridge->matching("initPlay(").isEmpty());
+    QCOMPARE(
+        bridge->matching("initPlay("),
+        QStringList({QString("initPlay(http://127.0.0.1:%1/files/a3.mp3, online, [], audio)").arg(service->port())}));
+
+    // Without a media address the shell's signed media URL plays instead.
+    js(view.get(), "document.getElementById('pBack').click()");
+    bridge->calls.clear();
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a4\"] .btn.primary').click()");
+    QTRY_COMPARE(bridge->matching("setFmId("), QStringList({"setFmId(a4)"}));
+    QVERIFY(bridge->matching("initPlay(").isEmpty());
+}
+
+// Guards against dictation and fill-in answers that are never checked or reported.
+void TestSamplePages::dictationAndFillword() {
+    RecordingBridge* bridge = nullptr;
+    auto view = openWithBridge(pageUrl("/static/index.html?lang=de&version=3.3.1"), "WebApi", &bridge);
+    QVERIFY(view);
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 4);
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a1\"] .btn.primary').click()");
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.sentence').length").toInt(), 3);
+
+    bridge->calls.clear();
+    js(view.get(), "document.querySelector('#pModes [data-mode=\"dictation\"]').click()");
+    QCOMPARE(bridge->calls.mid(0, 4), QStringList({"setState(mode, dictation)", "saveData(mode, dictation)",
+                                                   "setDictationIndex(0)", "play(0)"}));
+    QVERIFY(bridge->calls.contains("setParagaraph(dictation, __ ___ ______ ___.)"));
+    QCOMPARE(js(view.get(), "document.querySelector('.sentence.current .de').textContent").toString(),
+             QString("__ ___ ______ ___."));
+    js(view.get(), "article.setPlayTimes('0', '2')");
+    QCOMPARE(js(view.get(), "document.getElementById('pTimes').textContent").toString(), QString("2× gehört"));
+
+    bridge->calls.clear();
+    QCOMPARE(js(view.get(), "Practice.checkDictation(0, 'es ist acht uhr')").toBool(), false);
+    QVERIFY(js(view.get(), "document.getElementById('pFeedback').innerHTML").toString().contains("class=\"bad\">acht"));
+    QVERIFY(bridge->calls.isEmpty());
+    QCOMPARE(js(view.get(), "Practice.checkDictation(0, 'Es ist sieben  Uhr')").toBool(), true);
+    QCOMPARE(bridge->calls.mid(bridge->calls.indexOf("setDictationIndex(1)"), 2),
+             QStringList({"setDictationIndex(1)", "play(0)"}));
+
+    bridge->calls.clear();
+    js(view.get(), "media.modeControl()");
+    QCOMPARE(bridge->calls.mid(0, 4),
+             QStringList({"setState(mode, fillword)", "saveData(mode, fillword)", "setFillwordIndex(1)", "play(0)"}));
+    QVERIFY(bridge->calls.contains("setParagaraph(fillword, Er {{sagt}}: ;;;;;;Geht======s?;;;;;;)"));
+    bridge->calls.clear();
+    js(view.get(), "media.setFillwordState(true)");
+    QCOMPARE(js(view.get(), "document.activeElement.id").toString(), QString("pAnswer"));
+    QCOMPARE(js(view.get(), "Practice.checkFillword(1, 'sagen')").toBool(), false);
+    QCOMPARE(js(view.get(), "Practice.checkFillword(1, 'Sagt')").toBool(), true);
+    QCOMPARE(bridge->matching("fillwordSuccessAction"), QStringList({"fillwordSuccessAction()"}));
+    js(view.get(), "article.initIndex('2', 'fillword'); media.play();");
+    QCOMPARE(js(view.get(), "Practice.current").toInt(), 2);
+    QCOMPARE(bridge->calls.last(), QString("play(0)"));
+
+    // Solved in the paragraph window before the sentence ended: reported when it ends.
+    bridge->calls.clear();
+    js(view.get(), "article.paragraphFillwordSuccess()");
+    QVERIFY(bridge->matching("fillwordSuccessAction").isEmpty());
+    js(view.get(), "media.setFillwordState('true')");
+    QCOMPARE(bridge->matching("fillwordSuccessAction"), QStringList({"fillwordSuccessAction()"}));
+}
+
+void TestSamplePages::articleEndFollowsRepeat_data() {
+    QTest::addColumn<QString>("repeat");
+    QTest::addColumn<QString>("expected"); // the first bridge call after the end, "" for none
+    QTest::newRow("once") << ""
+                          << "";
+    QTest::newRow("article loop") << "repeated"
+                                  << "setPlayIndex(0)";
+    QTest::newRow("next article") << "repeat"
+                                  << "setClickState(false)";
+    QTest::newRow("sentence loop") << "repeatSen"
+                                   << "";
+}
+
+// Guards against the repeat setting being ignored at the end of an article in reading mode.
+void TestSamplePages::articleEndFollowsRepeat() {
+    QFETCH(QString, repeat);
+    QFETCH(QString, expected);
+    RecordingBridge* bridge = nullptr;
+    auto view = openWithBridge(pageUrl("/static/index.html"), "WebApi", &bridge);
+    QVERIFY(view);
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 4);
+    js(view.get(), "document.querySelector('.article-card[data-id=\"a1\"] .btn.primary').click()");
+    QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.sentence').length").toInt(), 3);
+    PageScript::run(view->page()->mainFrame(), "setData('repeatState', '%1');", {repeat});
+    bridge->calls.clear();
+    js(view.get(), "media.playEnd()");
+    if (expected.isEmpty()) {
+        QVERIFY(bridge->calls.isEmpty());
+        QCOMPARE(js(view.get(), "document.getElementById('pStatus').textContent").toString(), QString("Ende"));
+    } else {
+        QTRY_VERIFY(!bridge->calls.isEmpty());
+        QCOMPARE(bridge->calls.first(), expected);
+    }
+    if (repeat == "repeat")
+        QTRY_COMPARE(js(view.get(), "Practice.article.uuid").toString(), QString("a2"));
+}
+
+// Guards against page functions that throw when the shell calls them before any article is open.
+void TestSamplePages::practiceObjectsToleratePrematureCalls() {
+    QWebView view;
+    QVERIFY(TestSupport::loadAndWait(&view, QUrl(pageUrl("/static/index.html"), QUrl::TolerantMode)));
+    const QString calls = QStringLiteral(
+        "media.highlight('3'); media.setPlaying('10'); media.loadingStart(); media.loadingEnd();"
+        "media.bufferingStart(); media.bufferingEnd(); media.playEnd(); media.updatePlayState();"
+        "media.setFillwordState(true); media.next(); media.pre(); media.nextSentence(); media.previousSentence();"
+        "media.play(0, true); media.pause(); media.hideVideoFrame(); media.translateControl(); media.repeatControl();"
+        "media.modeControl(); media.desktopControl();"
+        "article.setPlayTimes('0', '1'); article.initDictation(0); article.initIndex('1', 'fillword');"
+        "article.setHideDisplayTipIndex('0'); article.paragraphFillwordSuccess();"
+        "downloadData.downloadProgress('1', '-1', 'lrc', 'q'); downloadData.downloadFinished('q');"
+        "downloadData.appendData('articleData', ''); downloadData.getDataFinished('articleData');"
+        "historyChannel.setDeletedArticleId(''); setData('volume', '5'); setZipDir('/x');");
+    QCOMPARE(js(&view, "try {" + calls + " 'ok'; } catch (e) { String(e); }").toString(), QString("ok"));
+    QCOMPARE(js(&view, "getData('volume') + '|' + getData('missing')").toString(), QString("5|"));
+    QCOMPARE(js(&view, "media.showVideoFrame().split(',').length").toInt(), 4);
+}
+
+// Guards against a local page that plays the wrong file or reads the wrong content.
+void TestSamplePages::localPagePlaysStoredMedia() {
+    QWebView view;
+    auto* bridge = new RecordingBridge(&view, "WebApi");
+    bridge->zipDir = "/data/vorb_de";
+    bridge->files.insert("a9/article", "<html><head><title>Der Titel</title><script>window.bad=1</script></head>"
+                                       "<body><h1 onclick=\"bad=2\">Der Titel</h1><p>Text</p></body></html>");
+    bridge->files.insert("a9/lrc", QString::fromUtf8(sentenceJson()));
+    view.resize(1000, 800);
+    QVERIFY(TestSupport::loadAndWait(
+        &view, QUrl(pageUrl("/local/local.html?lang=de&channelId=c9&articleId=a9"), QUrl::TolerantMode)));
+    QCOMPARE(bridge->calls.mid(0, 4), QStringList({"getZipDir()", "getFileContent(a9, article)",
+                                                   "getFileContent(a9, lrc)", "pageLoaded(local)"}));
+    QCOMPARE(bridge->matching("initPlay("),
+             QStringList({"initPlay(/data/vorb_de/a9.rar, local, [0 2500 5200], audio)"}));
+    QCOMPARE(js(&view, "document.getElementById('pTitle').textContent").toString(), QString("Der Titel"));
+    QCOMPARE(js(&view, "document.querySelectorAll('#pArticleHtml script, #pArticleHtml [onclick]').length").toInt(), 0);
+    QCOMPARE(js(&view, "typeof window.bad").toString(), QString("undefined"));
+    QCOMPARE(js(&view, "document.querySelectorAll('.sentence').length").toInt(), 3);
+    bridge->calls.clear();
+    js(&view, "document.getElementById('pBack').click()");
+    QVERIFY(bridge->calls.contains("gotoOnline()"));
+}
+
+// Guards against a blank page when the service is down.
+void TestSamplePages::serviceUnreachable() {
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    installPages(port);
+    QWebSettings::clearMemoryCaches(); // config.js is cached from earlier loads
+    QWebView view;
+    QVERIFY(TestSupport::loadAndWait(&view, QUrl(pageUrl("/static/index.html"), QUrl::TolerantMode)));
+    QTRY_VERIFY(
+        js(&view, "document.getElementById('catalogueNote').textContent").toString().contains("nicht erreichbar"));
+    QCOMPARE(js(&view, "document.querySelectorAll('.article-card').length").toInt(), 0);
+    installPages(service->port());
+}
+
+QTEST_MAIN(TestSamplePages)
+#include "tst_samplepages.moc"
