@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QSettings>
-#include <QTabWidget>
 #include <QTest>
 
 #include <memory>
@@ -38,7 +37,6 @@ class TestSetDialog : public QObject {
 private slots:
     void init();
     void cleanup();
-    void form();
     void boxesFollowTheirValueTables_data();
     void boxesFollowTheirValueTables();
     void explainStateSwitchesTipState_data();
@@ -68,31 +66,6 @@ void TestSetDialog::init() {
 void TestSetDialog::cleanup() {
     dialog.reset();
     bridge.reset();
-}
-
-void TestSetDialog::form() {
-    // Guards against the form's title, size or default button drifting from the design.
-    QCOMPARE(dialog->windowTitle(), QString("偏好设置"));
-    QCOMPARE(dialog->minimumSize(), QSize(440, 350));
-    QCOMPARE(dialog->maximumSize(), QSize(440, 350));
-    QVERIFY(dialog->isModal());
-    QVERIFY(dialog->parent() == nullptr);
-    auto* tabs = dialog->findChild<QTabWidget*>("tabWidget");
-    QCOMPARE(tabs->currentIndex(), 0);
-    QStringList tabNames, tabTexts;
-    for (int i = 0; i < tabs->count(); ++i) {
-        tabNames << tabs->widget(i)->objectName();
-        tabTexts << tabs->tabText(i);
-    }
-    QCOMPARE(tabNames, (QStringList{"commonSet", "Typesetting", "transSet", "playSet"}));
-    QCOMPARE(tabTexts, (QStringList{"偏好设置", "文字排版", "译文解释", "播放设置"}));
-    QVERIFY(button("okBtn")->isDefault());
-    QVERIFY(!button("okBtn")->autoDefault());
-    QVERIFY(!button("cancelBtn")->autoDefault());
-    QCOMPARE(button("okBtn")->text(), QString("确定"));
-    QCOMPARE(button("cancelBtn")->text(), QString("取消"));
-    QCOMPARE(button("okBtn")->cursor().shape(), Qt::PointingHandCursor);
-    QCOMPARE(dialog->box("fontFamily")->font().family(), QString("Arial"));
 }
 
 void TestSetDialog::boxesFollowTheirValueTables_data() {
