@@ -120,6 +120,7 @@ private slots:
     void quitClosesWindowsAndEndsTheLoop();
     void printNeedsADocument();
     void previewsReuseOnePrinterAndResetIt();
+    void printPageWritesTimesElevenOnA4_data();
     void printPageWritesTimesElevenOnA4();
     void menusAreTranslated();
 
@@ -395,20 +396,35 @@ void TestMenus::previewsReuseOnePrinterAndResetIt() {
     QCOMPARE(window->findChildren<QPrintPreviewDialog*>().size(), 0); // each preview is gone after it closes
 }
 
+void TestMenus::printPageWritesTimesElevenOnA4_data() {
+    QTest::addColumn<bool>("throughPreview");
+    QTest::newRow("preview's printer") << true;
+    QTest::newRow("own PDF printer on Letter") << false;
+}
+
 void TestMenus::printPageWritesTimesElevenOnA4() {
     // Guards against the article printed in another face or size, on another paper, or not at all.
+    QFETCH(bool, throughPreview);
     QTemporaryDir dir;
     window->setHtmlPage(article, "Der Hund");
-    // Print through the preview's own connection, onto a PDF file.
     const QString pdf = dir.path() + "/article.pdf";
-    window->runModal = [&](QDialog* dialog) {
-        auto* preview = qobject_cast<QPrintPreviewDialog*>(dialog);
-        preview->printer()->setOutputFormat(QPrinter::PdfFormat);
-        preview->printer()->setOutputFileName(pdf);
-        emit preview->paintRequested(preview->printer());
-        return 0;
-    };
-    action("action_Print")->trigger();
+    if (throughPreview) {
+        // Through the preview's own connection, onto a PDF file.
+        window->runModal = [&](QDialog* dialog) {
+            auto* preview = qobject_cast<QPrintPreviewDialog*>(dialog);
+            preview->printer()->setOutputFormat(QPrinter::PdfFormat);
+            preview->printer()->setOutputFileName(pdf);
+            emit preview->paintRequested(preview->printer());
+            return 0;
+        };
+        action("action_Print")->trigger();
+    } else {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        printer.setPageSize(QPageSize(QPageSize::Letter));
+        window->printPage(&printer);
+    }
     QVERIFY(QFile::exists(pdf));
 
     const QFont requested = window->printDocument()->document()->defaultFont();
