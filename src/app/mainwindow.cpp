@@ -181,7 +181,8 @@ void MainWindow::configureWebEngine() {
     QWebSettings::setOfflineStoragePath(dir);
 }
 
-void MainWindow::applyProxy(const QString& host, const QString& port, const QString& user, const QString& password) {
+void MainWindow::applyProxy(const QString& host, const QString& port, const QString& user,
+                            const QString& password) {
     QNetworkProxy proxy;
     if (!host.isEmpty() || !port.isEmpty() || !user.isEmpty() || !password.isEmpty()) {
         proxy.setType(QNetworkProxy::HttpProxy);
