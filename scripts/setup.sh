@@ -13,7 +13,7 @@ PACKAGES=(
   espeak-ng sox ffmpeg
   libgtest-dev libbenchmark-dev
   poppler-utils
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-droid-fallback fonts-urw-base35
 )
 
 missing=()

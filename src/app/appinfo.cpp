@@ -1,6 +1,7 @@
 #include "app/appinfo.h"
 
 #include <QCoreApplication>
+#include <QUrl>
 
 static void registerResources() {
     Q_INIT_RESOURCE(resources);
@@ -31,6 +32,21 @@ QString listenPageUrl() {
 
 QString paragraphPageUrl() {
     return pageUrl(QStringLiteral("/local/paragraph.html"));
+}
+
+QString serviceWebsiteUrl() {
+    // The service's own pages live on its HTTP side; QUrl leaves out the standard
+    // port and brackets an IPv6 address.
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral(TAVROLIN_DEFAULT_SERVICE_HOST));
+    url.setPort(TAVROLIN_DEFAULT_SERVICE_HTTP_PORT == 80 ? -1 : TAVROLIN_DEFAULT_SERVICE_HTTP_PORT);
+    url.setPath(QStringLiteral("/"));
+    return url.toString();
+}
+
+QString serviceSupportUrl() {
+    return serviceWebsiteUrl() + QStringLiteral("support");
 }
 
 void ensureResources() {

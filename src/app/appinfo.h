@@ -19,6 +19,10 @@ QString localArticlePageUrl(const QString& channelId, const QString& articleId);
 QString listenPageUrl();
 QString paragraphPageUrl();
 
+// The service's web site and support page, opened from the Help menu.
+QString serviceWebsiteUrl();
+QString serviceSupportUrl();
+
 // Registers the compiled-in images and style sheet (they live in a static library,
 // so the linker would drop them otherwise). Safe to call more than once.
 void ensureResources();

@@ -12,20 +12,29 @@
 #include "ui_mainwindow.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QMessageBox>
 #include <QNetworkProxy>
+#include <QPageSize>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QSettings>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTranslator>
 #include <QWebPage>
 #include <QWebSettings>
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), runModal([](QDialog* dialog) { return dialog->exec(); }), ui(new Ui::MainWindow),
+      translator(new QTranslator) {
     AppInfo::ensureResources();
-    auto* translator = new QTranslator;
+    // A missing file leaves the form's own (English) texts.
     translator->load(AppInfo::applicationDirectory() + QStringLiteral("/locale/zh_CN.qm"));
-    QCoreApplication::installTranslator(translator);
+    QCoreApplication::installTranslator(translator.get());
 
     ui->setupUi(this);
     loadSettings();
@@ -51,6 +60,7 @@ MainWindow::~MainWindow() {
     }
     ui.reset();
     delete webApi;
+    delete printer;
 }
 
 void MainWindow::loadSettings() {
@@ -236,6 +246,69 @@ void MainWindow::on_action_Proxy_triggered() {
     showCentred(proxyDialog);
 }
 
+void MainWindow::printPage(QPrinter* target) {
+    printBrowser->document()->setDefaultFont(QFont(QStringLiteral("Times New Roman"), 11));
+    if (!target || !target->isValid())
+        return;
+    target->setFullPage(true);
+    target->setPageSize(QPageSize(QPageSize::A4));
+    printBrowser->print(target);
+}
+
+void MainWindow::showInformation(const QString& text) {
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(AppInfo::productName), text, QMessageBox::NoButton,
+                    this);
+    box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    runModal(&box);
+}
+
+void MainWindow::on_action_About_triggered() {
+    showInformation(QStringLiteral("《") + tr("Tavrolin") + QStringLiteral("》桌面版\r\n\r\n版本： ") +
+                    QLatin1String(AppInfo::version) + QStringLiteral("\r\n官方网站： ") + AppInfo::serviceWebsiteUrl());
+}
+
+void MainWindow::on_action_Shortcuts_triggered() {
+    // Only a list: the keys themselves belong to the video surface and the pages.
+    static const char* const lines[] = {
+        "播放/暂停 （空格键）", "上一句 （←）",         "下一句 （→）",         "增大音量 （↑）",
+        "减小音量 （↓）",       "上一篇 （Shift + ←）", "下一篇 （Shift + →）", "桌面显示 （d）",
+        "听力模式 （m）",       "播放方式 （r）",       "向上翻页 （pageUp）",  "向下翻页 （pageDown）",
+    };
+    QString text = QStringLiteral("《") + tr("Tavrolin") + QStringLiteral("》桌面版快捷键介绍\r\n\r\n");
+    for (const char* line : lines)
+        text += QString::fromUtf8(line) + QStringLiteral("\r\n");
+    showInformation(text);
+}
+
+void MainWindow::on_action_Support_triggered() {
+    QDesktopServices::openUrl(QUrl(AppInfo::serviceSupportUrl()));
+}
+
+void MainWindow::on_action_Copy_triggered() {
+    QApplication::clipboard()->setText(webView->selectedText(), QClipboard::Clipboard);
+}
+
+void MainWindow::on_action_Homepage_triggered() {
+    QDesktopServices::openUrl(QUrl(AppInfo::serviceWebsiteUrl()));
+}
+
+void MainWindow::on_action_Print_triggered() {
+    // One printer for the whole run, so choices made in a preview carry over;
+    // page size, orientation, full page and name are reset for each preview.
+    if (!printer)
+        printer = new QPrinter(QPrinter::ScreenResolution);
+    printer->setPageSize(QPageSize(QPageSize::A4));
+    printer->setPageOrientation(QPageLayout::Portrait);
+    printer->setFullPage(true);
+    printer->setDocName(printTitle);
+
+    QPrintPreviewDialog preview(printer, this);
+    preview.setWindowTitle(QStringLiteral("打印文章预览"));
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, &MainWindow::printPage);
+    runModal(&preview);
+}
+
 void MainWindow::on_action_Quit_triggered() {
+    // The action's close() connection has closed the window already.
     QCoreApplication::quit();
 }

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -10,8 +11,10 @@ class MainWindow;
 }
 class Paragraph;
 class ProxyDialog;
+class QDialog;
 class QPrinter;
 class QTextBrowser;
+class QTranslator;
 class SetDialog;
 class VorbLayout;
 class WebApi;
@@ -45,8 +48,14 @@ public:
     QTextBrowser* printDocument() const { return printBrowser; }
     const QString& printTitleText() const { return printTitle; }
 
+    QPrinter* printPrinter() const { return printer; }
+
     // Shows a window of the program centred on this one.
     void showCentred(QWidget* window);
+
+    // Runs the modal boxes and the print preview and returns the dialog's result;
+    // tests replace it to inspect or answer them without a nested event loop.
+    std::function<int(QDialog*)> runModal;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -54,11 +63,19 @@ protected:
 public slots:
     void on_action_Preferences_triggered();
     void on_action_Proxy_triggered();
+    void printPage(QPrinter* target);
 
 private slots:
+    void on_action_About_triggered();
+    void on_action_Shortcuts_triggered();
+    void on_action_Support_triggered();
+    void on_action_Copy_triggered();
+    void on_action_Homepage_triggered();
+    void on_action_Print_triggered();
     void on_action_Quit_triggered();
 
 private:
+    void showInformation(const QString& text);
     void loadSettings();
     void initPageSide();
     void fillDialogs();
@@ -90,4 +107,6 @@ private:
     QPrinter* printer = nullptr;
     std::unique_ptr<Ui::MainWindow> ui;
     QTextBrowser* printBrowser = nullptr;
+    // Kept so that a window's translation leaves with it.
+    std::unique_ptr<QTranslator> translator;
 };

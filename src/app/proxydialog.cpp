@@ -1,7 +1,7 @@
 #include "app/proxydialog.h"
 
-#include "app/mainwindow.h"
 #include "app/appinfo.h"
+#include "app/mainwindow.h"
 #include "app/settings.h"
 #include "ui_proxydialog.h"
 

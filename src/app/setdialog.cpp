@@ -55,8 +55,11 @@ void SetDialog::on_fontFamily_currentTextChanged(const QString& arg1) {
 }
 
 void SetDialog::on_explainState_currentIndexChanged(int index) {
-    explainState = valueAt(ReadingChoices::explainStates, index, explainState);
-    form->explainTipState->setEnabled(index >= 1 && index <= 3);
+    if (index < 0 || index >= ReadingChoices::explainStates.size())
+        return;
+    explainState = ReadingChoices::explainStates.at(index);
+    // The display mode only matters while explanations are shown.
+    form->explainTipState->setEnabled(index != 0);
 }
 
 void SetDialog::on_explainTipState_currentIndexChanged(int index) {
