@@ -8,11 +8,13 @@
 #include "app/settings.h"
 #include "app/vorblayout.h"
 #include "app/webview.h"
+#include "bridge/mediaexport.h"
 #include "bridge/webapi.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QComboBox>
 #include <QNetworkProxy>
 #include <QSettings>
@@ -28,6 +30,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     QCoreApplication::installTranslator(translator);
 
     ui->setupUi(this);
+    // The export asks for its target through this native dialog.
+    MediaExport::setSaveDialog([](const QString& caption, const QString& initialPath, const QString& filter) {
+        return QFileDialog::getSaveFileName(nullptr, caption, initialPath, filter);
+    });
     loadSettings();
     setWindowTitle(QString::fromLatin1(AppInfo::productName));
 

@@ -8,6 +8,7 @@ class MainWindow;
 class Paragraph;
 class QMessageBox;
 class QNetworkAccessManager;
+class QNetworkReply;
 class QWebFrame;
 class QWebView;
 
@@ -31,6 +32,16 @@ public:
     void pushReadingSettings(const QString& fontLevel, const QString& theme, const QString& textAlign,
                              const QString& fontFamily, const QString& explainState, const QString& explainTipState,
                              const QString& translationState, const QString& playRepeatTimes);
+
+    // Stores a finished download reply as the article's part file (the id is the
+    // request's "articleId" header) unless it exists, then checks completion.
+    void storeMedia(QNetworkReply* reply);
+    void storeArchive(QNetworkReply* reply);
+    void storeSentenceData(QNetworkReply* reply);
+    // Saves a thumbnail picture under the data directory (no completion check).
+    void storeThumbnail(QNetworkReply* reply);
+    // Tells both pages that the article is complete once all three part files exist.
+    void checkDownloadComplete(const QString& articleId);
 
     // Places the video surface over the page's video frame (or the whole
     // window in full screen). Called on every layout pass of the main window.
@@ -74,13 +85,18 @@ public slots:
     void pageLoaded(const QString& frame);
     void setHtmlPage(const QString& htmlData, const QString& titleName);
     void setPrintAble(bool able);
+    void downloadFinished(const QString& articleId);
+    void deleteArticleData(const QString& articleId, const QString& channelId);
+    void deleteDiskArticleData(const QString& articleId);
     void gotoLocal(const QString& channelId, const QString& articleId);
     void saveData(const QString& key, const QString& value);
+    QString getFileContent(const QString& articleId, const QString& fileType);
     void gotoOnline();
     void getZipDir();
     void setClickState(const QString& state);
     void setLoadPositionState(const QString& loadPositionState);
     void queryState(const QString& type);
+    void saveExportFile(const QString& srouce, const QString& fileName);
 
 private slots:
     void attachMainObject();
