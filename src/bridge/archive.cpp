@@ -75,8 +75,10 @@ bool unpackInto(QuaZip& zip, const QString& dir, const QByteArray& password, con
             continue;
         }
 
+        // The reader would apply a password to an entry that has none and garble it.
+        const bool encrypted = info.flags & 0x0001;
         QuaZipFile file(&zip);
-        if (!file.open(QIODevice::ReadOnly, password.constData())) {
+        if (!file.open(QIODevice::ReadOnly, encrypted ? password.constData() : nullptr)) {
             qWarning("testRead(): file.open(): %d", file.getZipError());
             return false;
         }
