@@ -178,7 +178,7 @@ QString ContentStore::getFileContent(const QString& articleId, const QString& fi
         extractArchive(partPath(articleId, Part::Archive), articleContentDir(), Archive::password(), QString());
         return readText(articleContentDir() + QStringLiteral("//index.html"));
     }
-    return readText(QString());
+    return QStringLiteral("error");
 }
 
 void ContentStore::deleteDiskArticleData(const QString& articleId) {
