@@ -30,14 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool ok = extractArchive(&buffer, dest, Archive::password(), QString(), limits);
 
     // Nothing may appear outside the data folder, and a failure leaves nothing behind.
-    const QStringList top = QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QStringList top =
+        QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     if (top != QStringList{QStringLiteral("data")})
         __builtin_trap();
-    const QStringList inData =
-        QDir(root.path() + QStringLiteral("/data")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QStringList inData = QDir(root.path() + QStringLiteral("/data"))
+                                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     if (ok ? inData != QStringList{QStringLiteral("articleContent")} : !inData.isEmpty())
         __builtin_trap();
-    QDirIterator it(dest, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(dest, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         if (it.fileInfo().isSymLink())

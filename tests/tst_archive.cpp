@@ -33,7 +33,8 @@ bool makeZip(const QString& path, const QList<Entry>& entries, const QByteArray&
         QuaZipNewInfo info(entry.name);
         if (entry.symlink)
             info.externalAttr = 0120777u << 16;
-        const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(entry.data.constData()), uInt(entry.data.size())));
+        const quint32 crc =
+            quint32(crc32(0, reinterpret_cast<const Bytef*>(entry.data.constData()), uInt(entry.data.size())));
         QuaZipFile file(&zip);
         if (!file.open(QIODevice::WriteOnly, info, entry.encrypted ? password.constData() : nullptr, crc))
             return false;

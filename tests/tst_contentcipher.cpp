@@ -26,8 +26,8 @@ QByteArray sentenceJson(int count) {
     for (int i = 0; i < count; ++i) {
         if (i)
             json += ',';
-        json += "{\"start\":" + QByteArray::number(i * 1000) + ",\"text\":\"Das ist Satz " + QByteArray::number(i) +
-                ".\"}";
+        json +=
+            "{\"start\":" + QByteArray::number(i * 1000) + ",\"text\":\"Das ist Satz " + QByteArray::number(i) + ".\"}";
     }
     return json + "]}";
 }

@@ -213,9 +213,12 @@ void TestContentStore::fileTypes_data() {
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("expected");
     QTest::newRow("lrc") << "lrc" << QString::fromUtf8(sentenceJson);
-    QTest::newRow("capitals") << "LRC" << "error";
-    QTest::newRow("unknown") << "mp3" << "error";
-    QTest::newRow("empty") << "" << "error";
+    QTest::newRow("capitals") << "LRC"
+                              << "error";
+    QTest::newRow("unknown") << "mp3"
+                             << "error";
+    QTest::newRow("empty") << ""
+                           << "error";
 }
 
 void TestContentStore::fileTypes() {
@@ -281,12 +284,11 @@ void TestContentStore::killedWhileStoringLeavesNoPartFile() {
     child.start(QCoreApplication::applicationFilePath(), {"--store-stalling-media", "a1"});
     QVERIFY(child.waitForStarted());
     QByteArray output;
-    QTRY_VERIFY_WITH_TIMEOUT((output += child.readAllStandardOutput()).contains("writing") ||
-                                 child.state() == QProcess::NotRunning,
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (output += child.readAllStandardOutput()).contains("writing") || child.state() == QProcess::NotRunning, 30000);
     QVERIFY2(child.state() == QProcess::Running, child.readAllStandardError().constData());
     QVERIFY(output.contains("into " + dataDirectory().toUtf8())); // the same folder as ours
-    child.kill(); // SIGKILL
+    child.kill();                                                 // SIGKILL
     QVERIFY(child.waitForFinished());
 
     QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.zip"}));
@@ -335,17 +337,28 @@ void TestContentStore::unusableIdsTouchNothing() {
 void TestContentStore::thumbnailPath_data() {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("path"); // below the data directory; empty: skipped
-    QTest::newRow("designed example") << "http://h/pool/ab/cd.jpg?x=1" << "ab//cd.jpg";
-    QTest::newRow("lower-cased") << "http://h/Pool/AB/Cd.JPG" << "ab//cd.jpg";
-    QTest::newRow("deeper name") << "http://h/pool/ab/cd/e.png" << "ab//cd/e.png";
-    QTest::newRow("no pool") << "http://h/images/cd.jpg" << "";
-    QTest::newRow("no folder") << "http://h/pool/cd.jpg" << "";
-    QTest::newRow("empty rest") << "http://h/pool/" << "";
-    QTest::newRow("empty folder") << "http://h/pool//cd.jpg" << "";
-    QTest::newRow("empty name") << "http://h/pool/ab/" << "";
-    QTest::newRow("parent folder") << "http://h/pool/../cd.jpg" << "";
-    QTest::newRow("parent in name") << "http://h/pool/ab/../../cd.jpg" << "";
-    QTest::newRow("query with slash") << "http://h/pool/ab?x=/cd.jpg" << "";
+    QTest::newRow("designed example") << "http://h/pool/ab/cd.jpg?x=1"
+                                      << "ab//cd.jpg";
+    QTest::newRow("lower-cased") << "http://h/Pool/AB/Cd.JPG"
+                                 << "ab//cd.jpg";
+    QTest::newRow("deeper name") << "http://h/pool/ab/cd/e.png"
+                                 << "ab//cd/e.png";
+    QTest::newRow("no pool") << "http://h/images/cd.jpg"
+                             << "";
+    QTest::newRow("no folder") << "http://h/pool/cd.jpg"
+                               << "";
+    QTest::newRow("empty rest") << "http://h/pool/"
+                                << "";
+    QTest::newRow("empty folder") << "http://h/pool//cd.jpg"
+                                  << "";
+    QTest::newRow("empty name") << "http://h/pool/ab/"
+                                << "";
+    QTest::newRow("parent folder") << "http://h/pool/../cd.jpg"
+                                   << "";
+    QTest::newRow("parent in name") << "http://h/pool/ab/../../cd.jpg"
+                                    << "";
+    QTest::newRow("query with slash") << "http://h/pool/ab?x=/cd.jpg"
+                                      << "";
 }
 
 void TestContentStore::thumbnailPath() {

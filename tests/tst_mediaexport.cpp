@@ -9,9 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QScopedPointer>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QScopedPointer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -86,12 +86,18 @@ void TestMediaExport::nameAndDialog_data() {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QString>("offered"); // after the folder
     QTest::addColumn<bool>("video");
-    QTest::newRow("audio") << "Nachrichten.mp3" << "Nachrichten.mp3" << false;
-    QTest::newRow("video") << "Reportage.mp4" << "Reportage.mp4" << true;
-    QTest::newRow("slash and question mark") << "Was/Wie?.mp3" << "Was_Wie.mp3" << false;
-    QTest::newRow("backslash") << "a\\b/c.mp4" << "ab_c.mp4" << true;
-    QTest::newRow("mp4 inside") << "x.mp4.txt" << "x.mp4.txt" << true;
-    QTest::newRow("capitals are audio") << "Film.MP4" << "Film.MP4" << false;
+    QTest::newRow("audio") << "Nachrichten.mp3"
+                           << "Nachrichten.mp3" << false;
+    QTest::newRow("video") << "Reportage.mp4"
+                           << "Reportage.mp4" << true;
+    QTest::newRow("slash and question mark") << "Was/Wie?.mp3"
+                                             << "Was_Wie.mp3" << false;
+    QTest::newRow("backslash") << "a\\b/c.mp4"
+                               << "ab_c.mp4" << true;
+    QTest::newRow("mp4 inside") << "x.mp4.txt"
+                                << "x.mp4.txt" << true;
+    QTest::newRow("capitals are audio") << "Film.MP4"
+                                        << "Film.MP4" << false;
 }
 
 void TestMediaExport::nameAndDialog() {

@@ -192,8 +192,8 @@ bool extractArchive(const QString& zipPath, const QString& destDir, const QByteA
     return extract(zip, destDir, password, nameFilter, limits);
 }
 
-bool extractArchive(QIODevice* zipData, const QString& destDir, const QByteArray& password,
-                    const QString& nameFilter, const Archive::Limits& limits) {
+bool extractArchive(QIODevice* zipData, const QString& destDir, const QByteArray& password, const QString& nameFilter,
+                    const Archive::Limits& limits) {
     QuaZip zip(zipData);
     return extract(zip, destDir, password, nameFilter, limits);
 }

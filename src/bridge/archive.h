@@ -32,5 +32,5 @@ bool isSafeEntryName(const QString& name);
 // symbolic link is refused whole.
 bool extractArchive(const QString& zipPath, const QString& destDir, const QByteArray& password,
                     const QString& nameFilter, const Archive::Limits& limits = Archive::Limits());
-bool extractArchive(QIODevice* zipData, const QString& destDir, const QByteArray& password,
-                    const QString& nameFilter, const Archive::Limits& limits = Archive::Limits());
+bool extractArchive(QIODevice* zipData, const QString& destDir, const QByteArray& password, const QString& nameFilter,
+                    const Archive::Limits& limits = Archive::Limits());

@@ -94,8 +94,7 @@ ContentStore::StoreResult ContentStore::storePart(const QString& articleId, Part
         cipher.setCompressionMode(ContentCipher::CompressionAlways);
         cipher.setIntegrityMode(ContentCipher::ProtectionHash);
         const QByteArray encrypted = cipher.encrypt(body->readAll());
-        ok = cipher.lastError() == ContentCipher::ErrorNoError &&
-             file.write(encrypted) == encrypted.size();
+        ok = cipher.lastError() == ContentCipher::ErrorNoError && file.write(encrypted) == encrypted.size();
     } else {
         ok = copyAll(body, file);
     }
@@ -117,7 +116,8 @@ ContentStore::StoreResult ContentStore::storePart(const QString& articleId, Part
 bool ContentStore::isComplete(const QString& articleId) const {
     if (!isValidArticleId(articleId))
         return false;
-    return QFileInfo::exists(partPath(articleId, Part::Media)) && QFileInfo::exists(partPath(articleId, Part::SentenceData)) &&
+    return QFileInfo::exists(partPath(articleId, Part::Media)) &&
+           QFileInfo::exists(partPath(articleId, Part::SentenceData)) &&
            QFileInfo::exists(partPath(articleId, Part::Archive));
 }
 

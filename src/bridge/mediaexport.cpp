@@ -63,7 +63,8 @@ QString cleanFileName(const QString& fileName) {
 }
 
 Outcome saveExportFile(const QString& source, const QString& fileName) {
-    QString prefix = QSettings(Settings::settingsFilePath(), QSettings::IniFormat).value(Settings::StorePrefix).toString();
+    QString prefix =
+        QSettings(Settings::settingsFilePath(), QSettings::IniFormat).value(Settings::StorePrefix).toString();
     if (prefix.isEmpty())
         prefix = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/');
 
@@ -71,10 +72,10 @@ Outcome saveExportFile(const QString& source, const QString& fileName) {
     const QString suggestion = prefix + name;
     // Decided by the name alone: a folder called "x.mp4" must not turn an audio export into a video one.
     const bool video = name.contains(QLatin1String(".mp4"));
-    const QString caption = video ? tr(QT_TRANSLATE_NOOP("WebApi", "保存视频文件"))
-                                  : tr(QT_TRANSLATE_NOOP("WebApi", "保存音频文件"));
-    const QString filter = video ? tr(QT_TRANSLATE_NOOP("WebApi", "视频文件(*.mp4)"))
-                                 : tr(QT_TRANSLATE_NOOP("WebApi", "音频文件(*.mp3)"));
+    const QString caption =
+        video ? tr(QT_TRANSLATE_NOOP("WebApi", "保存视频文件")) : tr(QT_TRANSLATE_NOOP("WebApi", "保存音频文件"));
+    const QString filter =
+        video ? tr(QT_TRANSLATE_NOOP("WebApi", "视频文件(*.mp4)")) : tr(QT_TRANSLATE_NOOP("WebApi", "音频文件(*.mp3)"));
 
     const SaveDialog& dialog = installedDialog();
     if (!dialog) {
