@@ -101,6 +101,7 @@ private slots:
     void unpacks_data();
     void unpacks();
     void successReplacesTheWholeFolder();
+    void leftoversOfAKilledRunAreRemoved();
     void failureKeepsTheOldFolder_data();
     void failureKeepsTheOldFolder();
     void hostileEntriesAreRefused_data();
@@ -162,6 +163,17 @@ void TestArchive::successReplacesTheWholeFolder() {
     QVERIFY(extractArchive(zipPath, dest, Archive::password(), QString()));
     QCOMPARE(QDir(dest).entryList(QDir::Files), QStringList{"index.html"});
     QCOMPARE(readAll(dest + "/index.html"), QByteArray("new article"));
+}
+
+void TestArchive::leftoversOfAKilledRunAreRemoved() {
+    // Guards against folders of an unpack that never finished piling up in the data directory.
+    QDir().mkpath(dest + ".new-a1B2c3/img");
+    QDir().mkpath(dest + ".old-XyZ987");
+    QDir().mkpath(dataDirectory() + "pool-ab");
+    QVERIFY(makeZip(zipPath, {{"index.html", "i"}}));
+    QVERIFY(extractArchive(zipPath, dest, Archive::password(), QString()));
+    QCOMPARE(QDir(dataDirectory()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
+             (QStringList{"articleContent", "pool-ab"}));
 }
 
 void TestArchive::failureKeepsTheOldFolder_data() {

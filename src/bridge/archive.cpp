@@ -159,6 +159,16 @@ bool replaceDirectory(QTemporaryDir& fresh, const QString& destDir) {
     return true;
 }
 
+// Folders left by a run that was killed while unpacking.
+void removeLeftovers(const QString& dest) {
+    const QFileInfo info(dest);
+    QDir parent = info.dir();
+    const QStringList patterns{info.fileName() + QStringLiteral(".new-??????"),
+                               info.fileName() + QStringLiteral(".old-??????")};
+    for (const QString& name : parent.entryList(patterns, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+        QDir(parent.filePath(name)).removeRecursively();
+}
+
 bool extract(QuaZip& zip, const QString& destDir, const QByteArray& password, const QString& nameFilter,
              const Archive::Limits& limits) {
     if (!zip.open(QuaZip::mdUnzip))
@@ -166,6 +176,7 @@ bool extract(QuaZip& zip, const QString& destDir, const QByteArray& password, co
 
     const QString dest = QDir::cleanPath(QFileInfo(destDir).absoluteFilePath());
     QDir().mkpath(QFileInfo(dest).absolutePath());
+    removeLeftovers(dest);
     // A sibling, so that moving it into place is a rename on the same file system.
     QTemporaryDir staging(dest + QStringLiteral(".new-XXXXXX"));
     if (!staging.isValid()) {
