@@ -14,8 +14,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QNetworkProxy>
 #include <QSettings>
 #include <QTextBrowser>
