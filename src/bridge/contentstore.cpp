@@ -15,10 +15,9 @@
 
 namespace {
 
-// Text up to the first NUL byte.
+// Text up to the first NUL byte (Qt 5's QByteArray overload stops there).
 QString utf8UpToNul(const QByteArray& bytes) {
-    const int end = bytes.indexOf('\0');
-    return QString::fromUtf8(bytes.constData(), end < 0 ? bytes.size() : end);
+    return QString::fromUtf8(bytes);
 }
 
 const char* suffixOf(ContentStore::Part part) {
