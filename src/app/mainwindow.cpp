@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "app/vorblayout.h"
 #include "app/webview.h"
+#include "bridge/mediaexport.h"
 #include "bridge/webapi.h"
 #include "ui_mainwindow.h"
 
@@ -16,6 +17,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPageSize>
@@ -37,6 +39,10 @@ MainWindow::MainWindow(QWidget* parent)
     QCoreApplication::installTranslator(translator.get());
 
     ui->setupUi(this);
+    // The export asks for its target through this native dialog.
+    MediaExport::setSaveDialog([](const QString& caption, const QString& initialPath, const QString& filter) {
+        return QFileDialog::getSaveFileName(nullptr, caption, initialPath, filter);
+    });
     loadSettings();
     setWindowTitle(QString::fromLatin1(AppInfo::productName));
 

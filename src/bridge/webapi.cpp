@@ -4,6 +4,8 @@
 #include "app/mainwindow.h"
 #include "app/paragraph.h"
 #include "app/settings.h"
+#include "bridge/contentstore.h"
+#include "bridge/mediaexport.h"
 #include "bridge/pagescript.h"
 #include "playback/practicecontroller.h"
 
@@ -217,4 +219,67 @@ void WebApi::getZipDir() {
 
 void WebApi::queryState(const QString& type) {
     Q_UNUSED(type);
+}
+
+namespace {
+
+QString replyArticleId(QNetworkReply* reply) {
+    return QString::fromUtf8(reply->request().rawHeader("articleId"));
+}
+
+} // namespace
+
+void WebApi::storeMedia(QNetworkReply* reply) {
+    const QString id = replyArticleId(reply);
+    ContentStore().storePart(id, ContentStore::Part::Media, reply);
+    reply->close();
+    checkDownloadComplete(id);
+}
+
+void WebApi::storeArchive(QNetworkReply* reply) {
+    const QString id = replyArticleId(reply);
+    ContentStore().storePart(id, ContentStore::Part::Archive, reply);
+    reply->close();
+    checkDownloadComplete(id);
+}
+
+void WebApi::storeSentenceData(QNetworkReply* reply) {
+    const QString id = replyArticleId(reply);
+    ContentStore().storePart(id, ContentStore::Part::SentenceData, reply);
+    reply->close();
+    checkDownloadComplete(id);
+}
+
+void WebApi::storeThumbnail(QNetworkReply* reply) {
+    ContentStore().storeThumbnail(reply->url().toString(), reply->readAll());
+}
+
+void WebApi::checkDownloadComplete(const QString& articleId) {
+    if (ContentStore().isComplete(articleId))
+        downloadFinished(articleId);
+}
+
+void WebApi::downloadFinished(const QString& articleId) {
+    PageScript::run(Page::Main, QStringLiteral("if(window.downloadData){downloadData.downloadFinished('%1');}"),
+                    {articleId});
+    PageScript::run(Page::Data, QStringLiteral("ListenDb.setDownloadState('%1');"), {articleId});
+}
+
+void WebApi::deleteArticleData(const QString& articleId, const QString& channelId) {
+    PageScript::run(Page::Data, QStringLiteral("ListenDb.deleteArticleData('%1', '%2');"), {articleId, channelId});
+    deleteDiskArticleData(articleId);
+}
+
+void WebApi::deleteDiskArticleData(const QString& articleId) {
+    ContentStore().deleteDiskArticleData(articleId);
+}
+
+QString WebApi::getFileContent(const QString& articleId, const QString& fileType) {
+    return ContentStore().getFileContent(articleId, fileType);
+}
+
+void WebApi::saveExportFile(const QString& srouce, const QString& fileName) {
+    const QString text = MediaExport::outcomeText(MediaExport::saveExportFile(srouce, fileName));
+    if (!text.isEmpty())
+        showInfo(text);
 }

@@ -9,6 +9,7 @@ class Paragraph;
 class PracticeController;
 class QMessageBox;
 class QNetworkAccessManager;
+class QNetworkReply;
 class QWebFrame;
 class QWebView;
 
@@ -32,6 +33,16 @@ public:
     void pushReadingSettings(const QString& fontLevel, const QString& theme, const QString& textAlign,
                              const QString& fontFamily, const QString& explainState, const QString& explainTipState,
                              const QString& translationState, const QString& playRepeatTimes);
+
+    // Stores a finished download reply as the article's part file (the id is the
+    // request's "articleId" header) unless it exists, then checks completion.
+    void storeMedia(QNetworkReply* reply);
+    void storeArchive(QNetworkReply* reply);
+    void storeSentenceData(QNetworkReply* reply);
+    // Saves a thumbnail picture under the data directory (no completion check).
+    void storeThumbnail(QNetworkReply* reply);
+    // Tells both pages that the article is complete once all three part files exist.
+    void checkDownloadComplete(const QString& articleId);
 
     // Places the video surface over the page's video frame (or the whole
     // window in full screen). Called on every layout pass of the main window.
@@ -76,8 +87,12 @@ public slots:
     void setHtmlPage(const QString& htmlData, const QString& titleName);
     void setParagaraph(const QString& type, const QString& paragraph);
     void setPrintAble(bool able);
+    void downloadFinished(const QString& articleId);
+    void deleteArticleData(const QString& articleId, const QString& channelId);
+    void deleteDiskArticleData(const QString& articleId);
     void gotoLocal(const QString& channelId, const QString& articleId);
     void saveData(const QString& key, const QString& value);
+    QString getFileContent(const QString& articleId, const QString& fileType);
     void gotoOnline();
     void getZipDir();
     void resetMedia();
@@ -107,6 +122,7 @@ public slots:
     void setHideDisplayTipIndex(const QString& index);
     void setDragState(const QString& state);
     void paragraphFillwordSuccess();
+    void saveExportFile(const QString& srouce, const QString& fileName);
     void setVideoFullscreen(const QString& state);
     void exitVideoFullscreen();
 

@@ -1,0 +1,212 @@
+#include "bridge/contentstore.h"
+
+#include "app/settings.h"
+#include "bridge/archive.h"
+#include "bridge/contentcipher.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <QtDebug>
+
+namespace {
+
+// Text up to the first NUL byte (Qt 5's QByteArray overload stops there).
+QString utf8UpToNul(const QByteArray& bytes) {
+    return QString::fromUtf8(bytes);
+}
+
+const char* suffixOf(ContentStore::Part part) {
+    switch (part) {
+    case ContentStore::Part::Media:
+        return ".rar"; // the name says nothing about the media's format
+    case ContentStore::Part::Archive:
+        return ".zip";
+    case ContentStore::Part::SentenceData:
+        return ".bin";
+    }
+    return "";
+}
+
+bool copyAll(QIODevice* from, QSaveFile& to) {
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = from->read(buffer.data(), buffer.size());
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true; // a finished reply has everything buffered
+        if (to.write(buffer.constData(), n) != n)
+            return false;
+    }
+}
+
+} // namespace
+
+ContentStore::ContentStore() : dir(dataDirectory()) {}
+
+ContentStore::ContentStore(const QString& directory) : dir(directory) {}
+
+quint64 ContentStore::programKey() {
+    // Put together at run time so the whole key never sits in the binary as one constant.
+    volatile quint32 low = 0x6E3A91C5u;
+    volatile quint32 high = 0x2D7F04B8u;
+    quint64 key = low;
+    key |= quint64(high) << 32;
+    return key;
+}
+
+bool ContentStore::isValidArticleId(const QString& articleId) {
+    return !articleId.isEmpty() && !articleId.contains(QLatin1Char('/')) && !articleId.contains(QLatin1Char('\\')) &&
+           !articleId.contains(QLatin1String("..")) && !articleId.contains(QLatin1Char(':')) &&
+           !articleId.contains(QChar(0));
+}
+
+QString ContentStore::partPath(const QString& articleId, Part part) const {
+    if (!isValidArticleId(articleId))
+        return QString();
+    return dir + articleId + QLatin1String(suffixOf(part));
+}
+
+ContentStore::StoreResult ContentStore::storePart(const QString& articleId, Part part, QIODevice* body) {
+    const QString path = partPath(articleId, part);
+    if (path.isEmpty()) {
+        qWarning("Refused to store a part for the article id \"%s\"", qUtf8Printable(articleId));
+        return StoreResult::Refused;
+    }
+    if (QFileInfo::exists(path))
+        return StoreResult::Exists;
+
+    QDir().mkpath(dir);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning("Cannot create %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        return StoreResult::Failed;
+    }
+    bool ok;
+    if (part == Part::SentenceData) {
+        ContentCipher cipher(programKey());
+        cipher.setCompressionMode(ContentCipher::CompressionAlways);
+        cipher.setIntegrityMode(ContentCipher::ProtectionHash);
+        const QByteArray encrypted = cipher.encrypt(body->readAll());
+        ok = cipher.lastError() == ContentCipher::ErrorNoError && file.write(encrypted) == encrypted.size();
+    } else {
+        ok = copyAll(body, file);
+    }
+    if (!ok || !file.commit()) {
+        file.cancelWriting();
+        qWarning("Cannot write %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        return StoreResult::Failed;
+    }
+    return StoreResult::Stored;
+}
+
+ContentStore::StoreResult ContentStore::storePart(const QString& articleId, Part part, const QByteArray& body) {
+    QByteArray copy = body;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    return storePart(articleId, part, &buffer);
+}
+
+bool ContentStore::isComplete(const QString& articleId) const {
+    if (!isValidArticleId(articleId))
+        return false;
+    return QFileInfo::exists(partPath(articleId, Part::Media)) &&
+           QFileInfo::exists(partPath(articleId, Part::SentenceData)) &&
+           QFileInfo::exists(partPath(articleId, Part::Archive));
+}
+
+QString ContentStore::thumbnailPath(const QString& url) const {
+    QString rel = url.toLower();
+    const int pool = rel.indexOf(QLatin1String("pool/"));
+    if (pool < 0)
+        return QString();
+    rel = rel.mid(pool + 5);
+    const int query = rel.indexOf(QLatin1Char('?'));
+    if (query >= 0)
+        rel.truncate(query);
+
+    const int slash = rel.indexOf(QLatin1Char('/'));
+    if (slash <= 0 || slash == rel.size() - 1)
+        return QString();
+    if (rel.contains(QLatin1Char('\\')) || rel.contains(QChar(0)))
+        return QString();
+    for (const QString& segment : rel.split(QLatin1Char('/'))) {
+        if (segment == QLatin1String("..") || segment == QLatin1String("."))
+            return QString();
+    }
+    const QString first = rel.left(slash);
+    const QString rest = rel.mid(slash + 1);
+    return dir + first + QStringLiteral("//") + rest;
+}
+
+bool ContentStore::storeThumbnail(const QString& url, const QByteArray& body) {
+    const QString path = thumbnailPath(url);
+    if (path.isEmpty()) {
+        qWarning("Skipped the thumbnail %s", qUtf8Printable(url));
+        return false;
+    }
+    const QString rel = path.mid(dir.size());
+    QDir(dir).mkdir(rel.left(rel.indexOf(QLatin1Char('/'))));
+
+    QImage image;
+    if (!image.loadFromData(body))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QImageWriter writer(&file, QFileInfo(path).suffix().toLatin1());
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+QString ContentStore::getFileContent(const QString& articleId, const QString& fileType) {
+    if (!isValidArticleId(articleId))
+        return QStringLiteral("error");
+    if (fileType == QLatin1String("lrc"))
+        return readEncrypted(partPath(articleId, Part::SentenceData));
+    if (fileType == QLatin1String("article")) {
+        // On failure the folder keeps the article unpacked before, which is then read.
+        extractArchive(partPath(articleId, Part::Archive), articleContentDir(), Archive::password(), QString());
+        return readText(articleContentDir() + QStringLiteral("//index.html"));
+    }
+    return QStringLiteral("error");
+}
+
+void ContentStore::deleteDiskArticleData(const QString& articleId) {
+    if (!isValidArticleId(articleId))
+        return;
+    for (Part part : {Part::Archive, Part::Media, Part::SentenceData}) {
+        const QString path = partPath(articleId, part);
+        if (QFileInfo::exists(path))
+            QFile::remove(path);
+    }
+}
+
+QString ContentStore::readEncrypted(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("error");
+    ContentCipher cipher(programKey());
+    const QByteArray plain = cipher.decrypt(file.readAll());
+    if (cipher.lastError() != ContentCipher::ErrorNoError)
+        return QString();
+    return utf8UpToNul(plain);
+}
+
+QString ContentStore::readText(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QStringLiteral("error");
+    QByteArray text;
+    while (!file.atEnd())
+        text += file.readLine();
+    return utf8UpToNul(text);
+}
