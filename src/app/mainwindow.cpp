@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "app/vorblayout.h"
 #include "app/webview.h"
+#include "bridge/networkaccessmanager.h"
 #include "bridge/webapi.h"
 #include "ui_mainwindow.h"
 
@@ -83,6 +84,7 @@ void MainWindow::initPageSide() {
 
     webView = new WebView(this);
     QWebPage* page = webView->page();
+    page->setNetworkAccessManager(new NetworkAccessManager(page->networkAccessManager(), nullptr));
     page->setForwardUnsupportedContent(true);
 
     // attachView reads the view's parent name, so the bridge is attached

@@ -1,0 +1,64 @@
+#include "bridge/networkaccessmanager.h"
+
+#include "app/serviceconfig.h"
+#include "bridge/signing.h"
+
+#include <QNetworkProxy>
+#include <QNetworkRequest>
+#include <QSslConfiguration>
+
+MyCookieJar::MyCookieJar(QObject* parent) : QNetworkCookieJar(parent) {}
+
+QList<QNetworkCookie> MyCookieJar::allCookies() const {
+    return QNetworkCookieJar::allCookies();
+}
+
+NetworkAccessManager::NetworkAccessManager(QNetworkAccessManager* oldManager, QObject* parent)
+    : QNetworkAccessManager(parent), cookieJar(new MyCookieJar(nullptr)) {
+    ServiceConfig::installTlsDefaults();
+    if (oldManager) {
+        setCache(oldManager->cache());
+        setProxy(oldManager->proxy());
+        setProxyFactory(oldManager->proxyFactory());
+    }
+    // setCookieJar makes the manager the jar's parent, so the jar goes with it.
+    setCookieJar(cookieJar);
+}
+
+NetworkAccessManager::~NetworkAccessManager() = default;
+
+namespace {
+
+QString firstCookieValue(const QList<QNetworkCookie>& cookies, const QByteArray& name) {
+    for (const QNetworkCookie& cookie : cookies) {
+        if (cookie.name() == name)
+            return QString::fromUtf8(cookie.value());
+    }
+    return QString();
+}
+
+} // namespace
+
+QNetworkReply* NetworkAccessManager::createRequest(Operation op, const QNetworkRequest& request,
+                                                   QIODevice* outgoingData) {
+    QNetworkRequest signedRequest(request);
+    // Peers are always verified; only TLS 1.2 or later.
+    QSslConfiguration ssl = request.sslConfiguration();
+    ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    ssl.setProtocol(QSsl::TlsV1_2OrLater);
+    signedRequest.setSslConfiguration(ssl);
+
+    const QList<QNetworkCookie> cookies = cookieJar->allCookies();
+    const QString token = firstCookieValue(cookies, QByteArrayLiteral("token"));
+    const QString userid = firstCookieValue(cookies, QByteArrayLiteral("userid"));
+    const QString stamp = signatureStamp();
+    const QString urlsign =
+        urlSignature(Signing::saltBytes(), Signing::pathText(signedRequest.url()).toUtf8());
+    const QByteArray json = Signing::tokenJson(stamp, token, urlsign, userid);
+
+    const QByteArray identity = clientIdentity();
+    signedRequest.setRawHeader(QByteArrayLiteral("Authorization"), Signing::authorization(json));
+    signedRequest.setRawHeader(QByteArrayLiteral("User-Agent"), identity);
+    signedRequest.setRawHeader(QByteArrayLiteral("MarloUserAgent"), identity);
+    return QNetworkAccessManager::createRequest(op, signedRequest, outgoingData);
+}
