@@ -18,8 +18,12 @@ NetworkAccessManager::NetworkAccessManager(QNetworkAccessManager* oldManager, QO
     ServiceConfig::installTlsDefaults();
     if (oldManager) {
         setCache(oldManager->cache());
-        setProxy(oldManager->proxy());
-        setProxyFactory(oldManager->proxyFactory());
+        // Setting a factory (even none) clears the proxy and vice versa, so take
+        // over whichever of the two the old manager actually uses.
+        if (QNetworkProxyFactory* factory = oldManager->proxyFactory())
+            setProxyFactory(factory);
+        else
+            setProxy(oldManager->proxy());
     }
     // setCookieJar makes the manager the jar's parent, so the jar goes with it.
     setCookieJar(cookieJar);
