@@ -111,6 +111,8 @@ FakeService::FakeService(Tls tls) : d(new Private) {
         d->server = std::make_unique<httplib::SSLServer>(cert.toLocal8Bit().constData(), key.toLocal8Bit().constData());
     }
     auto serve = [this](const httplib::Request& in, httplib::Response& out) { d->serve(in, out); };
+    // One request per connection: a test never waits for idle keep-alive connections at shutdown.
+    d->server->set_keep_alive_max_count(1);
     d->server->Get(".*", serve);
     d->server->Post(".*", serve);
     d->server->Put(".*", serve);
