@@ -14,11 +14,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -106,12 +106,12 @@ QJsonArray speak(const QJsonArray& sentences, const QString& work, const QString
         const QJsonObject sentence = sentences.at(i).toObject();
         const QString raw = work + QStringLiteral("/raw-%1.wav").arg(i);
         const QString clip = work + QStringLiteral("/clip-%1.wav").arg(i);
-        run(QStringLiteral("espeak-ng"), {QStringLiteral("-v"), QStringLiteral("de"), QStringLiteral("-s"),
-                                          QStringLiteral("140"), QStringLiteral("-w"), raw,
-                                          sentence.value(QStringLiteral("text")).toString()});
-        run(QStringLiteral("sox"), {raw, QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
-                                    QStringLiteral("1"), clip, QStringLiteral("pad"), QStringLiteral("0"),
-                                    QLatin1String(sentencePause)});
+        run(QStringLiteral("espeak-ng"),
+            {QStringLiteral("-v"), QStringLiteral("de"), QStringLiteral("-s"), QStringLiteral("140"),
+             QStringLiteral("-w"), raw, sentence.value(QStringLiteral("text")).toString()});
+        run(QStringLiteral("sox"),
+            {raw, QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("1"), clip,
+             QStringLiteral("pad"), QStringLiteral("0"), QLatin1String(sentencePause)});
         QJsonObject entry;
         entry.insert(QStringLiteral("start"), qint64(std::llround(start * 1000)));
         entry.insert(QStringLiteral("text"), sentence.value(QStringLiteral("text")));
@@ -130,8 +130,9 @@ void makeVideo(const QString& path, const QString& joined, const QJsonArray& tim
     for (int i = 0; i < timed.size(); ++i) {
         const QJsonObject sentence = timed.at(i).toObject();
         const double from = sentence.value(QStringLiteral("start")).toDouble() / 1000;
-        const double to = i + 1 < timed.size() ? timed.at(i + 1).toObject().value(QStringLiteral("start")).toDouble() / 1000
-                                               : total + 1;
+        const double to = i + 1 < timed.size()
+                              ? timed.at(i + 1).toObject().value(QStringLiteral("start")).toDouble() / 1000
+                              : total + 1;
         const QString textFile = work + QStringLiteral("/video-%1.txt").arg(i);
         writeFile(textFile, sentence.value(QStringLiteral("text")).toString().toUtf8());
         filters << QStringLiteral("drawtext=fontfile=%1:textfile=%2:fontcolor=white:fontsize=24:"
@@ -143,19 +144,38 @@ void makeVideo(const QString& path, const QString& joined, const QJsonArray& tim
     filters << QStringLiteral("drawtext=fontfile=%1:text='%{pts\\:hms}':fontcolor=white:fontsize=40:"
                               "x=(w-text_w)/2:y=(h-text_h)/2-30")
                    .arg(QLatin1String(fontFile));
-    run(QStringLiteral("ffmpeg"),
-        {QStringLiteral("-y"), QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-f"),
-         QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("color=c=%1:s=640x360:r=15").arg(color),
-         QStringLiteral("-i"), joined, QStringLiteral("-vf"), filters.join(QLatin1Char(',')), QStringLiteral("-shortest"),
-         QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("veryfast"),
-         QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:a"), QStringLiteral("aac"),
-         QStringLiteral("-b:a"), QStringLiteral("96k"), QStringLiteral("-movflags"), QStringLiteral("+faststart"), path});
+    run(QStringLiteral("ffmpeg"), {QStringLiteral("-y"),
+                                   QStringLiteral("-loglevel"),
+                                   QStringLiteral("error"),
+                                   QStringLiteral("-f"),
+                                   QStringLiteral("lavfi"),
+                                   QStringLiteral("-i"),
+                                   QStringLiteral("color=c=%1:s=640x360:r=15").arg(color),
+                                   QStringLiteral("-i"),
+                                   joined,
+                                   QStringLiteral("-vf"),
+                                   filters.join(QLatin1Char(',')),
+                                   QStringLiteral("-shortest"),
+                                   QStringLiteral("-c:v"),
+                                   QStringLiteral("libx264"),
+                                   QStringLiteral("-preset"),
+                                   QStringLiteral("veryfast"),
+                                   QStringLiteral("-pix_fmt"),
+                                   QStringLiteral("yuv420p"),
+                                   QStringLiteral("-c:a"),
+                                   QStringLiteral("aac"),
+                                   QStringLiteral("-b:a"),
+                                   QStringLiteral("96k"),
+                                   QStringLiteral("-movflags"),
+                                   QStringLiteral("+faststart"),
+                                   path});
 }
 
 QByteArray articleHtml(const QString& title, const QJsonArray& timed) {
-    QString html = QStringLiteral("<!DOCTYPE html>\n<html lang=\"de\">\n<head><meta charset=\"utf-8\"><title>%1</title></head>\n"
-                                  "<body>\n<h1>%1</h1>\n")
-                       .arg(htmlEscape(title));
+    QString html =
+        QStringLiteral("<!DOCTYPE html>\n<html lang=\"de\">\n<head><meta charset=\"utf-8\"><title>%1</title></head>\n"
+                       "<body>\n<h1>%1</h1>\n")
+            .arg(htmlEscape(title));
     for (int i = 0; i < timed.size(); ++i) {
         const QJsonObject sentence = timed.at(i).toObject();
         html += QStringLiteral("<p class=\"sentence\" data-index=\"%1\" data-start=\"%2\"><span class=\"de\">%3</span> "
@@ -170,7 +190,8 @@ QByteArray articleHtml(const QString& title, const QJsonArray& timed) {
 }
 
 void makeCertificate(const QString& dir, const QString& host) {
-    const bool isAddress = host.contains(QLatin1Char(':')) || QRegularExpression(QStringLiteral("^[0-9.]+$")).match(host).hasMatch();
+    const bool isAddress =
+        host.contains(QLatin1Char(':')) || QRegularExpression(QStringLiteral("^[0-9.]+$")).match(host).hasMatch();
     QString names = QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost");
     if (host != QLatin1String("127.0.0.1") && host != QLatin1String("localhost"))
         names += (isAddress ? QStringLiteral(",IP:") : QStringLiteral(",DNS:")) + host;
@@ -192,8 +213,8 @@ void generate(const QString& articlesPath, const QString& outDir, const QString&
         throw std::runtime_error(("bad JSON in articles file: " + error.errorString()).toStdString());
 
     QDir out(outDir);
-    for (const char* sub : {"files/media", "files/archive", "files/installer", "pool/channels", "pool/articles",
-                            "sentence"})
+    for (const char* sub :
+         {"files/media", "files/archive", "files/installer", "pool/channels", "pool/articles", "sentence"})
         out.mkpath(QLatin1String(sub));
     QTemporaryDir work;
     if (!work.isValid())
@@ -222,10 +243,10 @@ void generate(const QString& articlesPath, const QString& outDir, const QString&
             if (video) {
                 makeVideo(out.filePath(mediaFile), joined, timed, duration(joined), color, work.path());
             } else {
-                run(QStringLiteral("ffmpeg"), {QStringLiteral("-y"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-                                               QStringLiteral("-i"), joined, QStringLiteral("-codec:a"),
-                                               QStringLiteral("libmp3lame"), QStringLiteral("-b:a"),
-                                               QStringLiteral("64k"), out.filePath(mediaFile)});
+                run(QStringLiteral("ffmpeg"),
+                    {QStringLiteral("-y"), QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-i"),
+                     joined, QStringLiteral("-codec:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"),
+                     QStringLiteral("64k"), out.filePath(mediaFile)});
             }
             const QString thumb = QStringLiteral("pool/articles/%1.png").arg(id);
             thumbnail(out.filePath(thumb), color, title, work.path());
@@ -258,8 +279,8 @@ void generate(const QString& articlesPath, const QString& outDir, const QString&
               QByteArrayLiteral("#!/bin/sh\n# Stand-in installer of the sample service: installs nothing.\n"
                                 "echo \"Tavrolin 3.3.2 sample installer\"\n"));
     QFile::setPermissions(out.filePath(QStringLiteral("files/installer/tavrolin-setup-3.3.2.run")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                              QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
+                              QFile::ReadOther | QFile::ExeOther);
     makeCertificate(out.path(), host);
 
     QJsonObject content;

@@ -86,14 +86,17 @@ bool loadContent(const QString& dataDir, Content& content) {
     content.installer = root.value(QStringLiteral("installer")).toString();
     for (const QJsonValue& c : root.value(QStringLiteral("channels")).toArray()) {
         const QJsonObject co = c.toObject();
-        Channel channel{co.value(QStringLiteral("uuid")).toString(), co.value(QStringLiteral("title")).toString(),
-                        co.value(QStringLiteral("thumbnail")).toString(), {}};
+        Channel channel{co.value(QStringLiteral("uuid")).toString(),
+                        co.value(QStringLiteral("title")).toString(),
+                        co.value(QStringLiteral("thumbnail")).toString(),
+                        {}};
         for (const QJsonValue& a : co.value(QStringLiteral("articles")).toArray()) {
             const QJsonObject ao = a.toObject();
-            Article article{ao.value(QStringLiteral("uuid")).toString(),      ao.value(QStringLiteral("title")).toString(),
-                            ao.value(QStringLiteral("media")).toString(),     ao.value(QStringLiteral("answer")).toString(),
-                            ao.value(QStringLiteral("thumbnail")).toString(), ao.value(QStringLiteral("mediaFile")).toString(),
-                            ao.value(QStringLiteral("sentences")).toInt()};
+            Article article{
+                ao.value(QStringLiteral("uuid")).toString(),      ao.value(QStringLiteral("title")).toString(),
+                ao.value(QStringLiteral("media")).toString(),     ao.value(QStringLiteral("answer")).toString(),
+                ao.value(QStringLiteral("thumbnail")).toString(), ao.value(QStringLiteral("mediaFile")).toString(),
+                ao.value(QStringLiteral("sentences")).toInt()};
             channel.articles << article;
             content.articles.insert(article.uuid, article);
         }
@@ -199,11 +202,12 @@ QJsonObject catalogue(const Content& content, const QString& base) {
     for (const Channel& channel : content.channels) {
         QJsonArray articles;
         for (const Article& article : channel.articles) {
-            articles.append(QJsonObject{{QStringLiteral("uuid"), article.uuid},
-                                        {QStringLiteral("title"), article.title},
-                                        {QStringLiteral("image_url_thumbnail"), base + QLatin1Char('/') + article.thumbnail},
-                                        {QStringLiteral("media"), article.media},
-                                        {QStringLiteral("sentences"), article.sentences}});
+            articles.append(
+                QJsonObject{{QStringLiteral("uuid"), article.uuid},
+                            {QStringLiteral("title"), article.title},
+                            {QStringLiteral("image_url_thumbnail"), base + QLatin1Char('/') + article.thumbnail},
+                            {QStringLiteral("media"), article.media},
+                            {QStringLiteral("sentences"), article.sentences}});
         }
         channels.append(QJsonObject{{QStringLiteral("uuid"), channel.uuid},
                                     {QStringLiteral("title"), channel.title},
@@ -281,13 +285,13 @@ void setUp(httplib::Server& server, const Content& content, const Options& optio
         }
     });
 
-    server.Get(R"(/api/v4/vorb/sentence/([^/]+))", [&content, tls](const httplib::Request& req, httplib::Response& res) {
+    server.Get(R"(/api/v4/vorb/sentence/([^/]+))", [&content, tls](const httplib::Request& req,
+                                                                   httplib::Response& res) {
         if (!authorized(req, res, tls))
             return;
         bool ok = false;
-        const QByteArray data =
-            readFile(content.dir.filePath(QStringLiteral("sentence/%1.json").arg(QString::fromStdString(req.matches[1]))),
-                     &ok);
+        const QByteArray data = readFile(
+            content.dir.filePath(QStringLiteral("sentence/%1.json").arg(QString::fromStdString(req.matches[1]))), &ok);
         if (!ok)
             return notFound(res);
         res.set_content(text(data), jsonType);
@@ -316,19 +320,19 @@ void setUp(httplib::Server& server, const Content& content, const Options& optio
                         jsonType);
     });
 
-    server.Get("/api/v2/appsupport/CheckVersion", [&content, &options, tls](const httplib::Request& req,
-                                                                            httplib::Response& res) {
-        if (!options.offerUpdate) {
-            res.set_content(text(QStringLiteral("\"暂无更新\"")), jsonType);
-            return;
-        }
-        const QJsonObject update{
-            {QStringLiteral("version"), QStringLiteral("3.3.2")},
-            {QStringLiteral("publish_date"), QStringLiteral("2026-12-01")},
-            {QStringLiteral("info"), QStringLiteral("Neue Beispielartikel und kleinere Verbesserungen.")},
-            {QStringLiteral("url"), origin(req, tls) + QLatin1Char('/') + content.installer}};
-        res.set_content(text(QJsonDocument(update).toJson(QJsonDocument::Compact)), jsonType);
-    });
+    server.Get("/api/v2/appsupport/CheckVersion",
+               [&content, &options, tls](const httplib::Request& req, httplib::Response& res) {
+                   if (!options.offerUpdate) {
+                       res.set_content(text(QStringLiteral("\"暂无更新\"")), jsonType);
+                       return;
+                   }
+                   const QJsonObject update{
+                       {QStringLiteral("version"), QStringLiteral("3.3.2")},
+                       {QStringLiteral("publish_date"), QStringLiteral("2026-12-01")},
+                       {QStringLiteral("info"), QStringLiteral("Neue Beispielartikel und kleinere Verbesserungen.")},
+                       {QStringLiteral("url"), origin(req, tls) + QLatin1Char('/') + content.installer}};
+                   res.set_content(text(QJsonDocument(update).toJson(QJsonDocument::Compact)), jsonType);
+               });
 
     // Sign-in of the sample pages: hands out the cookies the client signs with.
     auto signIn = [](const httplib::Request& req, httplib::Response& res) {
@@ -355,8 +359,8 @@ void setUp(httplib::Server& server, const Content& content, const Options& optio
 
     // Archives, media, installer and thumbnails: plain files, no signature.
     server.Get(R"(/(files|pool)/(.+))", [&content](const httplib::Request& req, httplib::Response& res) {
-        const QString relative = QString::fromStdString(req.matches[1]) + QLatin1Char('/') +
-                                 QString::fromStdString(req.matches[2]);
+        const QString relative =
+            QString::fromStdString(req.matches[1]) + QLatin1Char('/') + QString::fromStdString(req.matches[2]);
         if (relative.contains(QLatin1String("..")))
             return notFound(res);
         bool ok = false;
@@ -388,8 +392,8 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("dir"));
     const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("Address to listen on."),
                                         QStringLiteral("host"), QStringLiteral(TAVROLIN_DEFAULT_SERVICE_HOST));
-    const QCommandLineOption httpOption(QStringLiteral("http-port"), QStringLiteral("HTTP port."), QStringLiteral("port"),
-                                        QString::number(TAVROLIN_DEFAULT_SERVICE_HTTP_PORT));
+    const QCommandLineOption httpOption(QStringLiteral("http-port"), QStringLiteral("HTTP port."),
+                                        QStringLiteral("port"), QString::number(TAVROLIN_DEFAULT_SERVICE_HTTP_PORT));
     const QCommandLineOption httpsOption(QStringLiteral("https-port"), QStringLiteral("HTTPS port."),
                                          QStringLiteral("port"), QString::number(TAVROLIN_DEFAULT_SERVICE_HTTPS_PORT));
     const QCommandLineOption updateOption(QStringLiteral("offer-update"),

@@ -185,7 +185,8 @@ void TestHttpManager::resolveRedirectReportsOneStep_data() {
     QTest::addColumn<QString>("expected"); // "<url>" stands for the URL asked for
     QTest::newRow("302 escapes lower-cased") << 302 << QByteArray("http://cdn.example/m/a%2Fb%3D%3D.mp3?k=%2F%3D")
                                              << true << QString("http://cdn.example/m/a%2fb%3d%3d.mp3?k=%2f%3d");
-    QTest::newRow("301") << 301 << QByteArray("http://cdn.example/x.mp3") << true << QString("http://cdn.example/x.mp3");
+    QTest::newRow("301") << 301 << QByteArray("http://cdn.example/x.mp3") << true
+                         << QString("http://cdn.example/x.mp3");
     QTest::newRow("307 is not followed") << 307 << QByteArray("http://cdn.example/x.mp3") << false << QString("<url>");
     QTest::newRow("200") << 200 << QByteArray() << false << QString("<url>");
 }
@@ -216,10 +217,13 @@ void TestHttpManager::downloadReplacesTargetAndLeavesNoTemporary_data() {
     QTest::addColumn<bool>("oldTarget");
     QTest::addColumn<bool>("leftoverTemporary");
     QTest::addColumn<bool>("viaRedirect");
-    QTest::newRow("new file") << false << false << false;
-    QTest::newRow("replaces existing target") << true << false << false;
-    QTest::newRow("removes leftover .tmp") << true << true << false;
-    QTest::newRow("after one redirect") << false << false << true;
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::newRow("new file") << false << false << false << QByteArray("application/octet-stream");
+    QTest::newRow("replaces existing target") << true << false << false << QByteArray("application/octet-stream");
+    QTest::newRow("removes leftover .tmp") << true << true << false << QByteArray("application/octet-stream");
+    QTest::newRow("after one redirect") << false << false << true << QByteArray("application/octet-stream");
+    // Sent compressed: the announced length is not the length written.
+    QTest::newRow("compressed text") << false << false << false << QByteArray("text/plain");
 }
 
 void TestHttpManager::downloadReplacesTargetAndLeavesNoTemporary() {
@@ -227,9 +231,10 @@ void TestHttpManager::downloadReplacesTargetAndLeavesNoTemporary() {
     QFETCH(bool, oldTarget);
     QFETCH(bool, leftoverTemporary);
     QFETCH(bool, viaRedirect);
+    QFETCH(QByteArray, contentType);
     FakeService service;
     FakeService::Reply file;
-    file.contentType = "application/octet-stream";
+    file.contentType = contentType;
     file.body = QByteArray(300 * 1024, 'n');
     service.setReply("/files/setup.run", file);
     FakeService::Reply redirect;
@@ -259,8 +264,10 @@ void TestHttpManager::downloadReplacesTargetAndLeavesNoTemporary() {
     QCOMPARE(outcome.text, target);
     QCOMPARE(readAll(target), file.body);
     QVERIFY(!QFile::exists(target + ".tmp"));
-    QCOMPARE(lastReceived, qint64(file.body.size()));
-    QCOMPARE(lastTotal, qint64(file.body.size()));
+    if (contentType == "application/octet-stream") {
+        QCOMPARE(lastReceived, qint64(file.body.size()));
+        QCOMPARE(lastTotal, qint64(file.body.size()));
+    }
 }
 
 void TestHttpManager::failedDownloadKeepsOldTarget_data() {
@@ -272,7 +279,7 @@ void TestHttpManager::failedDownloadKeepsOldTarget_data() {
 }
 
 void TestHttpManager::failedDownloadKeepsOldTarget() {
-    // Guards against an error page or a truncated transfer replacing a good installer.
+    // Guards against an error page or a truncated transfer (which may end without an error) replacing a good installer.
     QFETCH(int, status);
     QFETCH(bool, drop);
     FakeService service;

@@ -1,4 +1,5 @@
-// The signing network manager: headers on every request, cookies, take-over of the old manager, installation on the pages.
+// The signing network manager: headers on every request, cookies, take-over of the old manager, installation on the
+// pages.
 #include "app/mainwindow.h"
 #include "app/webview.h"
 #include "bridge/networkaccessmanager.h"
@@ -64,9 +65,12 @@ void TestNetworkAccessManager::cleanupTestCase() {
 void TestNetworkAccessManager::pageRequestsCarrySignatureAndIdentity_data() {
     QTest::addColumn<QString>("path");       // as the page asks for it
     QTest::addColumn<QString>("signedPath"); // after the port, as the service must rebuild it
-    QTest::newRow("plain API path") << "/api/v4/vorb/sentence/abc" << "/api/v4/vorb/sentence/abc";
-    QTest::newRow("query") << "/api/v4/vorb/archive/abc?type=0" << "/api/v4/vorb/archive/abc?type=0";
-    QTest::newRow("encoded query is signed decoded") << "/api/x?q=%C3%A4%20b" << "/api/x?q=ä b";
+    QTest::newRow("plain API path") << "/api/v4/vorb/sentence/abc"
+                                    << "/api/v4/vorb/sentence/abc";
+    QTest::newRow("query") << "/api/v4/vorb/archive/abc?type=0"
+                           << "/api/v4/vorb/archive/abc?type=0";
+    QTest::newRow("encoded query is signed decoded") << "/api/x?q=%C3%A4%20b"
+                                                     << "/api/x?q=ä b";
 }
 
 void TestNetworkAccessManager::pageRequestsCarrySignatureAndIdentity() {
@@ -127,7 +131,8 @@ void TestNetworkAccessManager::localFileLoadIsSignedToo() {
     auto* manager = new NetworkAccessManager(view.page()->networkAccessManager(), view.page());
     view.page()->setNetworkAccessManager(manager);
     QList<QNetworkRequest> sent;
-    connect(manager, &QNetworkAccessManager::finished, this, [&sent](QNetworkReply* reply) { sent << reply->request(); });
+    connect(manager, &QNetworkAccessManager::finished, this,
+            [&sent](QNetworkReply* reply) { sent << reply->request(); });
     const QUrl url = QUrl::fromLocalFile(file.fileName());
     QVERIFY(TestSupport::loadAndWait(&view, url));
     QVERIFY(!sent.isEmpty());

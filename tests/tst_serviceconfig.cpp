@@ -31,8 +31,8 @@ private:
 };
 
 void TestServiceConfig::clearEnvironment() {
-    for (const char* name : {"TAVROLIN_SERVICE_HOST", "TAVROLIN_SERVICE_HTTP_PORT", "TAVROLIN_SERVICE_HTTPS_PORT",
-                             "TAVROLIN_SERVICE_CA"})
+    for (const char* name :
+         {"TAVROLIN_SERVICE_HOST", "TAVROLIN_SERVICE_HTTP_PORT", "TAVROLIN_SERVICE_HTTPS_PORT", "TAVROLIN_SERVICE_CA"})
         qunsetenv(name);
 }
 
@@ -51,18 +51,27 @@ void TestServiceConfig::locationFollowsEnvironmentThenSettings_data() {
     QTest::addColumn<QString>("httpBase");
     QTest::addColumn<QString>("httpsBase");
     QTest::addColumn<QString>("caFile");
-    QTest::newRow("settings only") << QStringList{"svc.example", "8000", "8443", "/etc/ca.pem"} << QStringList{"", "", "", ""}
-                                   << "http://svc.example:8000" << "https://svc.example:8443" << "/etc/ca.pem";
+    QTest::newRow("settings only") << QStringList{"svc.example", "8000", "8443", "/etc/ca.pem"}
+                                   << QStringList{"", "", "", ""} << "http://svc.example:8000"
+                                   << "https://svc.example:8443"
+                                   << "/etc/ca.pem";
     QTest::newRow("environment wins") << QStringList{"svc.example", "8000", "8443", "/etc/ca.pem"}
-                                      << QStringList{"10.0.0.5", "9000", "9443", "/tmp/other.pem"} << "http://10.0.0.5:9000"
-                                      << "https://10.0.0.5:9443" << "/tmp/other.pem";
-    QTest::newRow("standard ports omitted") << QStringList{"svc.example", "80", "443", ""} << QStringList{"", "", "", ""}
-                                            << "http://svc.example" << "https://svc.example" << "";
+                                      << QStringList{"10.0.0.5", "9000", "9443", "/tmp/other.pem"}
+                                      << "http://10.0.0.5:9000"
+                                      << "https://10.0.0.5:9443"
+                                      << "/tmp/other.pem";
+    QTest::newRow("standard ports omitted")
+        << QStringList{"svc.example", "80", "443", ""} << QStringList{"", "", "", ""} << "http://svc.example"
+        << "https://svc.example"
+        << "";
     QTest::newRow("IPv6 bracketed") << QStringList{"", "", "", ""} << QStringList{"::1", "81", "444", ""}
-                                    << "http://[::1]:81" << "https://[::1]:444" << "";
+                                    << "http://[::1]:81"
+                                    << "https://[::1]:444"
+                                    << "";
     QTest::newRow("bad ports fall through") << QStringList{"svc.example", "http", "70000", ""}
                                             << QStringList{"", "-1", "x", ""} << "http://svc.example:8780"
-                                            << "https://svc.example:8781" << "";
+                                            << "https://svc.example:8781"
+                                            << "";
 }
 
 void TestServiceConfig::locationFollowsEnvironmentThenSettings() {

@@ -3,12 +3,12 @@
 #include "bridge/signing.h"
 #include "support/testsupport.h"
 
-#include <QMessageAuthenticationCode>
-#include <QTest>
-#include <QUrl>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QMessageAuthenticationCode>
+#include <QTest>
+#include <QUrl>
 
 class TestSigning : public QObject {
     Q_OBJECT
@@ -58,7 +58,8 @@ void TestSigning::hmacMatchesRfc2202_data() {
                                 << QByteArray("Test Using Larger Than Block-Size Key - Hash Key First")
                                 << QByteArray("aa4ae5e15272d00e95705637ce8a3b55ed402112");
     QTest::newRow("7 long key and data")
-        << QByteArray(80, '\xaa') << QByteArray("Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data")
+        << QByteArray(80, '\xaa')
+        << QByteArray("Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data")
         << QByteArray("e8e99d0f45237d786d6bbaa7965c7808bbff1a91");
 }
 
@@ -95,7 +96,8 @@ void TestSigning::tokenJsonHasFourMembersInOrder() {
     // Guards against reordered members or whitespace the service's check would reject.
     QCOMPARE(Signing::tokenJson("MTcyNzM0MDUxOQ==", "tok", "sig=", "42"),
              QByteArray("{\"t\":\"MTcyNzM0MDUxOQ==\",\"token\":\"tok\",\"urlsign\":\"sig=\",\"userid\":\"42\"}"));
-    QCOMPARE(Signing::tokenJson("s", QString(), "u", QString()), QByteArray("{\"t\":\"s\",\"token\":\"\",\"urlsign\":\"u\",\"userid\":\"\"}"));
+    QCOMPARE(Signing::tokenJson("s", QString(), "u", QString()),
+             QByteArray("{\"t\":\"s\",\"token\":\"\",\"urlsign\":\"u\",\"userid\":\"\"}"));
     QCOMPARE(Signing::authorization("{}"), QByteArray("QYN e30="));
 }
 
@@ -116,7 +118,8 @@ void TestSigning::identityTakesFirstAddressWithoutColons_data() {
     QTest::newRow("IPv4") << QStringList{"127.0.0.1", "::1"} << QByteArray("/kendro_vorb_de_desktop/3.3.1/127.0.0.1/");
     QTest::newRow("IPv6") << QStringList{"fe80::1c2d:3e4f:5a6b:7c8d", "127.0.0.1"}
                           << QByteArray("/kendro_vorb_de_desktop/3.3.1/fe801c2d3e4f/");
-    QTest::newRow("long IPv4") << QStringList{"192.168.100.200"} << QByteArray("/kendro_vorb_de_desktop/3.3.1/192.168.100./");
+    QTest::newRow("long IPv4") << QStringList{"192.168.100.200"}
+                               << QByteArray("/kendro_vorb_de_desktop/3.3.1/192.168.100./");
     QTest::newRow("no address") << QStringList{} << QByteArray("/kendro_vorb_de_desktop/3.3.1//");
 }
 
@@ -134,12 +137,18 @@ void TestSigning::identityTakesFirstAddressWithoutColons() {
 void TestSigning::pathTextDropsSchemeAndHostOnly_data() {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("text");
-    QTest::newRow("https standard port") << "https://api.example/api/v4/x?y=1" << "/api/v4/x?y=1";
-    QTest::newRow("port kept") << "http://127.0.0.1:8780/api/v4/vorb/sentence/abc" << ":8780/api/v4/vorb/sentence/abc";
-    QTest::newRow("pretty-decoded query") << "http://h.example/p?q=%C3%A4%20b" << "/p?q=ä b";
-    QTest::newRow("local file") << "file:///opt/app/static/index.html?lang=de" << "/opt/app/static/index.html?lang=de";
-    QTest::newRow("user info keeps all") << "http://me@h.example/p" << "http://me@h.example/p";
-    QTest::newRow("host repeated in query") << "http://h.example/p?u=http://h.example/x" << "/p?u=/x";
+    QTest::newRow("https standard port") << "https://api.example/api/v4/x?y=1"
+                                         << "/api/v4/x?y=1";
+    QTest::newRow("port kept") << "http://127.0.0.1:8780/api/v4/vorb/sentence/abc"
+                               << ":8780/api/v4/vorb/sentence/abc";
+    QTest::newRow("pretty-decoded query") << "http://h.example/p?q=%C3%A4%20b"
+                                          << "/p?q=ä b";
+    QTest::newRow("local file") << "file:///opt/app/static/index.html?lang=de"
+                                << "/opt/app/static/index.html?lang=de";
+    QTest::newRow("user info keeps all") << "http://me@h.example/p"
+                                         << "http://me@h.example/p";
+    QTest::newRow("host repeated in query") << "http://h.example/p?u=http://h.example/x"
+                                            << "/p?u=/x";
 }
 
 void TestSigning::pathTextDropsSchemeAndHostOnly() {
@@ -160,8 +169,8 @@ void TestSigning::signedMediaUrlSignsPathWithAgent() {
     const QByteArray token = url.mid(url.indexOf("&token=QYN ") + 11).toLatin1();
     const QByteArray expectedSign =
         QMessageAuthenticationCode::hash(path.toUtf8(), "%7Kbmqx4Tde81r", QCryptographicHash::Sha1).toBase64();
-    QCOMPARE(QByteArray::fromBase64(token),
-             QByteArray("{\"t\":\"MTcyNzM0MDUxOQ==\",\"token\":\"\",\"urlsign\":\"") + expectedSign + "\",\"userid\":\" \"}");
+    QCOMPARE(QByteArray::fromBase64(token), QByteArray("{\"t\":\"MTcyNzM0MDUxOQ==\",\"token\":\"\",\"urlsign\":\"") +
+                                                expectedSign + "\",\"userid\":\" \"}");
 }
 
 QTEST_MAIN(TestSigning)

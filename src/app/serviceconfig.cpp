@@ -40,8 +40,9 @@ QString text(const char* envName, const QSettings& settings, const char* key, co
 
 QString base(const QString& scheme, const QString& host, int port, int standardPort) {
     QString out = scheme + QStringLiteral("://");
-    out += host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')) ? QLatin1Char('[') + host + QLatin1Char(']')
-                                                                                 : host;
+    out += host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['))
+               ? QLatin1Char('[') + host + QLatin1Char(']')
+               : host;
     if (port != standardPort)
         out += QLatin1Char(':') + QString::number(port);
     return out;
@@ -52,8 +53,8 @@ QString base(const QString& scheme, const QString& host, int port, int standardP
 Location location() {
     const QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
     Location out;
-    out.host = text("TAVROLIN_SERVICE_HOST", settings, Settings::ServiceHost,
-                    QStringLiteral(TAVROLIN_DEFAULT_SERVICE_HOST));
+    out.host =
+        text("TAVROLIN_SERVICE_HOST", settings, Settings::ServiceHost, QStringLiteral(TAVROLIN_DEFAULT_SERVICE_HOST));
     out.httpPort =
         port("TAVROLIN_SERVICE_HTTP_PORT", settings, Settings::ServiceHttpPort, TAVROLIN_DEFAULT_SERVICE_HTTP_PORT);
     out.httpsPort =

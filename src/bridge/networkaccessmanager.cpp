@@ -31,18 +31,6 @@ NetworkAccessManager::NetworkAccessManager(QNetworkAccessManager* oldManager, QO
 
 NetworkAccessManager::~NetworkAccessManager() = default;
 
-namespace {
-
-QString firstCookieValue(const QList<QNetworkCookie>& cookies, const QByteArray& name) {
-    for (const QNetworkCookie& cookie : cookies) {
-        if (cookie.name() == name)
-            return QString::fromUtf8(cookie.value());
-    }
-    return QString();
-}
-
-} // namespace
-
 QNetworkReply* NetworkAccessManager::createRequest(Operation op, const QNetworkRequest& request,
                                                    QIODevice* outgoingData) {
     QNetworkRequest signedRequest(request);
@@ -52,17 +40,7 @@ QNetworkReply* NetworkAccessManager::createRequest(Operation op, const QNetworkR
     ssl.setProtocol(QSsl::TlsV1_2OrLater);
     signedRequest.setSslConfiguration(ssl);
 
-    const QList<QNetworkCookie> cookies = cookieJar->allCookies();
-    const QString token = firstCookieValue(cookies, QByteArrayLiteral("token"));
-    const QString userid = firstCookieValue(cookies, QByteArrayLiteral("userid"));
-    const QString stamp = signatureStamp();
-    const QString urlsign =
-        urlSignature(Signing::saltBytes(), Signing::pathText(signedRequest.url()).toUtf8());
-    const QByteArray json = Signing::tokenJson(stamp, token, urlsign, userid);
-
-    const QByteArray identity = clientIdentity();
-    signedRequest.setRawHeader(QByteArrayLiteral("Authorization"), Signing::authorization(json));
-    signedRequest.setRawHeader(QByteArrayLiteral("User-Agent"), identity);
-    signedRequest.setRawHeader(QByteArrayLiteral("MarloUserAgent"), identity);
+    // Cookies are read afresh, so one set by a response signs the next request.
+    Signing::signRequest(signedRequest, cookieJar->allCookies());
     return QNetworkAccessManager::createRequest(op, signedRequest, outgoingData);
 }

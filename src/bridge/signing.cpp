@@ -4,8 +4,10 @@
 #include "app/serviceconfig.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QMessageAuthenticationCode>
 #include <QNetworkInterface>
+#include <QNetworkRequest>
 #include <QUrl>
 
 #include <ctime>
@@ -22,6 +24,14 @@ std::function<QList<QHostAddress>()>& addressSource() {
 std::function<qint64()>& clock() {
     static std::function<qint64()> source;
     return source;
+}
+
+QString firstCookieValue(const QList<QNetworkCookie>& cookies, const QByteArray& name) {
+    for (const QNetworkCookie& cookie : cookies) {
+        if (cookie.name() == name)
+            return QString::fromUtf8(cookie.value());
+    }
+    return QString();
 }
 
 void appendJsonString(QByteArray& out, const QString& value) {
@@ -82,6 +92,17 @@ QString pathText(const QUrl& url) {
     return text;
 }
 
+void signRequest(QNetworkRequest& request, const QList<QNetworkCookie>& cookies) {
+    const QString token = firstCookieValue(cookies, QByteArrayLiteral("token"));
+    const QString userid = firstCookieValue(cookies, QByteArrayLiteral("userid"));
+    const QString stamp = signatureStamp();
+    const QString urlsign = urlSignature(saltBytes(), pathText(request.url()).toUtf8());
+    const QByteArray identity = clientIdentity();
+    request.setRawHeader(QByteArrayLiteral("Authorization"), authorization(tokenJson(stamp, token, urlsign, userid)));
+    request.setRawHeader(QByteArrayLiteral("User-Agent"), identity);
+    request.setRawHeader(QByteArrayLiteral("MarloUserAgent"), identity);
+}
+
 void setAddressSource(std::function<QList<QHostAddress>()> source) {
     addressSource() = std::move(source);
 }
@@ -94,7 +115,18 @@ void setClock(std::function<qint64()> source) {
 
 QByteArray clientIdentity() {
     const auto& source = Signing::addressSource();
-    return Signing::identityFor(source ? source() : QNetworkInterface::allAddresses());
+    if (source)
+        return Signing::identityFor(source());
+    // Enumerating the interfaces costs more than the rest of the signing together
+    // (a tenth of a loopback round trip), so the result is reused for a second;
+    // a changed address is still picked up promptly.
+    static QByteArray identity;
+    static QElapsedTimer age;
+    if (!age.isValid() || age.hasExpired(1000)) {
+        identity = Signing::identityFor(QNetworkInterface::allAddresses());
+        age.start();
+    }
+    return identity;
 }
 
 QString signatureStamp() {
@@ -113,5 +145,6 @@ QString signedMediaUrl(const QString& articleId) {
                          QString::fromUtf8(identity.constData()); // up to the first NUL
     const QString urlsign = urlSignature(Signing::saltBytes(), path.toUtf8());
     const QByteArray json = Signing::tokenJson(signatureStamp(), QString(), urlsign, QStringLiteral(" "));
-    return ServiceConfig::httpBase() + path + QStringLiteral("&token=") + QString::fromLatin1(Signing::authorization(json));
+    return ServiceConfig::httpBase() + path + QStringLiteral("&token=") +
+           QString::fromLatin1(Signing::authorization(json));
 }

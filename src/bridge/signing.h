@@ -3,16 +3,20 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
+#include <QNetworkCookie>
 #include <QString>
 #include <QUrl>
 
 #include <functional>
+
+class QNetworkRequest;
 
 // Request signing shared with the service: the client identification, the
 // time stamp, the HMAC-SHA1 URL signature and the token JSON that the
 // Authorization header and the signed media URL carry.
 
 // "/kendro_vorb_de_desktop/<version>/<first address, colons removed, 12 characters>/".
+// The address list is read at most once a second.
 QByteArray clientIdentity();
 
 // Current time in seconds plus the stamp offset, in decimal, base64-encoded.
@@ -49,6 +53,10 @@ QByteArray authorization(const QByteArray& tokenJson);
 // The text a request URL is signed over: the URL in its default (pretty-decoded)
 // form with every "scheme://host" removed, so a port stays in front of the path.
 QString pathText(const QUrl& url);
+
+// Adds Authorization, User-Agent and MarloUserAgent to a request, taking the
+// token and user id from the first cookies of those names.
+void signRequest(QNetworkRequest& request, const QList<QNetworkCookie>& cookies);
 
 // Test seams: replace the address list or the clock; pass nullptr to restore.
 void setAddressSource(std::function<QList<QHostAddress>()> source);

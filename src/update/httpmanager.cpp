@@ -85,19 +85,20 @@ void HttpManager::resolveRedirect(const QString& url, std::function<void(bool, Q
 }
 
 void HttpManager::checkUpdate(std::function<void(bool, QString)> callback) {
-    getRequest(QStringLiteral("/api/v2/appsupport/CheckVersion"), [callback](QNetworkReply* reply, NetwordReplyType type) {
-        if (type != ReplyFinished)
-            return;
-        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
-            callback(false, QString());
-            return;
-        }
-        const QString body = QString::fromUtf8(reply->readAll());
-        if (body == QStringLiteral("\"暂无更新\""))
-            callback(false, QString());
-        else
-            callback(true, body);
-    });
+    getRequest(QStringLiteral("/api/v2/appsupport/CheckVersion"),
+               [callback](QNetworkReply* reply, NetwordReplyType type) {
+                   if (type != ReplyFinished)
+                       return;
+                   if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
+                       callback(false, QString());
+                       return;
+                   }
+                   const QString body = QString::fromUtf8(reply->readAll());
+                   if (body == QStringLiteral("\"暂无更新\""))
+                       callback(false, QString());
+                   else
+                       callback(true, body);
+               });
 }
 
 void HttpManager::downloadFile(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
@@ -125,13 +126,17 @@ void HttpManager::startDownload(const QString& url, const QString& path, std::fu
     QNetworkReply* reply = network->get(QNetworkRequest(QUrl(url)));
     reply->setReadBufferSize(downloadBufferSize);
     auto writeFailed = std::make_shared<bool>(false);
+    auto written = std::make_shared<qint64>(0);
 
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, file, writeFailed] {
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, file, writeFailed, written] {
         const QByteArray chunk = reply->readAll();
-        if (!*writeFailed && file->write(chunk) != chunk.size()) {
+        if (*writeFailed)
+            return;
+        if (file->write(chunk) != chunk.size()) {
             *writeFailed = true;
             reply->abort();
         }
+        *written += chunk.size();
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [this, reply, file, progress](qint64 received, qint64 total) {
@@ -145,14 +150,20 @@ void HttpManager::startDownload(const QString& url, const QString& path, std::fu
                          file->close();
                          file->remove();
                      });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, file, path, finished, writeFailed] {
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, file, path, finished, writeFailed, written] {
         reply->deleteLater();
         if (reply->bytesAvailable() > 0 && !*writeFailed) {
             const QByteArray rest = reply->readAll();
             *writeFailed = file->write(rest) != rest.size();
+            *written += rest.size();
         }
         file->close();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        // A connection closed early can end without an error; the announced length tells.
+        // (With a content encoding the length counts the encoded bytes, not what we wrote.)
+        bool lengthKnown = false;
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&lengthKnown);
+        lengthKnown = lengthKnown && !reply->hasRawHeader(QByteArrayLiteral("Content-Encoding"));
         QString failure;
         if (*writeFailed)
             failure = cannotWriteFile;
@@ -160,6 +171,8 @@ void HttpManager::startDownload(const QString& url, const QString& path, std::fu
             failure = reply->errorString();
         else if (status >= 400)
             failure = QStringLiteral("HTTP status %1").arg(status);
+        else if (lengthKnown && *written != announced)
+            failure = QStringLiteral("Incomplete transfer: %1 of %2 bytes").arg(*written).arg(announced);
         if (!failure.isEmpty()) {
             file->remove();
             finished(false, failure);

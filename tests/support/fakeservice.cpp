@@ -101,7 +101,7 @@ void FakeService::Private::serve(const httplib::Request& in, httplib::Response& 
     }
 }
 
-FakeService::FakeService(Tls tls) : d(new Private) {
+FakeService::FakeService(Tls tls, bool keepAlive) : d(new Private) {
     d->tls = tls;
     if (tls == Tls::Off) {
         d->server = std::make_unique<httplib::Server>();
@@ -111,8 +111,10 @@ FakeService::FakeService(Tls tls) : d(new Private) {
         d->server = std::make_unique<httplib::SSLServer>(cert.toLocal8Bit().constData(), key.toLocal8Bit().constData());
     }
     auto serve = [this](const httplib::Request& in, httplib::Response& out) { d->serve(in, out); };
-    // One request per connection: a test never waits for idle keep-alive connections at shutdown.
-    d->server->set_keep_alive_max_count(1);
+    if (!keepAlive)
+        d->server->set_keep_alive_max_count(1);
+    // Headers and body go out in separate writes; without this, Nagle and delayed ACKs add ~40 ms.
+    d->server->set_tcp_nodelay(true);
     d->server->Get(".*", serve);
     d->server->Post(".*", serve);
     d->server->Put(".*", serve);

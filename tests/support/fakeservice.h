@@ -27,22 +27,24 @@ public:
         QByteArray contentType = "text/plain";
         QList<QPair<QByteArray, QByteArray>> headers;
         QByteArray body;
-        int delayMs = 0;           // wait before answering (cut short when the service stops)
-        QByteArray location;       // Location header, for redirects
+        int delayMs = 0;             // wait before answering (cut short when the service stops)
+        QByteArray location;         // Location header, for redirects
         bool dropConnection = false; // announce the body, send half of it, close the connection
-        qint64 generatedSize = -1; // stream this many filler bytes instead of body
+        qint64 generatedSize = -1;   // stream this many filler bytes instead of body
     };
 
     struct Request {
         QByteArray method;
-        QByteArray path;   // decoded path without the query
-        QByteArray target; // path and query as sent
+        QByteArray path;                      // decoded path without the query
+        QByteArray target;                    // path and query as sent
         QMap<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
         QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
     };
 
-    explicit FakeService(Tls tls = Tls::Off);
+    // keepAlive: serve several requests per connection (benchmarks); tests use one
+    // request per connection so that shutting down never waits for idle connections.
+    explicit FakeService(Tls tls = Tls::Off, bool keepAlive = false);
     ~FakeService();
     FakeService(const FakeService&) = delete;
     FakeService& operator=(const FakeService&) = delete;
