@@ -62,7 +62,9 @@ private slots:
     void failedDownloadKeepsOldTarget();
     void unwritableTemporaryReportsCannotWrite_data();
     void unwritableTemporaryReportsCannotWrite();
+    void cancelStopsQuietlyAndNextDownloadRuns_data();
     void cancelStopsQuietlyAndNextDownloadRuns();
+    void callbacksOfADestroyedContextAreSkipped();
 
 private:
     QTemporaryDir dir;
@@ -331,8 +333,17 @@ void TestHttpManager::unwritableTemporaryReportsCannotWrite() {
         QCOMPARE(readAll(path), QByteArray("old"));
 }
 
+void TestHttpManager::cancelStopsQuietlyAndNextDownloadRuns_data() {
+    QTest::addColumn<bool>("destroyOwner");
+    QTest::newRow("cancelDownload") << false;
+    QTest::newRow("owner destroyed") << true;
+}
+
 void TestHttpManager::cancelStopsQuietlyAndNextDownloadRuns() {
-    // Guards against a cancelled transfer leaving a .tmp or reporting, and a stale cancel stopping the next one.
+    // Guards against a cancelled (or orphaned) transfer leaving a .tmp or reporting, and a stale cancel stopping the
+    // next one.
+    QFETCH(bool, destroyOwner);
+    auto* owner = new QObject;
     FakeService service;
     FakeService::Reply big;
     big.contentType = "application/octet-stream";
@@ -349,9 +360,12 @@ void TestHttpManager::cancelStopsQuietlyAndNextDownloadRuns() {
         service.url("/files/big.bin"), target,
         [&](qint64, qint64) {
             ++progressCalls;
-            http->cancelDownload();
+            if (destroyOwner)
+                delete owner;
+            else
+                http->cancelDownload();
         },
-        [&cancelled](bool ok, const QString& t) { cancelled.record(ok, t); });
+        [&cancelled](bool ok, const QString& t) { cancelled.record(ok, t); }, owner);
     QTRY_VERIFY_WITH_TIMEOUT(progressCalls > 0, 10000);
     QTRY_VERIFY(!QFile::exists(target + ".tmp"));
     QCOMPARE(progressCalls, 1);
@@ -365,6 +379,25 @@ void TestHttpManager::cancelStopsQuietlyAndNextDownloadRuns() {
     QCOMPARE(readAll(dir.filePath("small.bin")), QByteArray("small"));
     QCOMPARE(cancelled.calls, 0);
     QVERIFY(!QFile::exists(target));
+    if (!destroyOwner)
+        delete owner;
+}
+
+void TestHttpManager::callbacksOfADestroyedContextAreSkipped() {
+    // Guards against the late time-out call reaching an object that is already gone.
+    FakeService service(FakeService::Tls::Trusted);
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service.port()));
+    service.setReply("/api/x", FakeService::Reply());
+    auto* owner = new QObject;
+    int orphanCalls = 0;
+    QList<int> witness;
+    http->getRequest(
+        "/api/x", [&orphanCalls](QNetworkReply*, NetwordReplyType) { ++orphanCalls; }, owner);
+    http->getRequest("/api/x", [&witness](QNetworkReply*, NetwordReplyType type) { witness << type; });
+    delete owner;
+    // Both time-outs are due at the same moment, the orphan's first.
+    QTRY_VERIFY_WITH_TIMEOUT(witness.contains(ReplyTimeout), 10000);
+    QCOMPARE(orphanCalls, 0);
 }
 
 QTEST_MAIN(TestHttpManager)

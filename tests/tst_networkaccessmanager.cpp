@@ -182,6 +182,17 @@ void TestNetworkAccessManager::pagesOfMainAndDataWindowsSign() {
     QVERIFY(dataManager);
     QVERIFY(dataManager != mainManager);
     QVERIFY(dataManager->cookieJar != mainManager->cookieJar);
+
+    FakeService service;
+    FakeService::Reply page;
+    page.contentType = "text/html";
+    page.body = "<html><body>main</body></html>";
+    service.setReply("/static/page.html", page);
+    // The window's own start page may still be loading; only the request matters here.
+    window.view()->load(QUrl(service.url("/static/page.html")));
+    QTRY_VERIFY_WITH_TIMEOUT(!service.requestsFor("/static/page.html").isEmpty(), 10000);
+    QCOMPARE(service.requestsFor("/static/page.html").first().header("Authorization"),
+             expectedAuthorization(":" + QString::number(service.port()) + "/static/page.html", "", ""));
 }
 
 QTEST_MAIN(TestNetworkAccessManager)

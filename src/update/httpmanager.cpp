@@ -22,6 +22,26 @@ const QString cannotWriteFile = QStringLiteral("Cannot Write File");
 // Caps what the network layer buffers ahead of our writes to the file.
 constexpr qint64 downloadBufferSize = 1024 * 1024;
 
+// True once the caller's context object is gone; never true without a context.
+std::function<bool()> abandonedWith(QObject* context) {
+    if (!context)
+        return [] { return false; };
+    const QPointer<QObject> alive(context);
+    return [alive] { return alive.isNull(); };
+}
+
+// The callback, skipped once the context is gone.
+template <typename... Args>
+std::function<void(Args...)> guarded(QObject* context, std::function<void(Args...)> callback) {
+    if (!context)
+        return callback;
+    const std::function<bool()> abandoned = abandonedWith(context);
+    return [abandoned, callback](Args... args) {
+        if (!abandoned())
+            callback(args...);
+    };
+}
+
 } // namespace
 
 HttpManager* HttpManager::instance() {
@@ -43,7 +63,9 @@ void HttpManager::prepareRequest(const QString& path, QNetworkRequest& request) 
     request.setRawHeader(QByteArrayLiteral("MarloUserAgent"), QString::fromUtf8(identity).toUtf8());
 }
 
-void HttpManager::getRequest(const QString& path, std::function<void(QNetworkReply*, NetwordReplyType)> callback) {
+void HttpManager::getRequest(const QString& path, std::function<void(QNetworkReply*, NetwordReplyType)> callback,
+                             QObject* context) {
+    callback = guarded(context, std::move(callback));
     QNetworkRequest request;
     prepareRequest(path, request);
     QNetworkReply* reply = network->get(request);
@@ -68,7 +90,8 @@ void HttpManager::getRequest(const QString& path, std::function<void(QNetworkRep
         Qt::DirectConnection);
 }
 
-void HttpManager::resolveRedirect(const QString& url, std::function<void(bool, QString)> callback) {
+void HttpManager::resolveRedirect(const QString& url, std::function<void(bool, QString)> callback, QObject* context) {
+    callback = guarded(context, std::move(callback));
     QNetworkReply* reply = network->head(QNetworkRequest(QUrl(url)));
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, url, callback] {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -84,7 +107,8 @@ void HttpManager::resolveRedirect(const QString& url, std::function<void(bool, Q
     });
 }
 
-void HttpManager::checkUpdate(std::function<void(bool, QString)> callback) {
+void HttpManager::checkUpdate(std::function<void(bool, QString)> callback, QObject* context) {
+    callback = guarded(context, std::move(callback));
     getRequest(QStringLiteral("/api/v2/appsupport/CheckVersion"),
                [callback](QNetworkReply* reply, NetwordReplyType type) {
                    if (type != ReplyFinished)
@@ -102,15 +126,19 @@ void HttpManager::checkUpdate(std::function<void(bool, QString)> callback) {
 }
 
 void HttpManager::downloadFile(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
-                               std::function<void(bool, QString)> finished) {
+                               std::function<void(bool, QString)> finished, QObject* context) {
     cancelRequested = false;
-    resolveRedirect(url, [this, path, progress, finished](bool, const QString& resolved) {
-        startDownload(resolved, path, progress, finished);
+    progress = guarded(context, std::move(progress));
+    finished = guarded(context, std::move(finished));
+    const std::function<bool()> abandoned = abandonedWith(context);
+    resolveRedirect(url, [this, path, progress, finished, abandoned](bool, const QString& resolved) {
+        if (!abandoned())
+            startDownload(resolved, path, progress, finished, abandoned);
     });
 }
 
 void HttpManager::startDownload(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
-                                std::function<void(bool, QString)> finished) {
+                                std::function<void(bool, QString)> finished, const std::function<bool()>& abandoned) {
     const QString temporary = path + QStringLiteral(".tmp");
     if (QFile::exists(temporary) && !QFile::remove(temporary)) {
         finished(false, cannotWriteFile);
@@ -139,9 +167,9 @@ void HttpManager::startDownload(const QString& url, const QString& path, std::fu
         *written += chunk.size();
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [this, reply, file, progress](qint64 received, qint64 total) {
+                     [this, reply, file, progress, abandoned](qint64 received, qint64 total) {
                          progress(received, total);
-                         if (!cancelRequested)
+                         if (!cancelRequested && !abandoned())
                              return;
                          // A cancel ends the transfer quietly: no finished report, nothing left behind.
                          QObject::disconnect(reply, nullptr, reply, nullptr);
