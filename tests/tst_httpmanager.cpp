@@ -53,7 +53,6 @@ private slots:
     void checkUpdateReadsTheAnswer();
     void getRequestEndsWithOneTimeout_data();
     void getRequestEndsWithOneTimeout();
-    void timeoutSurvivesAReplyDeletedByTheCaller();
     void resolveRedirectReportsOneStep_data();
     void resolveRedirectReportsOneStep();
     void downloadReplacesTargetAndLeavesNoTemporary_data();
@@ -162,22 +161,6 @@ void TestHttpManager::getRequestEndsWithOneTimeout() {
     QCOMPARE(seen, calls);
     // Deleted after the time-out call, so nothing can follow it.
     QTRY_VERIFY(last.isNull());
-}
-
-void TestHttpManager::timeoutSurvivesAReplyDeletedByTheCaller() {
-    // Guards against the time-out touching a reply its caller already deleted.
-    FakeService service(FakeService::Tls::Trusted);
-    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service.port()));
-    service.setReply("/api/x", FakeService::Reply());
-    QList<int> seen;
-    http->getRequest("/api/x", [&seen](QNetworkReply* r, NetwordReplyType type) {
-        seen << type;
-        if (type == ReplyFinished)
-            r->deleteLater();
-    });
-    QTRY_COMPARE(seen, QList<int>{ReplyFinished});
-    QTest::qWait(http->timeoutMs + 200);
-    QCOMPARE(seen, QList<int>{ReplyFinished});
 }
 
 void TestHttpManager::resolveRedirectReportsOneStep_data() {
