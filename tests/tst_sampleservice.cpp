@@ -22,10 +22,13 @@
 
 namespace {
 
-int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+// Two distinct free loopback ports (both probes are held until both are known).
+QPair<int, int> freePorts() {
+    QTcpServer first;
+    QTcpServer second;
+    first.listen(QHostAddress::LocalHost, 0);
+    second.listen(QHostAddress::LocalHost, 0);
+    return {first.serverPort(), second.serverPort()};
 }
 
 struct Answer {
@@ -115,8 +118,9 @@ bool TestSampleService::startService(QProcess& process, int plainPort, int secur
 
 void TestSampleService::initTestCase() {
     TestSupport::useCleanDataDirectory();
-    httpPort = freePort();
-    httpsPort = freePort();
+    const QPair<int, int> ports = freePorts();
+    httpPort = ports.first;
+    httpsPort = ports.second;
     qputenv("TAVROLIN_SERVICE_HOST", "127.0.0.1");
     qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(httpPort));
     qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(httpsPort));
@@ -168,6 +172,11 @@ void TestSampleService::catalogueListsChannelsAndArticles() {
     }
     QVERIFY(audio >= 4);
     QCOMPARE(video, 1);
+
+    // Over HTTPS the signed text carries the HTTPS port.
+    const Answer secure = fetch(*signing, QStringLiteral("https://127.0.0.1:%1/api/catalogue").arg(httpsPort));
+    QCOMPARE(secure.status, 200);
+    QVERIFY(secure.body.contains(QStringLiteral("https://127.0.0.1:%1/pool/").arg(httpsPort).toUtf8()));
 }
 
 void TestSampleService::archiveRedirectsToPasswordProtectedZip() {
@@ -289,8 +298,9 @@ void TestSampleService::versionCheckSaysNoUpdateOverHttps() {
 void TestSampleService::offeredUpdateNamesADownloadableInstaller() {
     // Guards against an update answer without the members the update dialog reads, or an installer that is not there.
     QProcess updating;
-    const int plainPort = freePort();
-    const int securePort = freePort();
+    const QPair<int, int> ports = freePorts();
+    const int plainPort = ports.first;
+    const int securePort = ports.second;
     QVERIFY(startService(updating, plainPort, securePort, {"--offer-update"}));
     qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(securePort));
     int calls = 0;
