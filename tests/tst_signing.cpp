@@ -102,12 +102,13 @@ void TestSigning::tokenJsonHasFourMembersInOrder() {
 }
 
 void TestSigning::tokenJsonKeepsQuotesInsideTheirMember() {
-    // Guards against a cookie value with a quote or backslash breaking the JSON.
-    const QByteArray json = Signing::tokenJson("s", "a\"b\\c", "u", "x\ny");
+    // Guards against a cookie value with a quote or backslash breaking the JSON, or non-BMP text being mangled.
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QByteArray json = Signing::tokenJson("s", "a\"b\\c" + emoji, "u", "x\ny");
     QJsonParseError error{};
     const QJsonObject object = QJsonDocument::fromJson(json, &error).object();
     QCOMPARE(error.error, QJsonParseError::NoError);
-    QCOMPARE(object.value("token").toString(), QString("a\"b\\c"));
+    QCOMPARE(object.value("token").toString(), QString("a\"b\\c") + emoji);
     QCOMPARE(object.value("userid").toString(), QString("x\ny"));
     QCOMPARE(object.keys().size(), 4);
 }

@@ -36,16 +36,17 @@ QString firstCookieValue(const QList<QNetworkCookie>& cookies, const QByteArray&
 
 void appendJsonString(QByteArray& out, const QString& value) {
     out += '"';
-    for (const QChar c : value) {
-        const ushort u = c.unicode();
+    // Escaping on the UTF-8 bytes: every byte of a multi-byte sequence is >= 0x80.
+    for (const char byte : value.toUtf8()) {
+        const auto u = static_cast<unsigned char>(byte);
         if (u == '"' || u == '\\') {
             out += '\\';
-            out += char(u);
+            out += byte;
         } else if (u < 0x20) {
             out += "\\u00";
             out += QByteArray::number(u, 16).rightJustified(2, '0');
         } else {
-            out += QString(c).toUtf8();
+            out += byte;
         }
     }
     out += '"';

@@ -97,7 +97,9 @@ void HttpManager::resolveRedirect(const QString& url, std::function<void(bool, Q
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         reply->deleteLater();
         if (status == 301 || status == 302) {
-            QString target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl().toString();
+            // A relative Location means nothing to the player; make it absolute.
+            QString target =
+                reply->url().resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl()).toString();
             target.replace(QStringLiteral("%2F"), QStringLiteral("%2f"));
             target.replace(QStringLiteral("%3D"), QStringLiteral("%3d"));
             callback(true, target);
