@@ -1,6 +1,7 @@
 #include "app/datadialog.h"
 
 #include "app/appinfo.h"
+#include "bridge/networkaccessmanager.h"
 #include "bridge/webapi.h"
 
 #include <QUrl>
@@ -11,6 +12,7 @@ DataDialog::DataDialog(QWidget* parent) : QWidget(parent) {
     const QString url = AppInfo::listenPageUrl();
     auto* view = new QWebView(this);
     setObjectName(QStringLiteral("dataDialog"));
+    view->page()->setNetworkAccessManager(new NetworkAccessManager(view->page()->networkAccessManager(), nullptr));
     view->page()->setForwardUnsupportedContent(true);
     view->load(QUrl(url, QUrl::TolerantMode));
     view->show();

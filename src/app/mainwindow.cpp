@@ -9,6 +9,7 @@
 #include "app/vorblayout.h"
 #include "app/webview.h"
 #include "bridge/mediaexport.h"
+#include "bridge/networkaccessmanager.h"
 #include "bridge/webapi.h"
 #include "ui_mainwindow.h"
 
@@ -102,6 +103,7 @@ void MainWindow::initPageSide() {
 
     webView = new WebView(this);
     QWebPage* page = webView->page();
+    page->setNetworkAccessManager(new NetworkAccessManager(page->networkAccessManager(), nullptr));
     page->setForwardUnsupportedContent(true);
 
     // attachView reads the view's parent name, so the bridge is attached

@@ -1,0 +1,192 @@
+#include "support/fakeservice.h"
+
+#include "support/testsupport.h"
+
+#include <httplib.h>
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace TestSupport {
+
+struct FakeService::Private {
+    Tls tls = Tls::Off;
+    std::unique_ptr<httplib::Server> server;
+    std::thread thread;
+    int port = -1;
+
+    mutable QMutex mutex;
+    QMap<QByteArray, Reply> replies;
+    std::function<Reply(const Request&)> handler;
+    QList<Request> requests;
+
+    std::mutex stopMutex;
+    std::condition_variable stopped;
+    bool stopping = false;
+
+    void serve(const httplib::Request& in, httplib::Response& out);
+};
+
+namespace {
+
+QByteArray bytes(const std::string& s) {
+    return QByteArray(s.data(), int(s.size()));
+}
+
+std::string text(const QByteArray& b) {
+    return std::string(b.constData(), size_t(b.size()));
+}
+
+} // namespace
+
+void FakeService::Private::serve(const httplib::Request& in, httplib::Response& out) {
+    Request request;
+    request.method = bytes(in.method);
+    request.path = bytes(in.path);
+    request.target = bytes(in.target);
+    request.body = bytes(in.body);
+    for (const auto& header : in.headers)
+        request.headers.insert(bytes(header.first).toLower(), bytes(header.second));
+
+    Reply reply;
+    {
+        QMutexLocker lock(&mutex);
+        requests.append(request);
+        if (replies.contains(request.path))
+            reply = replies.value(request.path);
+        else if (handler)
+            reply = handler(request);
+        else
+            reply.status = 404;
+    }
+
+    if (reply.delayMs > 0) {
+        std::unique_lock<std::mutex> lock(stopMutex);
+        stopped.wait_for(lock, std::chrono::milliseconds(reply.delayMs), [this] { return stopping; });
+    }
+
+    out.status = reply.status;
+    for (const auto& header : reply.headers)
+        out.set_header(text(header.first), text(header.second));
+    if (!reply.location.isEmpty())
+        out.set_header("Location", text(reply.location));
+
+    const std::string type = text(reply.contentType);
+    if (reply.generatedSize >= 0) {
+        const size_t total = size_t(reply.generatedSize);
+        const size_t limit = reply.dropConnection ? total / 2 : total;
+        out.set_content_provider(total, type, [limit](size_t offset, size_t, httplib::DataSink& sink) {
+            static const std::string block(64 * 1024, 'x');
+            if (offset >= limit)
+                return false; // closes the connection short of the announced length
+            sink.write(block.data(), std::min(block.size(), limit - offset));
+            return true;
+        });
+    } else if (reply.dropConnection) {
+        const std::string body = text(reply.body);
+        out.set_content_provider(body.size(), type, [body](size_t offset, size_t, httplib::DataSink& sink) {
+            const size_t half = body.size() / 2;
+            if (offset >= half)
+                return false;
+            sink.write(body.data() + offset, half - offset);
+            return true;
+        });
+    } else {
+        out.set_content(text(reply.body), type);
+    }
+}
+
+FakeService::FakeService(Tls tls, bool keepAlive) : d(new Private) {
+    d->tls = tls;
+    if (tls == Tls::Off) {
+        d->server = std::make_unique<httplib::Server>();
+    } else {
+        const QString cert = dataPath(tls == Tls::Trusted ? "test-server-cert.pem" : "test-untrusted-cert.pem");
+        const QString key = dataPath(tls == Tls::Trusted ? "test-server-key.pem" : "test-untrusted-key.pem");
+        d->server = std::make_unique<httplib::SSLServer>(cert.toLocal8Bit().constData(), key.toLocal8Bit().constData());
+    }
+    auto serve = [this](const httplib::Request& in, httplib::Response& out) { d->serve(in, out); };
+    if (!keepAlive)
+        d->server->set_keep_alive_max_count(1);
+    // Headers and body go out in separate writes; without this, Nagle and delayed ACKs add ~40 ms.
+    d->server->set_tcp_nodelay(true);
+    d->server->Get(".*", serve);
+    d->server->Post(".*", serve);
+    d->server->Put(".*", serve);
+    d->server->Delete(".*", serve);
+    d->server->Options(".*", serve);
+    if (!d->server->is_valid())
+        return;
+    d->port = d->server->bind_to_any_port("127.0.0.1");
+    if (d->port > 0)
+        d->thread = std::thread([this] { d->server->listen_after_bind(); });
+}
+
+FakeService::~FakeService() {
+    {
+        std::lock_guard<std::mutex> lock(d->stopMutex);
+        d->stopping = true;
+    }
+    d->stopped.notify_all();
+    d->server->stop();
+    if (d->thread.joinable())
+        d->thread.join();
+}
+
+bool FakeService::isListening() const {
+    return d->port > 0;
+}
+
+int FakeService::port() const {
+    return d->port;
+}
+
+QString FakeService::baseUrl() const {
+    return (d->tls == Tls::Off ? QStringLiteral("http://127.0.0.1:") : QStringLiteral("https://127.0.0.1:")) +
+           QString::number(d->port);
+}
+
+QString FakeService::url(const QString& pathAndQuery) const {
+    return baseUrl() + pathAndQuery;
+}
+
+void FakeService::setReply(const QByteArray& path, const Reply& reply) {
+    QMutexLocker lock(&d->mutex);
+    d->replies.insert(path, reply);
+}
+
+void FakeService::setHandler(std::function<Reply(const Request&)> handler) {
+    QMutexLocker lock(&d->mutex);
+    d->handler = std::move(handler);
+}
+
+QList<FakeService::Request> FakeService::requests() const {
+    QMutexLocker lock(&d->mutex);
+    return d->requests;
+}
+
+QList<FakeService::Request> FakeService::requestsFor(const QByteArray& path) const {
+    QMutexLocker lock(&d->mutex);
+    QList<Request> out;
+    for (const Request& request : d->requests) {
+        if (request.path == path)
+            out << request;
+    }
+    return out;
+}
+
+void FakeService::clearRequests() {
+    QMutexLocker lock(&d->mutex);
+    d->requests.clear();
+}
+
+QString FakeService::caFile() {
+    return dataPath(QStringLiteral("test-ca.pem"));
+}
+
+} // namespace TestSupport
