@@ -89,6 +89,7 @@ private slots:
     void desktopStateShowsAndHides();
     void paragraphTextAndSubtitles();
     void volumeIsStoredInTheDataPage();
+    void fmIdPlaysTheSignedMediaUrl();
 };
 
 void TestVideoSurface::placementAlternatesTheOffset() {
@@ -331,6 +332,22 @@ void TestVideoSurface::volumeIsStoredInTheDataPage() {
     rig.bridge->setVolume(60);
     QCOMPARE(rig.player->currentVolume, 60);
     QCOMPARE(rig.bridge->volume, 60);
+}
+
+void TestVideoSurface::fmIdPlaysTheSignedMediaUrl() {
+    // Guards against the article's audio being played from an unsigned or unresolved URL.
+    Rig rig;
+    QString asked;
+    rig.bridge->practice->resolveOnline = [&](const QString& url, std::function<void(const QString&)> done) {
+        asked = url;
+        done("http://127.0.0.1:8780/files/a1.mp3");
+    };
+    rig.bridge->setFmId("a1");
+    QVERIFY(asked.startsWith("http://127.0.0.1:8780/api/v3/media/mp3/a1?agent=/kendro_vorb_de_desktop/3.3.1/"));
+    QVERIFY(asked.contains("&token=QYN "));
+    QCOMPARE(rig.player->calls, QStringList{"load http://127.0.0.1:8780/files/a1.mp3"});
+    QVERIFY(rig.bridge->practice->startTimes.isEmpty());
+    QVERIFY(!rig.bridge->practice->isVideo);
 }
 
 QTEST_MAIN(TestVideoSurface)

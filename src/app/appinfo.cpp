@@ -1,5 +1,7 @@
 #include "app/appinfo.h"
 
+#include "app/serviceconfig.h"
+
 #include <QCoreApplication>
 #include <QUrl>
 
@@ -35,14 +37,8 @@ QString paragraphPageUrl() {
 }
 
 QString serviceWebsiteUrl() {
-    // The service's own pages live on its HTTP side; QUrl leaves out the standard
-    // port and brackets an IPv6 address.
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(QStringLiteral(TAVROLIN_DEFAULT_SERVICE_HOST));
-    url.setPort(TAVROLIN_DEFAULT_SERVICE_HTTP_PORT == 80 ? -1 : TAVROLIN_DEFAULT_SERVICE_HTTP_PORT);
-    url.setPath(QStringLiteral("/"));
-    return url.toString();
+    // The service's own pages live on its HTTP side.
+    return ServiceConfig::httpBase() + QStringLiteral("/");
 }
 
 QString serviceSupportUrl() {

@@ -8,6 +8,7 @@
 #include "bridge/mediaexport.h"
 #include "bridge/pagescript.h"
 #include "playback/practicecontroller.h"
+#include "update/httpmanager.h"
 
 #include <QApplication>
 #include <QLayout>
@@ -30,6 +31,11 @@ QString WebApi::deletedArticleIds;
 WebApi::WebApi(QObject* parent)
     : QObject(parent), pageMode(QStringLiteral("online")), infoBox(new QMessageBox),
       practice(new PracticeController(this)) {
+    // An online source is resolved through one redirect step before it is played.
+    practice->resolveOnline = [this](const QString& url, std::function<void(const QString&)> done) {
+        HttpManager::instance()->resolveRedirect(
+            url, [done](bool, const QString& target) { done(target); }, this);
+    };
     practice->placeVideo = [this] {
         updateVideoFrameGeometry();
         if (mainWindow && mainWindow->centralWidget() && mainWindow->centralWidget()->layout())

@@ -98,6 +98,7 @@ public slots:
     void resetMedia();
     void initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType);
     void initPlay(const QString& src, const QString& type, const QList<int>& startTime);
+    void setFmId(const QString& fmArticleId);
     void setState(const QString& stateName, const QString& state);
     void cancelPlay();
     void positionChanged(qint64 position);

@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/paragraph.h"
 #include "bridge/pagescript.h"
+#include "bridge/signing.h"
 #include "playback/practicecontroller.h"
 
 #include <QWebFrame>
@@ -45,6 +46,11 @@ void WebApi::initPlay(const QString& src, const QString& type, const QList<int>&
 
 void WebApi::initPlay(const QString& src, const QString& type, const QList<int>& startTime) {
     initPlay(src, type, startTime, QStringLiteral("audio"));
+}
+
+void WebApi::setFmId(const QString& fmArticleId) {
+    // The article's audio from the service, without sentence times.
+    initPlay(signedMediaUrl(fmArticleId), QStringLiteral("online"), {}, QString());
 }
 
 void WebApi::setState(const QString& stateName, const QString& state) {
