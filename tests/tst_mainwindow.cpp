@@ -30,17 +30,6 @@ QSettings settingsFile() {
     return QSettings(Settings::settingsFilePath(), QSettings::IniFormat);
 }
 
-// Everything a main window leaves behind (the windows that live for the run).
-void deleteTopLevelWindows() {
-    QList<QPointer<QWidget>> windows;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (!w->inherits("QMessageBox")) // each bridge owns its message box
-            windows << w;
-    }
-    for (const QPointer<QWidget>& w : windows)
-        delete w.data();
-}
-
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -48,7 +37,7 @@ class TestMainWindow : public QObject {
 
 private slots:
     void init();
-    void cleanup() { deleteTopLevelWindows(); }
+    void cleanup() { TestSupport::deleteTopLevelWindows(); }
     void firstStartWritesOnlyTheReadingDefaults();
     void emptyStoredValueIsReplacedByItsDefault();
     void geometryIsSavedByWindowState_data();

@@ -40,15 +40,6 @@
 
 namespace {
 
-void deleteTopLevelWindows() {
-    QList<QPointer<QWidget>> windows;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (!w->inherits("QMessageBox")) // each bridge owns its message box
-            windows << w;
-    }
-    for (const QPointer<QWidget>& w : windows)
-        delete w.data();
-}
 
 // What a message box showed when the window ran it.
 struct ShownBox {
@@ -141,7 +132,7 @@ void TestMenus::init() {
 
 void TestMenus::cleanup() {
     window.reset();
-    deleteTopLevelWindows();
+    TestSupport::deleteTopLevelWindows();
 }
 
 void TestMenus::catchBoxes() {
@@ -466,7 +457,7 @@ void TestMenus::menusAreTranslated() {
     QFile::remove(localeDir + "/zh_CN.qm");
     QVERIFY(QFile::copy(built, localeDir + "/zh_CN.qm"));
     window.reset();
-    deleteTopLevelWindows();
+    TestSupport::deleteTopLevelWindows();
     window = std::make_unique<MainWindow>(nullptr);
     QDir(localeDir).removeRecursively();
 

@@ -27,15 +27,6 @@ QSettings settingsFile() {
     return QSettings(Settings::settingsFilePath(), QSettings::IniFormat);
 }
 
-void deleteTopLevelWindows() {
-    QList<QPointer<QWidget>> windows;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (!w->inherits("QMessageBox")) // each bridge owns its message box
-            windows << w;
-    }
-    for (const QPointer<QWidget>& w : windows)
-        delete w.data();
-}
 
 // A minimal HTTP proxy: answers every absolute-URI request itself with a small
 // page naming the requested URL, and insists on Basic credentials when given some.
@@ -125,7 +116,7 @@ void TestProxyDialog::init() {
 
 void TestProxyDialog::cleanup() {
     window.reset();
-    deleteTopLevelWindows();
+    TestSupport::deleteTopLevelWindows();
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 }
 
@@ -224,7 +215,7 @@ void TestProxyDialog::valuesRoundTripThroughTheSettingsFile() {
         QCOMPARE(reread.password, password);
     }
     window.reset();
-    deleteTopLevelWindows();
+    TestSupport::deleteTopLevelWindows();
     MainWindow next(nullptr);
     QCOMPARE(next.proxyWindow()->findChild<QLineEdit*>("password")->text(), password);
     QCOMPARE(QNetworkProxy::applicationProxy().password(), password);

@@ -33,13 +33,8 @@ struct Rig {
         };
     }
     ~Rig() {
-        QList<QPointer<QWidget>> windows;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (!w->inherits("QMessageBox") && w != player_widget())
-                windows << w;
         window.reset();
-        for (const QPointer<QWidget>& w : windows)
-            delete w.data();
+        TestSupport::deleteTopLevelWindows(player_widget()); // the fake player owns its widget
     }
     QWidget* player_widget() const { return player ? player->widget.get() : nullptr; }
     void startVideo() { bridge->initPlay("/data/clip.mp4", "local", {0, 4000}, "4"); }

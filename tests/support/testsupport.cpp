@@ -2,7 +2,9 @@
 
 #include "app/settings.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QWebView>
@@ -14,6 +16,16 @@ void useCleanDataDirectory() {
     QDir dir(dataDirectory());
     dir.removeRecursively();
     QDir().mkpath(dir.path());
+}
+
+void deleteTopLevelWindows(const QWidget* keep) {
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != keep && !w->inherits("QMessageBox")) // each bridge owns its message box
+            windows << w;
+    }
+    for (const QPointer<QWidget>& w : windows)
+        delete w.data();
 }
 
 QString dataPath(const QString& relative) {

@@ -11,12 +11,17 @@
 #include <functional>
 
 class QWebView;
+class QWidget;
 
 namespace TestSupport {
 
 // Puts the standard paths in test mode and empties the data directory, so a
 // test never sees the user's data or another test's files.
 void useCleanDataDirectory();
+
+// Deletes the windows a main window leaves behind (they live for the whole run
+// in the application), so each test starts without them.
+void deleteTopLevelWindows(const QWidget* keep = nullptr);
 
 // A file under tests/data.
 QString dataPath(const QString& relative);
