@@ -148,7 +148,9 @@ QVariant toVariant(const mpv_node* node) {
 }
 
 QVariant propertyValue(const mpv_event_property* property, int error) {
-    if (!property->data)
+    // A failed get reply still carries a data pointer (to an empty node); its
+    // error field is what tells.
+    if (!property->data || property->format == MPV_FORMAT_NONE || error < 0)
         return QVariant::fromValue(MpvErrorCode(error));
     switch (property->format) {
     case MPV_FORMAT_NODE:
@@ -338,19 +340,30 @@ uint64_t MpvController::registerCallback(MpvCallback* callback) {
     return userData;
 }
 
+// A request that libmpv rejects at once gets no reply event; answer it here so
+// that the callback is not left waiting (and alive) for ever.
+void MpvController::replyIfRejected(uint64_t userData, int code) {
+    if (code < 0)
+        reply(userData, QVariant::fromValue(MpvErrorCode(code)));
+}
+
 void MpvController::commandAsync(QVariant params, MpvCallback* callback) {
     MpvNodes::Node node(params);
-    mpv_command_node_async(handle.get(), registerCallback(callback), node.get());
+    const uint64_t userData = registerCallback(callback);
+    replyIfRejected(userData, mpv_command_node_async(handle.get(), userData, node.get()));
 }
 
 void MpvController::setPropertyVariantAsync(QString name, QVariant value, MpvCallback* callback) {
     MpvNodes::Node node(value);
-    mpv_set_property_async(handle.get(), registerCallback(callback), name.toUtf8().constData(), MPV_FORMAT_NODE,
-                           node.get());
+    const uint64_t userData = registerCallback(callback);
+    replyIfRejected(userData, mpv_set_property_async(handle.get(), userData, name.toUtf8().constData(),
+                                                     MPV_FORMAT_NODE, node.get()));
 }
 
 void MpvController::getPropertyVariantAsync(QString name, MpvCallback* callback) {
-    mpv_get_property_async(handle.get(), registerCallback(callback), name.toUtf8().constData(), MPV_FORMAT_NODE);
+    const uint64_t userData = registerCallback(callback);
+    replyIfRejected(userData,
+                    mpv_get_property_async(handle.get(), userData, name.toUtf8().constData(), MPV_FORMAT_NODE));
 }
 
 void MpvController::wakeup(void* ctx) {

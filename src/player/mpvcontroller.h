@@ -65,6 +65,9 @@ public:
     // Read directly by the widget; written once at the end of create().
     QStringList protocols;
 
+    // Handles one event as parseMpvEvents does for each queued one.
+    void handleEvent(const mpv_event* event);
+
 public slots:
     void create(bool video = true, bool audio = true);
     void addHook(QString name, int id);
@@ -104,7 +107,7 @@ private:
     };
 
     static void wakeup(void* ctx);
-    void handleEvent(const mpv_event* event);
+    void replyIfRejected(uint64_t userData, int code);
     void reply(uint64_t userData, const QVariant& value);
     uint64_t registerCallback(MpvCallback* callback);
     void checkVideoSize();

@@ -15,8 +15,17 @@ QString shortAudioFile(); // 1.0 s, 660 Hz WAV
 // null sink). Without an audio output libmpv ends audio files at once.
 bool audioOutputAvailable();
 
-// Initialises Qt's GL-free parts the media engine needs in a test: libmpv
-// refuses to start unless LC_NUMERIC is "C".
+// libmpv refuses to start unless LC_NUMERIC is "C"; QApplication sets it from the environment.
 void useCNumericLocale();
 
 } // namespace TestSupport
+
+// main() for tests of the media engine: QApplication, then LC_NUMERIC back to "C".
+#define TAVROLIN_MEDIA_TEST_MAIN(TestObject)                                                                          \
+    int main(int argc, char** argv) {                                                                                  \
+        QApplication app(argc, argv);                                                                                  \
+        TestSupport::useCNumericLocale();                                                                              \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
+    }
