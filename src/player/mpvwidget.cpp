@@ -352,8 +352,10 @@ void MpvWidget::setLogoFile(const QString& path) {
 }
 
 void MpvWidget::setLogoColor(const QColor& color) {
-    if (!logoDrawer)
+    if (!logoDrawer) {
         logoDrawer = new LogoDrawer(this);
+        connect(logoDrawer, &LogoDrawer::logoSize, this, &MpvWidget::logoSizeChanged);
+    }
     logoDrawer->setBackgroundColor(color);
     if (logoVisible)
         update();
