@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xauth libgl1-mesa-dri x11-utils
   pulseaudio
   espeak-ng sox ffmpeg
+  mpv  # the command line player: baseline of bench/bench_player
   libgtest-dev libbenchmark-dev
   poppler-utils
   fonts-dejavu-core fonts-droid-fallback fonts-urw-base35

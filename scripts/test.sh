@@ -9,7 +9,7 @@ bash scripts/build.sh
 pulse_dir=$(mktemp -d)
 export PULSE_RUNTIME_PATH="$pulse_dir"
 export PULSE_SERVER="unix:$pulse_dir/native"
-pulseaudio --daemonize=no --exit-idle-time=-1 -n \
+pulseaudio --daemonize=no --use-pid-file=no --exit-idle-time=-1 -n \
   --load="module-null-sink" \
   --load="module-native-protocol-unix auth-anonymous=1 socket=$pulse_dir/native" \
   >"$pulse_dir/log" 2>&1 &
