@@ -31,6 +31,7 @@ QString WebApi::deletedArticleIds;
 WebApi::WebApi(QObject* parent)
     : QObject(parent), pageMode(QStringLiteral("online")), infoBox(new QMessageBox),
       practice(new PracticeController(this)) {
+    practice->createPlayer = [this] { return createPlayManager(); };
     // An online source is resolved through one redirect step before it is played.
     practice->resolveOnline = [this](const QString& url, std::function<void(const QString&)> done) {
         HttpManager::instance()->resolveRedirect(

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "playback/playmanager.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 class MainWindow;
 class Paragraph;
@@ -132,8 +136,13 @@ private slots:
     void attachDataObject();
     void attachParagraphObject();
     void durationChanged(qint64 duration);
+    void mediaStatusChanged(ObDataBase::PlayManager::MediaStatus mediaStatus);
 
 private:
+    // Creates the player on the first initPlay: the video surface goes into the
+    // main window's central layout and the video keys are installed.
+    std::unique_ptr<PracticePlayer> createPlayManager();
+
     // The window that owns the main page, wherever this bridge lives.
     static MainWindow* applicationMainWindow();
 };

@@ -8,7 +8,10 @@
 #include "bridge/pagescript.h"
 #include "bridge/signing.h"
 #include "playback/practicecontroller.h"
+#include "playback/videoeventfilter.h"
 
+#include <QCoreApplication>
+#include <QLayout>
 #include <QWebFrame>
 #include <QWindow>
 
@@ -109,6 +112,34 @@ void WebApi::setPlayIndex(int index) {
 
 void WebApi::durationChanged(qint64 value) {
     practice->durationChanged(value);
+}
+
+void WebApi::mediaStatusChanged(ObDataBase::PlayManager::MediaStatus mediaStatus) {
+    practice->mediaStatusChanged(int(mediaStatus));
+}
+
+std::unique_ptr<PracticePlayer> WebApi::createPlayManager() {
+    auto manager = std::make_unique<ObDataBase::PlayManager>(this);
+    QWidget* widget = nullptr;
+    try {
+        widget = manager->playerWidget();
+    } catch (const std::exception& failure) {
+        // libmpv could not start: say so and go on without playback.
+        qCritical("%s", failure.what());
+        showInfo(tr("媒体播放器无法启动：%1").arg(QString::fromUtf8(failure.what())));
+        return nullptr;
+    }
+    if (mainWindow && mainWindow->centralWidget() && mainWindow->centralWidget()->layout())
+        mainWindow->centralWidget()->layout()->addWidget(widget);
+
+    auto* filter = new VideoEventFilter(this);
+    eventFilterObject = filter;
+    QCoreApplication::instance()->installEventFilter(filter);
+
+    connect(manager.get(), &ObDataBase::PlayManager::positionChanged, this, &WebApi::positionChanged);
+    connect(manager.get(), &ObDataBase::PlayManager::durationChanged, this, &WebApi::durationChanged);
+    connect(manager.get(), &ObDataBase::PlayManager::mediaStatusChanged, this, &WebApi::mediaStatusChanged);
+    return manager;
 }
 
 void WebApi::setTranslationState(const QString& translationState) {

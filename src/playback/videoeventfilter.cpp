@@ -18,7 +18,11 @@ namespace {
 constexpr int volumeStep = 5; // on the player's 0..100 scale
 }
 
-VideoEventFilter::VideoEventFilter(WebApi* bridge) : bridge(bridge), player(bridge->practice->player()) {}
+VideoEventFilter::VideoEventFilter(WebApi* bridge) : bridge(bridge) {}
+
+PracticePlayer* VideoEventFilter::player() const {
+    return bridge->practice->player();
+}
 
 VideoEventFilter::~VideoEventFilter() {
     delete menu;
@@ -39,7 +43,8 @@ int VideoEventFilter::steppedVolume(int volume, bool up) {
 }
 
 bool VideoEventFilter::videoVisible() const {
-    return player && player->playerWidget() && player->playerWidget()->isVisible();
+    PracticePlayer* p = player();
+    return p && p->playerWidget() && p->playerWidget()->isVisible();
 }
 
 bool VideoEventFilter::firstSight(const QKeyEvent* key) {
@@ -92,17 +97,17 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
             return false;
         const bool up = key->key() == Qt::Key_Up;
         if (key->modifiers() == Qt::ControlModifier) {
-            player->setSpeed(steppedSpeed(player->speed(), up));
+            player()->setSpeed(steppedSpeed(player()->speed(), up));
             return true;
         }
-        const int volume = steppedVolume(player->volume(), up);
-        player->setVolume(volume);
+        const int volume = steppedVolume(player()->volume(), up);
+        player()->setVolume(volume);
         qDebug("vol = %.3f", double(volume));
         return false;
     }
     case Qt::Key_Space:
-        if (player && !typing())
-            player->setPaused(!player->isPaused());
+        if (player() && !typing())
+            player()->setPaused(!player()->isPaused());
         return false;
     case Qt::Key_Escape:
         if (videoVisible())
@@ -120,7 +125,7 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void VideoEventFilter::pause() {
-    if (player && player->isPaused())
+    if (player() && player()->isPaused())
         bridge->paraSetState(QStringLiteral("play"), QStringLiteral("pause"));
     else
         bridge->paraSetState(QStringLiteral("play"), QStringLiteral("play"));

@@ -45,8 +45,10 @@ private:
     const QEvent* lastKey = nullptr;
     quint64 lastKeyTime = 0;
 
+    // The bridge's player (it exists once playback has started).
+    PracticePlayer* player() const;
+
     WebApi* bridge;
-    PracticePlayer* player;
     QMenu* menu = nullptr;
     QAction* fullScreenAction = nullptr;
     QAction* exitFullScreenAction = nullptr;
