@@ -12,6 +12,7 @@
 #include "bridge/networkaccessmanager.h"
 #include "bridge/webapi.h"
 #include "ui_mainwindow.h"
+#include "update/obupdatedialog.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -319,4 +320,10 @@ void MainWindow::on_action_Print_triggered() {
 void MainWindow::on_action_Quit_triggered() {
     // The action's close() connection has closed the window already.
     QCoreApplication::quit();
+}
+
+void MainWindow::on_action_update_triggered() {
+    // A new dialog per check; it deletes itself when closed.
+    auto* dialog = new ObUpdateDialog(this);
+    dialog->show();
 }

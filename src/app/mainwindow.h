@@ -73,6 +73,7 @@ private slots:
     void on_action_Homepage_triggered();
     void on_action_Print_triggered();
     void on_action_Quit_triggered();
+    void on_action_update_triggered();
 
 private:
     void showInformation(const QString& text);

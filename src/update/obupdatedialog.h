@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class ObUpdateDialog;
+}
+class QPushButton;
+
+// Asks the service for a newer version, shows what it brings, downloads its
+// installer into the data directory and starts it. A new dialog is made for
+// each check; it deletes itself when it closes.
+class ObUpdateDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit ObUpdateDialog(QWidget* parent);
+    ~ObUpdateDialog() override;
+
+    void checkUpdate();
+
+    // Where the installer is downloaded to: the data directory + "vorb_update.exe".
+    static QString installerPath();
+    // True when `version` (dotted numbers) is newer than the running program.
+    static bool isNewerVersion(const QString& version);
+
+    // The message boxes and the end of the program; tests answer or observe
+    // them without a nested event loop.
+    std::function<void(QWidget* parent, const QString& title, const QString& text)> showInformation;
+    std::function<QMessageBox::StandardButton(QWidget* parent, const QString& title, const QString& text)> askQuestion;
+    std::function<void(int returnCode)> exitApplication;
+
+public slots:
+    void accept() override;
+    void reject() override;
+
+private:
+    void answerReceived(bool ok, const QString& body);
+    void showLatestVersion();
+    void downloadFinished(bool ok, const QString& result);
+    // Makes the installer executable where needed and starts it detached;
+    // false with a reason when it did not start.
+    static bool startInstaller(const QString& path, QString* error);
+    QPushButton* openButton() const;
+
+    std::unique_ptr<Ui::ObUpdateDialog> ui;
+    QString downloadUrl;
+};
