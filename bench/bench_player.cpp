@@ -91,10 +91,10 @@ public:
     bool start(const QString& socketPath) {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.setStandardOutputFile(QProcess::nullDevice());
-        process.start(QStringLiteral("mpv"), {QStringLiteral("--no-config"), QStringLiteral("--ao=null"),
-                                              QStringLiteral("--vo=null"), QStringLiteral("--idle=yes"),
-                                              QStringLiteral("--no-terminal"),
-                                              QStringLiteral("--input-ipc-server=") + socketPath});
+        process.start(QStringLiteral("mpv"),
+                      {QStringLiteral("--no-config"), QStringLiteral("--ao=null"), QStringLiteral("--vo=null"),
+                       QStringLiteral("--idle=yes"), QStringLiteral("--no-terminal"),
+                       QStringLiteral("--input-ipc-server=") + socketPath});
         if (!process.waitForStarted(10000))
             return false;
         if (!waitUntil(
@@ -157,10 +157,10 @@ bool isEvent(const QJsonObject& o, const char* name) {
 }
 
 struct Figures {
-    double loaded = -1;   // openFile -> file-loaded, median ms
-    double restart = -1;  // openFile -> first playback restart, median ms
-    double seek = -1;     // setPosition -> first report at target, median ms
-    double cpu = -1;      // CPU seconds per second of playback
+    double loaded = -1;  // openFile -> file-loaded, median ms
+    double restart = -1; // openFile -> first playback restart, median ms
+    double seek = -1;    // setPosition -> first report at target, median ms
+    double cpu = -1;     // CPU seconds per second of playback
 };
 
 Figures measureWidget(const QString& file, bool withSeek, bool withCpu) {
@@ -174,8 +174,9 @@ Figures measureWidget(const QString& file, bool withSeek, bool withCpu) {
     std::vector<std::pair<double, int>> events;
     double lastTime = -1;
     double lastTimeAt = -1;
-    QObject::connect(&widget, &MpvWidget::rawMpvEvent,
-                     [&](int id) { events.push_back({clock.nsecsElapsed() / 1e6, id}); });
+    QObject::connect(&widget, &MpvWidget::rawMpvEvent, [&](int id) {
+        events.push_back({clock.nsecsElapsed() / 1e6, id});
+    });
     QObject::connect(&widget, &MpvWidget::playTimeChanged, [&](double t) {
         lastTime = t;
         lastTimeAt = clock.nsecsElapsed() / 1e6;
@@ -339,8 +340,8 @@ double coldStartMpv(const QString& file) {
 
 void report(const char* what, double ours, double theirs, double target, const char* unit) {
     const double ratio = theirs > 0 ? ours / theirs : -1;
-    std::printf("%-44s widget %8.2f %s   mpv %8.2f %s   ratio %5.2f   target %s %.2f\n", what, ours, unit, theirs,
-                unit, ratio, target > 0 ? "<=" : "n/a", target > 0 ? target : 0.0);
+    std::printf("%-44s widget %8.2f %s   mpv %8.2f %s   ratio %5.2f   target %s %.2f\n", what, ours, unit, theirs, unit,
+                ratio, target > 0 ? "<=" : "n/a", target > 0 ? target : 0.0);
 }
 
 } // namespace
@@ -361,9 +362,11 @@ int main(int argc, char** argv) {
              {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=330:sample_rate=44100:duration=20",
               "-c:a", "aac", "-b:a", "96k", audio}) ||
         !run(QStringLiteral("ffmpeg"),
-             {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=25:duration=20", "-f",
-              "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=20", "-c:v", "mpeg4", "-q:v", "5",
-              "-c:a", "aac", "-shortest", video})) {
+             {"-nostdin", "-v",    "error",     "-y",
+              "-f",       "lavfi", "-i",        "testsrc=size=640x360:rate=25:duration=20",
+              "-f",       "lavfi", "-i",        "sine=frequency=440:sample_rate=44100:duration=20",
+              "-c:v",     "mpeg4", "-q:v",      "5",
+              "-c:a",     "aac",   "-shortest", video})) {
         std::fprintf(stderr, "could not generate the media (ffmpeg)\n");
         return 2;
     }

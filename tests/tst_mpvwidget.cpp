@@ -21,6 +21,7 @@
 #include <mpv/render_gl.h>
 
 #include <algorithm>
+#include <clocale>
 #include <memory>
 #include <stdexcept>
 
@@ -81,8 +82,10 @@ private slots:
     void shortClientMessagesAreIgnored();
     void cursorHiding();
     void logoSurface();
+    void survivesANewTopLevelWindow();
     void procedureResolverFallsBackToTheGlLibrary();
     void renderContextFailureIsRaised();
+    void startFailureIsRaisedWithoutLeftovers();
     void widgetsComeAndGoWhilePlaying();
 
 private:
@@ -266,26 +269,26 @@ void TestMpvWidget::requestsSendTheDesignedCommands_data() {
     QTest::addColumn<QVariantList>("commands");
     QTest::addColumn<QString>("logged"); // what libmpv reports running ("" when it does not log the command)
     QTest::newRow("osd text") << "osd" << QVariantList{QVariantList{"show_text", "Satz 3", "1000"}} << "";
-    QTest::newRow("osd text hidden by stats") << "stats 1, osd"
-                                              << QVariantList{QStringList{"script-binding", "stats/display-stats-toggle"},
-                                                              QStringList{"script-binding", "stats/display-page-1"}}
-                                              << "script-binding";
-    QTest::newRow("stats cycle 0 1 2 0")
-        << "cycle x3"
+    QTest::newRow("osd text hidden by stats")
+        << "stats 1, osd"
         << QVariantList{QStringList{"script-binding", "stats/display-stats-toggle"},
-                        QStringList{"script-binding", "stats/display-page-1"},
-                        QStringList{"script-binding", "stats/display-page-2"},
-                        QStringList{"script-binding", "stats/display-stats-toggle"}}
+                        QStringList{"script-binding", "stats/display-page-1"}}
         << "script-binding";
+    QTest::newRow("stats cycle 0 1 2 0") << "cycle x3"
+                                         << QVariantList{QStringList{"script-binding", "stats/display-stats-toggle"},
+                                                         QStringList{"script-binding", "stats/display-page-1"},
+                                                         QStringList{"script-binding", "stats/display-page-2"},
+                                                         QStringList{"script-binding", "stats/display-stats-toggle"}}
+                                         << "script-binding";
     QTest::newRow("relative seek") << "seek" << QVariantList{QVariantList{"seek", 30.0}}
                                    << "Run command: seek, flags=64, args=[target=\"30.000000\", flags=\"relative\"";
     QTest::newRow("exact seek") << "seek exact" << QVariantList{QVariantList{"seek", 30.0, "exact"}}
                                 << "args=[target=\"30.000000\", flags=\"exact\""; // relative unless told otherwise
     QTest::newRow("blu-ray folder") << "disc BDMV" << QVariantList{QStringList{"loadfile", "bluray://@DIR@"}}
                                     << "url=\"bluray://@DIR@\"";
-    QTest::newRow("DVD wins over blu-ray") << "disc VIDEO_TS BDMV"
-                                           << QVariantList{QStringList{"loadfile", "@DIR@/VIDEO_TS/VIDEO_TS.IFO"}}
-                                           << "url=\"@DIR@/VIDEO_TS/VIDEO_TS.IFO\"";
+    QTest::newRow("DVD wins over blu-ray")
+        << "disc VIDEO_TS BDMV" << QVariantList{QStringList{"loadfile", "@DIR@/VIDEO_TS/VIDEO_TS.IFO"}}
+        << "url=\"@DIR@/VIDEO_TS/VIDEO_TS.IFO\"";
     QTest::newRow("audio-only DVD") << "disc AUDIO_TS"
                                     << QVariantList{QStringList{"loadfile", "@DIR@/VIDEO_TS/VIDEO_TS.IFO"}} << "";
     QTest::newRow("plain folder") << "disc music" << QVariantList{} << "";
@@ -389,8 +392,7 @@ void TestMpvWidget::unloadHookReportsLongPlaylistsAndAcknowledges() {
     QSignalSpy events(w, &MpvWidget::rawMpvEvent);
 
     w->openFile(TestSupport::shortAudioFile());
-    QTRY_VERIFY_WITH_TIMEOUT(eventIds(events).contains(MPV_EVENT_IDLE) &&
-                                 eventIds(events).contains(MPV_EVENT_END_FILE),
+    QTRY_VERIFY_WITH_TIMEOUT(eventIds(events).contains(MPV_EVENT_IDLE) && eventIds(events).contains(MPV_EVENT_END_FILE),
                              10000);
     QVERIFY(playlists.isEmpty());
 
@@ -465,6 +467,32 @@ void TestMpvWidget::logoSurface() {
     QTRY_COMPARE(QColor(w->grabFramebuffer().pixel(160, 120)), QColor(Qt::black));
 }
 
+void TestMpvWidget::survivesANewTopLevelWindow() {
+    // Guards against a render context left bound to the GL context of a window the
+    // widget has left (full screen reparents the surface): a crash or a frozen picture.
+    auto frame = std::make_unique<QWidget>();
+    frame->resize(340, 260);
+    auto* w = new MpvWidget(frame.get(), QStringLiteral("mpv"));
+    w->setGeometry(10, 10, 320, 240);
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    w->setOptionBlocking(QStringLiteral("loop-file"), QStringLiteral("inf"));
+    w->openFile(TestSupport::testVideoFile());
+    QTRY_VERIFY_WITH_TIMEOUT(w->playTime() > 0.3, 10000);
+    QTRY_VERIFY(colouredPixels(w->grabFramebuffer()) > 1000);
+
+    w->setParent(nullptr);
+    widget.reset(w);
+    w->resize(320, 240);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    frame.reset();
+    QTRY_VERIFY(w->drawContext());
+    const double before = w->playTime();
+    QTRY_VERIFY(w->playTime() > before + 0.3);
+    QTRY_VERIFY2(colouredPixels(w->grabFramebuffer()) > 1000, "no video after the move");
+}
+
 void TestMpvWidget::procedureResolverFallsBackToTheGlLibrary() {
     // Guards against libmpv getting no GL functions when no Qt context is current.
     widget = shownWidget(); // loads the GL library
@@ -507,6 +535,24 @@ void TestMpvWidget::renderContextFailureIsRaised() {
     mpv_render_context_free(taken);
     other.doneCurrent();
     widget.reset(); // and the widget still shuts down cleanly
+}
+
+void TestMpvWidget::startFailureIsRaisedWithoutLeftovers() {
+    // Guards against a start-up failure that terminates the program from the worker
+    // thread, or leaves that thread running.
+    const int threadsBefore = threadCount();
+    // libmpv refuses a numeric locale with a decimal comma.
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+        QSKIP("No locale with a decimal comma is installed to make libmpv refuse to start.");
+    QString message;
+    try {
+        MpvWidget w(nullptr, QStringLiteral("mpv"));
+    } catch (const std::runtime_error& e) {
+        message = QString::fromUtf8(e.what());
+    }
+    std::setlocale(LC_NUMERIC, "C");
+    QCOMPARE(message, QStringLiteral("could not create mpv context"));
+    QTRY_COMPARE(threadCount(), threadsBefore);
 }
 
 void TestMpvWidget::widgetsComeAndGoWhilePlaying() {
