@@ -143,7 +143,8 @@ void TestMpvWidget::audioPlaybackInRealTime() {
     QSignalSpy lengths(w, &MpvWidget::playLengthChanged);
     QElapsedTimer clock;
     QList<qint64> timeReports;
-    connect(w, &MpvWidget::playTimeChanged, this, [&](double) { timeReports << clock.elapsed(); });
+    QObject reportReceiver; // the connection ends with the test, not with the widget
+    connect(w, &MpvWidget::playTimeChanged, &reportReceiver, [&](double) { timeReports << clock.elapsed(); });
 
     clock.start();
     w->openFile(TestSupport::sineAudioFile());
@@ -304,7 +305,10 @@ void TestMpvWidget::requestsSendTheDesignedCommands() {
     widget = std::make_unique<MpvWidget>(nullptr, QStringLiteral("mpv"));
     MpvWidget* w = widget.get();
     QStringList log;
-    connect(w->controller(), &MpvController::logMessage, this, [&log](const QString& line) { log << line; });
+    // Lines still queued when this test ends die with this receiver instead of
+    // reaching `log` after it is gone.
+    QObject logReceiver;
+    connect(w->controller(), &MpvController::logMessage, &logReceiver, [&log](const QString& line) { log << line; });
     w->setLogLevel(QStringLiteral("debug"));
     QSignalSpy sent(w, &MpvWidget::ctrlCommand);
 
