@@ -4,7 +4,8 @@
 //  - CPU while playing audio over a fixed window
 // mpv runs as `mpv --no-config --ao=null --vo=null --idle` driven through its
 // JSON IPC socket; the widget plays with ao=null as well, so neither pays for a
-// sound server. Run under xvfb-run (the widget needs GL); needs sox, ffmpeg, mpv.
+// sound server. The two take turns on every step (the CPU window is shared), so
+// load on a shared machine hits both alike. Run under xvfb-run (the widget needs GL); needs sox, ffmpeg, mpv.
 #include "player/mpvwidget.h"
 
 #include <QApplication>
@@ -30,7 +31,7 @@
 
 namespace {
 
-constexpr int loadRuns = 9;
+constexpr int loadRuns = 21;
 constexpr double seekTargets[] = {2.0, 7.5, 4.0, 11.0, 1.5, 9.0, 5.5, 13.0, 3.0};
 constexpr int cpuWindowMs = 6000;
 
@@ -91,10 +92,10 @@ public:
     bool start(const QString& socketPath) {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.setStandardOutputFile(QProcess::nullDevice());
-        process.start(QStringLiteral("mpv"), {QStringLiteral("--no-config"), QStringLiteral("--ao=null"),
-                                              QStringLiteral("--vo=null"), QStringLiteral("--idle=yes"),
-                                              QStringLiteral("--no-terminal"),
-                                              QStringLiteral("--input-ipc-server=") + socketPath});
+        process.start(QStringLiteral("mpv"),
+                      {QStringLiteral("--no-config"), QStringLiteral("--ao=null"), QStringLiteral("--vo=null"),
+                       QStringLiteral("--idle=yes"), QStringLiteral("--no-terminal"),
+                       QStringLiteral("--input-ipc-server=") + socketPath});
         if (!process.waitForStarted(10000))
             return false;
         if (!waitUntil(
@@ -157,30 +158,30 @@ bool isEvent(const QJsonObject& o, const char* name) {
 }
 
 struct Figures {
-    double loaded = -1;   // openFile -> file-loaded, median ms
-    double restart = -1;  // openFile -> first playback restart, median ms
-    double seek = -1;     // setPosition -> first report at target, median ms
-    double cpu = -1;      // CPU seconds per second of playback
+    double loaded = -1;  // openFile -> file-loaded, median ms
+    double restart = -1; // openFile -> first playback restart, median ms
+    double seek = -1;    // setPosition -> first report at target, median ms
+    double cpu = -1;     // CPU seconds per second of playback
 };
 
-Figures measureWidget(const QString& file, bool withSeek, bool withCpu) {
-    Figures f;
-    MpvWidget widget(nullptr, QStringLiteral("mpv"));
-    widget.setOptionBlocking(QStringLiteral("ao"), QStringLiteral("null"));
-    widget.resize(640, 360);
-    widget.show();
-    QElapsedTimer clock;
-    clock.start();
-    std::vector<std::pair<double, int>> events;
-    double lastTime = -1;
-    double lastTimeAt = -1;
-    QObject::connect(&widget, &MpvWidget::rawMpvEvent,
-                     [&](int id) { events.push_back({clock.nsecsElapsed() / 1e6, id}); });
-    QObject::connect(&widget, &MpvWidget::playTimeChanged, [&](double t) {
-        lastTime = t;
-        lastTimeAt = clock.nsecsElapsed() / 1e6;
-    });
-    auto firstEvent = [&](double since, int id) {
+// The widget with the same small interface as MpvProcess below.
+class WidgetPlayer {
+public:
+    WidgetPlayer() : widget(nullptr, QStringLiteral("mpv")) {
+        widget.setOptionBlocking(QStringLiteral("ao"), QStringLiteral("null"));
+        widget.resize(640, 360);
+        widget.show();
+        clock.start();
+        QObject::connect(&widget, &MpvWidget::rawMpvEvent, [this](int id) { events.push_back({now(), id}); });
+        QObject::connect(&widget, &MpvWidget::playTimeChanged, [this](double t) {
+            lastTime = t;
+            lastTimeAt = now();
+        });
+    }
+
+    double now() const { return clock.nsecsElapsed() / 1e6; }
+
+    double waitEvent(double since, int id, int timeoutMs = 10000) {
         double at = -1;
         waitUntil(
             [&] {
@@ -192,119 +193,143 @@ Figures measureWidget(const QString& file, bool withSeek, bool withCpu) {
                 }
                 return false;
             },
-            10000);
+            timeoutMs);
         return at;
-    };
+    }
 
-    std::vector<double> loaded, restart;
-    for (int i = 0; i < loadRuns; ++i) {
-        const double t0 = clock.nsecsElapsed() / 1e6;
+    std::pair<double, double> load(const QString& file) {
+        const double t0 = now();
         widget.openFile(file);
-        const double l = firstEvent(t0, MPV_EVENT_FILE_LOADED);
-        const double r = firstEvent(t0, MPV_EVENT_PLAYBACK_RESTART);
-        if (l >= 0)
-            loaded.push_back(l - t0);
-        if (r >= 0)
-            restart.push_back(r - t0);
-        const double s0 = clock.nsecsElapsed() / 1e6;
-        widget.stop();
-        firstEvent(s0, MPV_EVENT_IDLE);
-    }
-    f.loaded = median(loaded);
-    f.restart = median(restart);
-
-    if (withSeek) {
-        const double t0 = clock.nsecsElapsed() / 1e6;
-        widget.openFile(file);
-        firstEvent(t0, MPV_EVENT_PLAYBACK_RESTART);
-        std::vector<double> seeks;
-        for (double target : seekTargets) {
-            idleFor(300); // let playback settle
-            const double s0 = clock.nsecsElapsed() / 1e6;
-            widget.setPosition(target);
-            if (waitUntil([&] { return lastTimeAt >= s0 && qAbs(lastTime - target) < 0.25; }, 5000))
-                seeks.push_back(lastTimeAt - s0);
-        }
-        f.seek = median(seeks);
-        widget.stop();
+        const double l = waitEvent(t0, MPV_EVENT_FILE_LOADED);
+        const double r = waitEvent(t0, MPV_EVENT_PLAYBACK_RESTART);
+        return {l < 0 ? -1 : l - t0, r < 0 ? -1 : r - t0};
     }
 
-    if (withCpu) {
-        const double t0 = clock.nsecsElapsed() / 1e6;
-        widget.openFile(file);
-        firstEvent(t0, MPV_EVENT_PLAYBACK_RESTART);
-        idleFor(500);
-        const double c0 = ownCpuSeconds();
-        QElapsedTimer window;
-        window.start();
-        idleFor(cpuWindowMs);
-        f.cpu = (ownCpuSeconds() - c0) / (window.elapsed() / 1000.0);
+    void stop() {
+        const double t0 = now();
         widget.stop();
+        waitEvent(t0, MPV_EVENT_IDLE);
     }
-    return f;
-}
 
-Figures measureMpv(const QString& file, bool withSeek, bool withCpu, const QString& socketPath) {
-    Figures f;
-    MpvProcess mpv;
-    if (!mpv.start(socketPath)) {
-        std::fprintf(stderr, "could not start mpv (install the Debian package mpv)\n");
-        return f;
+    double seek(double target) {
+        const double t0 = now();
+        widget.setPosition(target);
+        const bool ok = waitUntil([&] { return lastTimeAt >= t0 && qAbs(lastTime - target) < 0.25; }, 5000);
+        return ok ? lastTimeAt - t0 : -1;
     }
-    std::vector<double> loaded, restart;
-    for (int i = 0; i < loadRuns; ++i) {
+
+    double cpuSeconds() const { return ownCpuSeconds(); }
+
+    MpvWidget widget;
+    QElapsedTimer clock;
+    std::vector<std::pair<double, int>> events;
+    double lastTime = -1;
+    double lastTimeAt = -1;
+};
+
+class MpvPlayer {
+public:
+    explicit MpvPlayer(const QString& socketPath) {
+        ok = mpv.start(socketPath);
+        if (ok)
+            mpv.send({QStringLiteral("observe_property"), 1, QStringLiteral("time-pos")});
+    }
+
+    std::pair<double, double> load(const QString& file) {
         const double t0 = mpv.now();
         mpv.send({QStringLiteral("loadfile"), file});
         const double l = mpv.waitEvent(t0, [](const QJsonObject& o) { return isEvent(o, "file-loaded"); });
         const double r = mpv.waitEvent(t0, [](const QJsonObject& o) { return isEvent(o, "playback-restart"); });
-        if (l >= 0)
-            loaded.push_back(l - t0);
-        if (r >= 0)
-            restart.push_back(r - t0);
-        const double s0 = mpv.now();
-        mpv.send({QStringLiteral("stop")});
-        mpv.waitEvent(s0, [](const QJsonObject& o) { return isEvent(o, "idle"); });
+        return {l < 0 ? -1 : l - t0, r < 0 ? -1 : r - t0};
     }
-    f.loaded = median(loaded);
-    f.restart = median(restart);
 
-    if (withSeek) {
-        mpv.send({QStringLiteral("observe_property"), 1, QStringLiteral("time-pos")});
+    void stop() {
         const double t0 = mpv.now();
-        mpv.send({QStringLiteral("loadfile"), file});
-        mpv.waitEvent(t0, [](const QJsonObject& o) { return isEvent(o, "playback-restart"); });
-        std::vector<double> seeks;
-        for (double target : seekTargets) {
-            idleFor(300);
-            const double s0 = mpv.now();
-            mpv.send({QStringLiteral("set_property"), QStringLiteral("time-pos"), target});
-            const double at = mpv.waitEvent(
-                s0,
-                [target](const QJsonObject& o) {
-                    return isEvent(o, "property-change") && o.value(QStringLiteral("name")) == "time-pos" &&
-                           qAbs(o.value(QStringLiteral("data")).toDouble(-100) - target) < 0.25;
-                },
-                5000);
-            if (at >= 0)
-                seeks.push_back(at - s0);
-        }
-        f.seek = median(seeks);
         mpv.send({QStringLiteral("stop")});
+        mpv.waitEvent(t0, [](const QJsonObject& o) { return isEvent(o, "idle"); });
     }
 
+    double seek(double target) {
+        const double t0 = mpv.now();
+        mpv.send({QStringLiteral("set_property"), QStringLiteral("time-pos"), target});
+        const double at = mpv.waitEvent(
+            t0,
+            [target](const QJsonObject& o) {
+                return isEvent(o, "property-change") && o.value(QStringLiteral("name")) == "time-pos" &&
+                       qAbs(o.value(QStringLiteral("data")).toDouble(-100) - target) < 0.25;
+            },
+            5000);
+        return at < 0 ? -1 : at - t0;
+    }
+
+    double cpuSeconds() const { return processCpuSeconds(mpv.process.processId()); }
+
+    ~MpvPlayer() {
+        if (ok)
+            mpv.stop();
+    }
+
+    MpvProcess mpv;
+    bool ok = false;
+};
+
+// Both players take turns on every step, so that both see the same load on a shared machine.
+std::pair<Figures, Figures> measure(const QString& file, bool withCpu, const QString& socketPath) {
+    Figures ours, theirs;
+    WidgetPlayer widget;
+    MpvPlayer mpv(socketPath);
+    if (!mpv.ok) {
+        std::fprintf(stderr, "could not start mpv (install the Debian package mpv)\n");
+        return {ours, theirs};
+    }
+    std::vector<double> loaded[2], restart[2], seeks[2];
+    auto keep = [](std::vector<double>& v, double x) {
+        if (x >= 0)
+            v.push_back(x);
+    };
+    for (int i = 0; i < loadRuns; ++i) {
+        auto a = widget.load(file);
+        widget.stop();
+        auto b = mpv.load(file);
+        mpv.stop();
+        keep(loaded[0], a.first);
+        keep(restart[0], a.second);
+        keep(loaded[1], b.first);
+        keep(restart[1], b.second);
+    }
+    widget.load(file);
+    mpv.load(file);
+    for (double target : seekTargets) {
+        idleFor(300); // let playback settle
+        keep(seeks[0], widget.seek(target));
+        keep(seeks[1], mpv.seek(target));
+    }
     if (withCpu) {
-        const double t0 = mpv.now();
-        mpv.send({QStringLiteral("loadfile"), file});
-        mpv.waitEvent(t0, [](const QJsonObject& o) { return isEvent(o, "playback-restart"); });
+        // Both play the same file over the same window. mpv stops sending positions
+        // first: reading them would be charged to this process.
+        widget.stop();
+        mpv.stop();
+        mpv.mpv.send({QStringLiteral("unobserve_property"), 1});
+        widget.load(file);
+        mpv.load(file);
         idleFor(500);
-        const double c0 = processCpuSeconds(mpv.process.processId());
+        const double a0 = widget.cpuSeconds();
+        const double b0 = mpv.cpuSeconds();
         QElapsedTimer window;
         window.start();
         idleFor(cpuWindowMs);
-        f.cpu = (processCpuSeconds(mpv.process.processId()) - c0) / (window.elapsed() / 1000.0);
+        const double seconds = window.elapsed() / 1000.0;
+        ours.cpu = (widget.cpuSeconds() - a0) / seconds;
+        theirs.cpu = (mpv.cpuSeconds() - b0) / seconds;
     }
-    mpv.stop();
-    return f;
+    widget.stop();
+    ours.loaded = median(loaded[0]);
+    ours.restart = median(restart[0]);
+    ours.seek = median(seeks[0]);
+    theirs.loaded = median(loaded[1]);
+    theirs.restart = median(restart[1]);
+    theirs.seek = median(seeks[1]);
+    return {ours, theirs};
 }
 
 double coldStartMpv(const QString& file) {
@@ -339,8 +364,8 @@ double coldStartMpv(const QString& file) {
 
 void report(const char* what, double ours, double theirs, double target, const char* unit) {
     const double ratio = theirs > 0 ? ours / theirs : -1;
-    std::printf("%-44s widget %8.2f %s   mpv %8.2f %s   ratio %5.2f   target %s %.2f\n", what, ours, unit, theirs,
-                unit, ratio, target > 0 ? "<=" : "n/a", target > 0 ? target : 0.0);
+    std::printf("%-44s widget %8.2f %s   mpv %8.2f %s   ratio %5.2f   target %s %.2f\n", what, ours, unit, theirs, unit,
+                ratio, target > 0 ? "<=" : "n/a", target > 0 ? target : 0.0);
 }
 
 } // namespace
@@ -361,17 +386,17 @@ int main(int argc, char** argv) {
              {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=330:sample_rate=44100:duration=20",
               "-c:a", "aac", "-b:a", "96k", audio}) ||
         !run(QStringLiteral("ffmpeg"),
-             {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=25:duration=20", "-f",
-              "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=20", "-c:v", "mpeg4", "-q:v", "5",
-              "-c:a", "aac", "-shortest", video})) {
+             {"-nostdin", "-v",    "error",     "-y",
+              "-f",       "lavfi", "-i",        "testsrc=size=640x360:rate=25:duration=20",
+              "-f",       "lavfi", "-i",        "sine=frequency=440:sample_rate=44100:duration=20",
+              "-c:v",     "mpeg4", "-q:v",      "5",
+              "-c:a",     "aac",   "-shortest", video})) {
         std::fprintf(stderr, "could not generate the media (ffmpeg)\n");
         return 2;
     }
 
-    const Figures audioOurs = measureWidget(audio, true, true);
-    const Figures audioMpv = measureMpv(audio, true, true, dir.filePath(QStringLiteral("ipc-a")));
-    const Figures videoOurs = measureWidget(video, true, false);
-    const Figures videoMpv = measureMpv(video, true, false, dir.filePath(QStringLiteral("ipc-v")));
+    const auto [audioOurs, audioMpv] = measure(audio, true, dir.filePath(QStringLiteral("ipc-a")));
+    const auto [videoOurs, videoMpv] = measure(video, false, dir.filePath(QStringLiteral("ipc-v")));
     const double coldAudio = coldStartMpv(audio);
 
     std::printf("bench_player: medians of %d loads and %zu seeks per file\n", loadRuns, std::size(seekTargets));

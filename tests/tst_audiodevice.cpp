@@ -24,8 +24,7 @@ void TestAudioDevice::fromMap_data() {
                               << "[auto] Autoselect device";
     QTest::newRow("leading slash") << QVariantMap{{"name", "/dev/dsp"}, {"description", "OSS"}} << "/dev/dsp"
                                    << "[] OSS";
-    QTest::newRow("placeholders stay text") << QVariantMap{{"name", "alsa/%2"}, {"description", "%1 card"}}
-                                            << "alsa/%2"
+    QTest::newRow("placeholders stay text") << QVariantMap{{"name", "alsa/%2"}, {"description", "%1 card"}} << "alsa/%2"
                                             << "[alsa] %1 card";
 }
 

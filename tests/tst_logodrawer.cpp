@@ -70,9 +70,10 @@ void TestLogoDrawer::placement() {
     const QRectF r = drawer.logoRectangle();
     const QRectF got(r.x() * surface.width() / 2, r.y() * surface.height() / 2, r.width() * surface.width() / 2,
                      r.height() * surface.height() / 2);
-    QVERIFY2(qAbs(got.x() - pixels.x()) < 1e-6 && qAbs(got.y() - pixels.y()) < 1e-6 &&
-                 qAbs(got.width() - pixels.width()) < 1e-6 && qAbs(got.height() - pixels.height()) < 1e-6,
-             qPrintable(QStringLiteral("got %1,%2 %3x%4").arg(got.x()).arg(got.y()).arg(got.width()).arg(got.height())));
+    QVERIFY2(
+        qAbs(got.x() - pixels.x()) < 1e-6 && qAbs(got.y() - pixels.y()) < 1e-6 &&
+            qAbs(got.width() - pixels.width()) < 1e-6 && qAbs(got.height() - pixels.height()) < 1e-6,
+        qPrintable(QStringLiteral("got %1,%2 %3x%4").arg(got.x()).arg(got.y()).arg(got.width()).arg(got.height())));
 }
 
 void TestLogoDrawer::emptyPathLoadsTheDefault() {

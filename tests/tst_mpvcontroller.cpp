@@ -281,8 +281,8 @@ void TestMpvController::asynchronousReplies_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QVariant>("expected");
     QTest::newRow("get value") << "get speed" << QVariant(1.0);
-    QTest::newRow("get without value")
-        << "get duration" << QVariant::fromValue(MpvErrorCode(MPV_ERROR_PROPERTY_UNAVAILABLE));
+    QTest::newRow("get without value") << "get duration"
+                                       << QVariant::fromValue(MpvErrorCode(MPV_ERROR_PROPERTY_UNAVAILABLE));
     QTest::newRow("set succeeds") << "set" << QVariant::fromValue(MpvErrorCode(0));
     QTest::newRow("command succeeds") << "command" << QVariant::fromValue(MpvErrorCode(0));
     QTest::newRow("command fails") << "bad command" << QVariant::fromValue(MpvErrorCode(MPV_ERROR_INVALID_PARAMETER));

@@ -21,6 +21,7 @@
 #include <mpv/render_gl.h>
 
 #include <algorithm>
+#include <clocale>
 #include <memory>
 #include <stdexcept>
 
@@ -81,8 +82,10 @@ private slots:
     void shortClientMessagesAreIgnored();
     void cursorHiding();
     void logoSurface();
+    void survivesANewTopLevelWindow();
     void procedureResolverFallsBackToTheGlLibrary();
     void renderContextFailureIsRaised();
+    void startFailureIsRaisedWithoutLeftovers();
     void widgetsComeAndGoWhilePlaying();
 
 private:
@@ -140,7 +143,8 @@ void TestMpvWidget::audioPlaybackInRealTime() {
     QSignalSpy lengths(w, &MpvWidget::playLengthChanged);
     QElapsedTimer clock;
     QList<qint64> timeReports;
-    connect(w, &MpvWidget::playTimeChanged, this, [&](double) { timeReports << clock.elapsed(); });
+    QObject reportReceiver; // the connection ends with the test, not with the widget
+    connect(w, &MpvWidget::playTimeChanged, &reportReceiver, [&](double) { timeReports << clock.elapsed(); });
 
     clock.start();
     w->openFile(TestSupport::sineAudioFile());
@@ -266,26 +270,26 @@ void TestMpvWidget::requestsSendTheDesignedCommands_data() {
     QTest::addColumn<QVariantList>("commands");
     QTest::addColumn<QString>("logged"); // what libmpv reports running ("" when it does not log the command)
     QTest::newRow("osd text") << "osd" << QVariantList{QVariantList{"show_text", "Satz 3", "1000"}} << "";
-    QTest::newRow("osd text hidden by stats") << "stats 1, osd"
-                                              << QVariantList{QStringList{"script-binding", "stats/display-stats-toggle"},
-                                                              QStringList{"script-binding", "stats/display-page-1"}}
-                                              << "script-binding";
-    QTest::newRow("stats cycle 0 1 2 0")
-        << "cycle x3"
+    QTest::newRow("osd text hidden by stats")
+        << "stats 1, osd"
         << QVariantList{QStringList{"script-binding", "stats/display-stats-toggle"},
-                        QStringList{"script-binding", "stats/display-page-1"},
-                        QStringList{"script-binding", "stats/display-page-2"},
-                        QStringList{"script-binding", "stats/display-stats-toggle"}}
+                        QStringList{"script-binding", "stats/display-page-1"}}
         << "script-binding";
+    QTest::newRow("stats cycle 0 1 2 0") << "cycle x3"
+                                         << QVariantList{QStringList{"script-binding", "stats/display-stats-toggle"},
+                                                         QStringList{"script-binding", "stats/display-page-1"},
+                                                         QStringList{"script-binding", "stats/display-page-2"},
+                                                         QStringList{"script-binding", "stats/display-stats-toggle"}}
+                                         << "script-binding";
     QTest::newRow("relative seek") << "seek" << QVariantList{QVariantList{"seek", 30.0}}
                                    << "Run command: seek, flags=64, args=[target=\"30.000000\", flags=\"relative\"";
     QTest::newRow("exact seek") << "seek exact" << QVariantList{QVariantList{"seek", 30.0, "exact"}}
                                 << "args=[target=\"30.000000\", flags=\"exact\""; // relative unless told otherwise
     QTest::newRow("blu-ray folder") << "disc BDMV" << QVariantList{QStringList{"loadfile", "bluray://@DIR@"}}
                                     << "url=\"bluray://@DIR@\"";
-    QTest::newRow("DVD wins over blu-ray") << "disc VIDEO_TS BDMV"
-                                           << QVariantList{QStringList{"loadfile", "@DIR@/VIDEO_TS/VIDEO_TS.IFO"}}
-                                           << "url=\"@DIR@/VIDEO_TS/VIDEO_TS.IFO\"";
+    QTest::newRow("DVD wins over blu-ray")
+        << "disc VIDEO_TS BDMV" << QVariantList{QStringList{"loadfile", "@DIR@/VIDEO_TS/VIDEO_TS.IFO"}}
+        << "url=\"@DIR@/VIDEO_TS/VIDEO_TS.IFO\"";
     QTest::newRow("audio-only DVD") << "disc AUDIO_TS"
                                     << QVariantList{QStringList{"loadfile", "@DIR@/VIDEO_TS/VIDEO_TS.IFO"}} << "";
     QTest::newRow("plain folder") << "disc music" << QVariantList{} << "";
@@ -301,7 +305,10 @@ void TestMpvWidget::requestsSendTheDesignedCommands() {
     widget = std::make_unique<MpvWidget>(nullptr, QStringLiteral("mpv"));
     MpvWidget* w = widget.get();
     QStringList log;
-    connect(w->controller(), &MpvController::logMessage, this, [&log](const QString& line) { log << line; });
+    // Lines still queued when this test ends die with this receiver instead of
+    // reaching `log` after it is gone.
+    QObject logReceiver;
+    connect(w->controller(), &MpvController::logMessage, &logReceiver, [&log](const QString& line) { log << line; });
     w->setLogLevel(QStringLiteral("debug"));
     QSignalSpy sent(w, &MpvWidget::ctrlCommand);
 
@@ -389,8 +396,7 @@ void TestMpvWidget::unloadHookReportsLongPlaylistsAndAcknowledges() {
     QSignalSpy events(w, &MpvWidget::rawMpvEvent);
 
     w->openFile(TestSupport::shortAudioFile());
-    QTRY_VERIFY_WITH_TIMEOUT(eventIds(events).contains(MPV_EVENT_IDLE) &&
-                                 eventIds(events).contains(MPV_EVENT_END_FILE),
+    QTRY_VERIFY_WITH_TIMEOUT(eventIds(events).contains(MPV_EVENT_IDLE) && eventIds(events).contains(MPV_EVENT_END_FILE),
                              10000);
     QVERIFY(playlists.isEmpty());
 
@@ -465,6 +471,32 @@ void TestMpvWidget::logoSurface() {
     QTRY_COMPARE(QColor(w->grabFramebuffer().pixel(160, 120)), QColor(Qt::black));
 }
 
+void TestMpvWidget::survivesANewTopLevelWindow() {
+    // Guards against a render context left bound to the GL context of a window the
+    // widget has left (full screen reparents the surface): a crash or a frozen picture.
+    auto frame = std::make_unique<QWidget>();
+    frame->resize(340, 260);
+    auto* w = new MpvWidget(frame.get(), QStringLiteral("mpv"));
+    w->setGeometry(10, 10, 320, 240);
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    w->setOptionBlocking(QStringLiteral("loop-file"), QStringLiteral("inf"));
+    w->openFile(TestSupport::testVideoFile());
+    QTRY_VERIFY_WITH_TIMEOUT(w->playTime() > 0.3, 10000);
+    QTRY_VERIFY(colouredPixels(w->grabFramebuffer()) > 1000);
+
+    w->setParent(nullptr);
+    widget.reset(w);
+    w->resize(320, 240);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    frame.reset();
+    QTRY_VERIFY(w->drawContext());
+    const double before = w->playTime();
+    QTRY_VERIFY(w->playTime() > before + 0.3);
+    QTRY_VERIFY2(colouredPixels(w->grabFramebuffer()) > 1000, "no video after the move");
+}
+
 void TestMpvWidget::procedureResolverFallsBackToTheGlLibrary() {
     // Guards against libmpv getting no GL functions when no Qt context is current.
     widget = shownWidget(); // loads the GL library
@@ -507,6 +539,24 @@ void TestMpvWidget::renderContextFailureIsRaised() {
     mpv_render_context_free(taken);
     other.doneCurrent();
     widget.reset(); // and the widget still shuts down cleanly
+}
+
+void TestMpvWidget::startFailureIsRaisedWithoutLeftovers() {
+    // Guards against a start-up failure that terminates the program from the worker
+    // thread, or leaves that thread running.
+    const int threadsBefore = threadCount();
+    // libmpv refuses a numeric locale with a decimal comma.
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+        QSKIP("No locale with a decimal comma is installed to make libmpv refuse to start.");
+    QString message;
+    try {
+        MpvWidget w(nullptr, QStringLiteral("mpv"));
+    } catch (const std::runtime_error& e) {
+        message = QString::fromUtf8(e.what());
+    }
+    std::setlocale(LC_NUMERIC, "C");
+    QCOMPARE(message, QStringLiteral("could not create mpv context"));
+    QTRY_COMPARE(threadCount(), threadsBefore);
 }
 
 void TestMpvWidget::widgetsComeAndGoWhilePlaying() {

@@ -4,12 +4,13 @@
 #include "player/mpvcallback.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMutex>
 #include <QTimer>
 
 #include <cstring>
-#include <utility>
 #include <stdexcept>
+#include <utility>
 
 void registerMpvTypes() {
     static QBasicMutex mutex;
@@ -70,7 +71,7 @@ void fill(mpv_node* node, const QVariant& value) {
         auto* array = new mpv_node_list{};
         array->num = map.size();
         array->values = map.isEmpty() ? nullptr : new mpv_node[map.size()]{};
-        array->keys = map.isEmpty() ? nullptr : new char*[map.size()]{};
+        array->keys = map.isEmpty() ? nullptr : new char* [map.size()] {};
         int i = 0;
         for (auto it = map.cbegin(); it != map.cend(); ++it, ++i) {
             array->keys[i] = copyString(it.key());
@@ -197,8 +198,11 @@ void MpvController::create(bool video, bool audio) {
         throw std::runtime_error("could not create mpv context");
     handle = std::shared_ptr<mpv_handle>(raw, mpv_terminate_destroy);
 
-    setOptionVariant(QStringLiteral("scripts"),
-                     QCoreApplication::applicationDirPath() + QStringLiteral("/scripts/stats.lua"));
+    // A stats script shipped beside the program replaces libmpv's built-in one;
+    // naming a missing file would only add two error lines to every start.
+    const QString statsScript = QCoreApplication::applicationDirPath() + QStringLiteral("/scripts/stats.lua");
+    if (QFileInfo::exists(statsScript))
+        setOptionVariant(QStringLiteral("scripts"), statsScript);
 
     if (mpv_initialize(raw) < 0)
         throw std::runtime_error("could not initialize mpv context");
@@ -356,8 +360,8 @@ void MpvController::commandAsync(QVariant params, MpvCallback* callback) {
 void MpvController::setPropertyVariantAsync(QString name, QVariant value, MpvCallback* callback) {
     MpvNodes::Node node(value);
     const uint64_t userData = registerCallback(callback);
-    replyIfRejected(userData, mpv_set_property_async(handle.get(), userData, name.toUtf8().constData(),
-                                                     MPV_FORMAT_NODE, node.get()));
+    replyIfRejected(userData, mpv_set_property_async(handle.get(), userData, name.toUtf8().constData(), MPV_FORMAT_NODE,
+                                                     node.get()));
 }
 
 void MpvController::getPropertyVariantAsync(QString name, MpvCallback* callback) {
@@ -384,9 +388,9 @@ void MpvController::handleEvent(const mpv_event* event) {
     switch (event->event_id) {
     case MPV_EVENT_LOG_MESSAGE: {
         const auto* msg = static_cast<const mpv_event_log_message*>(event->data);
-        emit logMessage(QStringLiteral("[%1] %2: %3")
-                            .arg(QString::fromUtf8(msg->prefix), QString::fromUtf8(msg->level),
-                                 QString::fromUtf8(msg->text)));
+        emit logMessage(
+            QStringLiteral("[%1] %2: %3")
+                .arg(QString::fromUtf8(msg->prefix), QString::fromUtf8(msg->level), QString::fromUtf8(msg->text)));
         break;
     }
     case MPV_EVENT_GET_PROPERTY_REPLY:
@@ -443,8 +447,8 @@ void MpvController::reply(uint64_t userData, const QVariant& value) {
 void MpvController::checkVideoSize() {
     const QVariant width = getPropertyVariant(QStringLiteral("width"));
     const QVariant height = getPropertyVariant(QStringLiteral("height"));
-    const bool failed = width.userType() == qMetaTypeId<MpvErrorCode>() ||
-                        height.userType() == qMetaTypeId<MpvErrorCode>();
+    const bool failed =
+        width.userType() == qMetaTypeId<MpvErrorCode>() || height.userType() == qMetaTypeId<MpvErrorCode>();
     if (!failed && width.toInt() > 0 && height.toInt() > 0) {
         if (width.toInt() != lastVideoWidth || height.toInt() != lastVideoHeight) {
             lastVideoWidth = width.toInt();

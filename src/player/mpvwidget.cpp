@@ -55,8 +55,7 @@ MpvWidget::MpvWidget(QWidget* parent, const QString& clientName) : QOpenGLWidget
 
     connect(this, &MpvWidget::ctrlCommand, ctrl, &MpvController::command, Qt::QueuedConnection);
     connect(this, &MpvWidget::ctrlSetOptionVariant, ctrl, &MpvController::setOptionVariant, Qt::QueuedConnection);
-    connect(this, &MpvWidget::ctrlSetPropertyVariant, ctrl, &MpvController::setPropertyVariant,
-            Qt::QueuedConnection);
+    connect(this, &MpvWidget::ctrlSetPropertyVariant, ctrl, &MpvController::setPropertyVariant, Qt::QueuedConnection);
     connect(this, &MpvWidget::ctrlSetLogLevel, ctrl, &MpvController::setLogLevel, Qt::AutoConnection);
 
     connect(
@@ -125,10 +124,10 @@ MpvWidget::MpvWidget(QWidget* parent, const QString& clientName) : QOpenGLWidget
     observe("format", MPV_FORMAT_STRING);
     observe("path", MPV_FORMAT_STRING);
     observe("seekable", MPV_FORMAT_FLAG);
-    const QSet<QString> throttled{QStringLiteral("time-pos"),         QStringLiteral("estimated-vf-fps"),
-                                  QStringLiteral("avsync"),           QStringLiteral("frame-drop-count"),
-                                  QStringLiteral("decoder-frame-drop-count"), QStringLiteral("audio-bitrate"),
-                                  QStringLiteral("video-bitrate")};
+    const QSet<QString> throttled{
+        QStringLiteral("time-pos"),         QStringLiteral("estimated-vf-fps"),         QStringLiteral("avsync"),
+        QStringLiteral("frame-drop-count"), QStringLiteral("decoder-frame-drop-count"), QStringLiteral("audio-bitrate"),
+        QStringLiteral("video-bitrate")};
     QMetaObject::invokeMethod(
         ctrl, [this, properties, throttled] { ctrl->observeProperties(properties, throttled); },
         Qt::BlockingQueuedConnection);
@@ -145,6 +144,9 @@ MpvWidget::MpvWidget(QWidget* parent, const QString& clientName) : QOpenGLWidget
 }
 
 MpvWidget::~MpvWidget() {
+    // The base class destroys the GL context after this body has run.
+    if (QOpenGLContext* gl = context())
+        disconnect(gl, nullptr, this, nullptr);
     // libmpv wants the render context gone (with its GL context current)
     // before the core is destroyed on the worker thread.
     freeDrawContext();
@@ -174,6 +176,17 @@ void MpvWidget::freeDrawContext() {
     mpv_render_context_free(glContext);
     glContext = nullptr;
     doneCurrent();
+}
+
+void MpvWidget::contextAboutToGo() {
+    // The widget moves to another window and gets a new GL context; libmpv drops
+    // the video track with the render context, so note it for initializeGL.
+    if (glContext && !logoVisible) {
+        const QVariant track = getPropertyBlocking(QStringLiteral("vid"));
+        if (isValue(track) && track.userType() != QMetaType::Bool)
+            trackToRestore = track;
+    }
+    freeDrawContext();
 }
 
 // ---- requests -------------------------------------------------------------
@@ -499,8 +512,7 @@ void MpvWidget::initializeGL() {
     // A new top-level window brings a new GL context; the render context
     // belongs to the old one and must go with it.
     freeDrawContext();
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvWidget::freeDrawContext,
-            Qt::UniqueConnection);
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvWidget::contextAboutToGo, Qt::UniqueConnection);
 
     mpv_opengl_init_params glInit{&MpvWidget::procAddress, nullptr};
     mpv_render_param params[] = {
@@ -515,6 +527,12 @@ void MpvWidget::initializeGL() {
     mpv_render_context_set_update_callback(glContext, &MpvWidget::onUpdate, this);
     QMetaObject::invokeMethod(
         ctrl, [this, created] { ctrl->setDrawContext(created); }, Qt::BlockingQueuedConnection);
+    // Freeing the previous render context took the video track down; bring it
+    // back for a file that is still playing.
+    if (trackToRestore.isValid()) {
+        setPropertyQueued(QStringLiteral("vid"), trackToRestore);
+        trackToRestore = QVariant();
+    }
 
     if (!logoDrawer)
         logoDrawer = new LogoDrawer(this);

@@ -149,6 +149,7 @@ private slots:
 private:
     static void onUpdate(void* ctx);
     void freeDrawContext();
+    void contextAboutToGo();
 
     QThread* worker = nullptr;
     MpvController* ctrl = nullptr;
@@ -164,4 +165,5 @@ private:
     bool logoVisible = true;
     LogoDrawer* logoDrawer = nullptr;
     bool debugTrace = false;
+    QVariant trackToRestore; // video track to select again once a new GL context exists
 };

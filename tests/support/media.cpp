@@ -53,13 +53,16 @@ QString shortAudioFile() {
 
 QString testVideoFile() {
     return generate(QStringLiteral("pattern-3s.mkv"), QStringLiteral("ffmpeg"),
-                    {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                     QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                     QStringLiteral("testsrc=size=320x240:rate=25:duration=3"), QStringLiteral("-f"),
-                     QStringLiteral("lavfi"), QStringLiteral("-i"),
-                     QStringLiteral("sine=frequency=440:sample_rate=44100:duration=3"), QStringLiteral("-c:v"),
-                     QStringLiteral("mpeg4"), QStringLiteral("-q:v"), QStringLiteral("5"), QStringLiteral("-c:a"),
-                     QStringLiteral("aac"), QStringLiteral("-shortest"), QStringLiteral("@OUT@")});
+                    {QStringLiteral("-nostdin"),  QStringLiteral("-v"),
+                     QStringLiteral("error"),     QStringLiteral("-y"),
+                     QStringLiteral("-f"),        QStringLiteral("lavfi"),
+                     QStringLiteral("-i"),        QStringLiteral("testsrc=size=320x240:rate=25:duration=3"),
+                     QStringLiteral("-f"),        QStringLiteral("lavfi"),
+                     QStringLiteral("-i"),        QStringLiteral("sine=frequency=440:sample_rate=44100:duration=3"),
+                     QStringLiteral("-c:v"),      QStringLiteral("mpeg4"),
+                     QStringLiteral("-q:v"),      QStringLiteral("5"),
+                     QStringLiteral("-c:a"),      QStringLiteral("aac"),
+                     QStringLiteral("-shortest"), QStringLiteral("@OUT@")});
 }
 
 bool audioOutputAvailable() {

@@ -21,7 +21,7 @@ void useCNumericLocale();
 } // namespace TestSupport
 
 // main() for tests of the media engine: QApplication, then LC_NUMERIC back to "C".
-#define TAVROLIN_MEDIA_TEST_MAIN(TestObject)                                                                          \
+#define TAVROLIN_MEDIA_TEST_MAIN(TestObject)                                                                           \
     int main(int argc, char** argv) {                                                                                  \
         QApplication app(argc, argv);                                                                                  \
         TestSupport::useCNumericLocale();                                                                              \
