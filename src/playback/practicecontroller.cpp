@@ -70,7 +70,12 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
         });
     } else if (type == QLatin1String("local")) {
         QString path = src;
+#ifdef Q_OS_WIN
         path.remove(QStringLiteral("file:///"));
+#else
+        // Keep the root of an absolute path: "file:///home/x" is "/home/x" here.
+        path.replace(QStringLiteral("file:///"), QStringLiteral("/"));
+#endif
         playManager->loadMedia(path);
     }
 }
