@@ -23,6 +23,7 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
+#include <QWebFrame>
 #include <QWebPage>
 #include <QWebView>
 
@@ -150,6 +151,7 @@ private slots:
     void unusableIdsAreNeverRequested();
     void thumbnailsAreStoredWithoutArticleId_data();
     void thumbnailsAreStoredWithoutArticleId();
+    void pageOwnLoadsAreLeftToTheEngine();
     void relaysReachTheirPages_data();
     void relaysReachTheirPages();
     void deletedIdList_data();
@@ -537,6 +539,27 @@ void TestDownloads::thumbnailsAreStoredWithoutArticleId() {
         QVERIFY(drain());
         QCOMPARE(http->requests().size(), 2); // the picture and the marker
     }
+}
+
+void TestDownloads::pageOwnLoadsAreLeftToTheEngine() {
+    // Guards against the router reading or freeing the replies of the offline-data page's own loads (broken pictures,
+    // use after free, pictures stored as thumbnails).
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    http->setReply("/pool/ab/pic.png", answer("image/png", png));
+    FakeService::Reply page = answer("text/html", "<html><body><img src=\"/pool/ab/pic.png\"></body></html>");
+    http->setReply("/page.html", page);
+
+    QWebView view;
+    view.page()->setNetworkAccessManager(WebApi::dataNetworkManager);
+    QVERIFY(TestSupport::loadAndWait(&view, QUrl(http->url("/page.html"))));
+    QCOMPARE(view.page()->mainFrame()->evaluateJavaScript("document.images[0].naturalWidth").toInt(), 4);
+    QVERIFY(!QFileInfo::exists(dataDirectory() + "ab"));
+    view.page()->setNetworkAccessManager(nullptr);
 }
 
 void TestDownloads::relaysReachTheirPages_data() {
