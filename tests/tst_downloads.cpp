@@ -145,6 +145,7 @@ private slots:
     void progressWithoutLengthReportsMinusOne_data();
     void progressWithoutLengthReportsMinusOne();
     void repeatedDownloadReportsAgainAndWritesNothing();
+    void brokenTransferStoresNothing();
     void notReadyRecordsOnly();
     void downloadingListRequestsPartsOverHttpsSentence();
     void unusableIdsAreNeverRequested_data();
@@ -434,6 +435,20 @@ void TestDownloads::repeatedDownloadReportsAgainAndWritesNothing() {
     QCOMPARE(recorder->snippets(Page::Main).count(finished("a1")), 4);
     QCOMPARE(recorder->snippets(Page::Data).count("ListenDb.setDownloadState('a1');"), 4);
     QCOMPARE(fileBytes(dataDirectory() + "a1.rar"), mediaBytes);
+}
+
+void TestDownloads::brokenTransferStoresNothing() {
+    // Guards against a media file cut off by a dropped connection being stored and counted as complete.
+    serveArticle("a1");
+    FakeService::Reply broken = answer("audio/mpeg", QByteArray(512 * 1024, 'm'));
+    broken.dropConnection = true;
+    http->setReply("/api/v3/media/Mp3/a1", broken);
+    window->api->downloadArticle(record("a1"));
+    QVERIFY(waitFinished("/api/v3/media/Mp3/a1"));
+    QVERIFY(waitFinished("/api/v4/vorb/sentence/a1"));
+    QVERIFY(waitFinished("/files/a1.zip"));
+    QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.zip"}));
+    QVERIFY(recorder->snippets(Page::Main).filter("downloadFinished").isEmpty());
 }
 
 void TestDownloads::notReadyRecordsOnly() {
