@@ -20,6 +20,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -307,7 +308,12 @@ void TestSamplePages::startupSynchronisesThenCopiesDownloadState() {
     QCOMPARE(data.count("ListenDb.getDownloadData();"), 1);
     QCOMPARE(data.count("ListenDb.getArticleData();"), 1);
     QVERIFY(data.indexOf("ListenDb.getArticleData();") < data.indexOf("getData('downloadState');"));
-    const QStringList main = recorder->snippets(Page::Main);
+    // The offline-data page relays its (empty) lists to the main page while it synchronises.
+    QStringList main = recorder->snippets(Page::Main);
+    QCOMPARE(main.filter("downloadData.").size(), 2);
+    QVERIFY(main.contains("if(window.downloadData){downloadData.getDataFinished('channelData');}"));
+    QVERIFY(main.contains("if(window.downloadData){downloadData.getDataFinished('articleData');}"));
+    main = main.filter(QRegularExpression("^(?!if\\(window\\.downloadData\\))"));
     QVERIFY(main.contains("setSet('Medium', 'Normal', 'on', 'close', 'highlight', 'Arial', 'justify');"));
     QCOMPARE(main.mid(main.size() - 4), QStringList({"setData('volume', '0');", "setData('userInfo', '');",
                                                      "setData('repeatState', '');", "setData('downloadState', '');"}));

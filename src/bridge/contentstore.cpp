@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
+#include <QNetworkReply>
 #include <QSaveFile>
 #include <QtDebug>
 
@@ -33,11 +34,13 @@ const char* suffixOf(ContentStore::Part part) {
 }
 
 bool copyAll(QIODevice* from, QSaveFile& to) {
+    // A finished reply says "no more" with -1 once its buffer is drained; that is its end, not an error.
+    auto* reply = qobject_cast<QNetworkReply*>(from);
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
     for (;;) {
         const qint64 n = from->read(buffer.data(), buffer.size());
         if (n < 0)
-            return false;
+            return reply && reply->isFinished() && reply->error() == QNetworkReply::NoError;
         if (n == 0)
             return true; // a finished reply has everything buffered
         if (to.write(buffer.constData(), n) != n)

@@ -66,6 +66,7 @@ void WebApi::attachView(QWebView* view) {
         webFrame = view->page()->mainFrame();
         PageScript::setFrame(Page::Data, webFrame);
         dataNetworkManager = view->page()->networkAccessManager();
+        connect(dataNetworkManager, &QNetworkAccessManager::finished, this, &WebApi::downloadManager);
         attachDataObject();
         connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachDataObject);
     }

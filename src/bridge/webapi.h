@@ -91,9 +91,20 @@ public slots:
     void setHtmlPage(const QString& htmlData, const QString& titleName);
     void setParagaraph(const QString& type, const QString& paragraph);
     void setPrintAble(bool able);
+    void setDownloadingList(const QString& articleList);
+    void downloadArticle(const QString& articleData);
+    void downloadChannel(const QString& channelData);
+    void updateArticleData(const QString& articleId, const QString& articleData);
     void downloadFinished(const QString& articleId);
+    void setDownloadChannel(const QString& data);
+    void setDownloadArticle(const QString& data, const QString& downloadState);
     void deleteArticleData(const QString& articleId, const QString& channelId);
+    void deleteChannelData(const QString& channelId);
     void deleteDiskArticleData(const QString& articleId);
+    void setDeleteArticleId(const QString& articleId);
+    void historyLoaded();
+    void delDownloadArticleId(const QString& articleId);
+    void getDataFinished(const QString& type);
     void gotoLocal(const QString& channelId, const QString& articleId);
     void saveData(const QString& key, const QString& value);
     QString getFileContent(const QString& articleId, const QString& fileType);
@@ -135,6 +146,10 @@ private slots:
     void attachMainObject();
     void attachDataObject();
     void attachParagraphObject();
+    void downloadManager(QNetworkReply* reply);
+    void dealLrcDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void dealMp3DownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void dealArchiveDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
     void durationChanged(qint64 duration);
     void mediaStatusChanged(ObDataBase::PlayManager::MediaStatus mediaStatus);
 
@@ -142,6 +157,17 @@ private:
     // Creates the player on the first initPlay: the video surface goes into the
     // main window's central layout and the video keys are installed.
     std::unique_ptr<PracticePlayer> createPlayManager();
+    // Sends the requests of an "article" (thumbnail and the three parts) or a
+    // "channel" (thumbnail only) described by a page record.
+    void startDownload(const QString& type, const QString& data);
+    // Sends one part request carrying the "articleId" header through the
+    // offline-data page's manager; progress, when given, is reported by that
+    // slot. A follow-up (a redirect or a media URL the service named) is not
+    // followed any further.
+    using ProgressSlot = void (WebApi::*)(qint64, qint64);
+    void requestPart(const QString& url, const QString& articleId, ProgressSlot progress = nullptr,
+                     bool followUp = false);
+    void reportProgress(const char* kind, qint64 bytesReceived, qint64 bytesTotal);
 
     // The window that owns the main page, wherever this bridge lives.
     static MainWindow* applicationMainWindow();

@@ -77,13 +77,35 @@ void FakeService::Private::serve(const httplib::Request& in, httplib::Response& 
         out.set_header("Location", text(reply.location));
 
     const std::string type = text(reply.contentType);
-    if (reply.generatedSize >= 0) {
+    // Waits between blocks of a slow download; false once the service stops.
+    auto pause = [this](int ms) {
+        std::unique_lock<std::mutex> lock(stopMutex);
+        return !stopped.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+    };
+    if (reply.chunked) {
+        const std::string body =
+            reply.generatedSize >= 0 ? std::string(size_t(reply.generatedSize), 'x') : text(reply.body);
+        const int delay = reply.blockDelayMs;
+        out.set_chunked_content_provider(type, [body, delay, pause](size_t offset, httplib::DataSink& sink) {
+            if (offset >= body.size()) {
+                sink.done();
+                return true;
+            }
+            if (offset > 0 && delay > 0 && !pause(delay))
+                return false;
+            sink.write(body.data() + offset, std::min<size_t>(64 * 1024, body.size() - offset));
+            return true;
+        });
+    } else if (reply.generatedSize >= 0) {
         const size_t total = size_t(reply.generatedSize);
         const size_t limit = reply.dropConnection ? total / 2 : total;
-        out.set_content_provider(total, type, [limit](size_t offset, size_t, httplib::DataSink& sink) {
+        const int delay = reply.blockDelayMs;
+        out.set_content_provider(total, type, [limit, delay, pause](size_t offset, size_t, httplib::DataSink& sink) {
             static const std::string block(64 * 1024, 'x');
             if (offset >= limit)
                 return false; // closes the connection short of the announced length
+            if (offset > 0 && delay > 0 && !pause(delay))
+                return false;
             sink.write(block.data(), std::min(block.size(), limit - offset));
             return true;
         });
@@ -123,8 +145,12 @@ FakeService::FakeService(Tls tls, bool keepAlive) : d(new Private) {
     if (!d->server->is_valid())
         return;
     d->port = d->server->bind_to_any_port("127.0.0.1");
-    if (d->port > 0)
+    if (d->port > 0) {
         d->thread = std::thread([this] { d->server->listen_after_bind(); });
+        // stop() does nothing until the loop runs, so a service destroyed at once would never end.
+        for (int i = 0; i < 5000 && !d->server->is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 FakeService::~FakeService() {

@@ -31,6 +31,8 @@ public:
         QByteArray location;         // Location header, for redirects
         bool dropConnection = false; // announce the body, send half of it, close the connection
         qint64 generatedSize = -1;   // stream this many filler bytes instead of body
+        int blockDelayMs = 0;        // generated or chunked: pause after each 64 KiB block (a slow download)
+        bool chunked = false;        // chunked transfer: no Content-Length, the size is unknown until the end
     };
 
     struct Request {

@@ -1,0 +1,759 @@
+// Offline downloads: the part requests, the reply router, progress and completion reports, the list relays and the
+// deleted-id list, against the fake service, a process killed mid-download, and the real sample service.
+#include "app/settings.h"
+#include "bridge/contentstore.h"
+#include "bridge/networkaccessmanager.h"
+#include "bridge/pagescript.h"
+#include "bridge/webapi.h"
+#include "support/fakeservice.h"
+#include "support/testsupport.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTest>
+#include <QWebFrame>
+#include <QWebPage>
+#include <QWebView>
+
+#include <cstdio>
+#include <memory>
+
+using PageScript::Page;
+using TestSupport::FakeService;
+
+namespace {
+
+const QByteArray zipBytes = "PK\x03\x04 the archive of a1";
+const QByteArray mediaBytes = "ID3 the media of a1";
+const QByteArray sentenceJson = R"({"sentences":[{"start":0,"text":"Guten Tag."}]})";
+
+// Sentence data of a long article, several blocks on the wire.
+QByteArray longSentenceJson() {
+    QByteArray json = R"({"sentences":[)";
+    for (int i = 0; i < 4000; ++i)
+        json += (i ? "," : "") + QByteArray(R"({"start":)") + QByteArray::number(i * 1500) +
+                R"(,"text":"Jeden Samstag gehe ich auf den Wochenmarkt."})";
+    return json + "]}";
+}
+
+QString finished(const QString& id) {
+    return "if(window.downloadData){downloadData.downloadFinished('" + id + "');}";
+}
+
+QString record(const QString& id, const QString& thumbnail = QString()) {
+    QJsonObject object{{"uuid", id}, {"title", "Titel"}};
+    if (!thumbnail.isEmpty())
+        object.insert("thumbnail_url", thumbnail);
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+FakeService::Reply answer(const QByteArray& type, const QByteArray& body) {
+    FakeService::Reply reply;
+    reply.contentType = type;
+    reply.body = body;
+    return reply;
+}
+
+FakeService::Reply redirect(const QByteArray& location) {
+    FakeService::Reply reply;
+    reply.status = 302;
+    reply.contentType = "text/html";
+    reply.location = location;
+    return reply;
+}
+
+QStringList dataFiles() {
+    return QDir(dataDirectory()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct Progress {
+    qint64 received;
+    qint64 total;
+    QString kind;
+    QString id;
+};
+
+QList<Progress> progressReports(const QStringList& snippets) {
+    static const QRegularExpression pattern(
+        R"(^if\(window\.downloadData && downloadData\.downloadProgress\)\{downloadData\.downloadProgress\('(-?\d+)', '(-?\d+)', '(\w+)', '([^']*)'\);\}$)");
+    QList<Progress> out;
+    for (const QString& snippet : snippets) {
+        const QRegularExpressionMatch match = pattern.match(snippet);
+        if (match.hasMatch())
+            out << Progress{match.captured(1).toLongLong(), match.captured(2).toLongLong(), match.captured(3),
+                            match.captured(4)};
+    }
+    return out;
+}
+
+// The offline-data window as the application builds it: a view in a widget named "dataDialog", its page on a signing
+// manager, and a bridge attached to it.
+struct DataWindow {
+    QWidget dialog;
+    QWebView* view;
+    WebApi* api;
+    DataWindow() : view(new QWebView(&dialog)) {
+        dialog.setObjectName("dataDialog");
+        view->page()->setNetworkAccessManager(
+            new NetworkAccessManager(view->page()->networkAccessManager(), view->page()));
+        api = new WebApi(view);
+        api->attachView(view);
+    }
+};
+
+// Two distinct free loopback ports (both probes are held until both are known).
+QPair<int, int> freePorts() {
+    QTcpServer first;
+    QTcpServer second;
+    first.listen(QHostAddress::LocalHost, 0);
+    second.listen(QHostAddress::LocalHost, 0);
+    return {first.serverPort(), second.serverPort()};
+}
+
+} // namespace
+
+class TestDownloads : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void articleDownloadsThroughEveryMediaRoute_data();
+    void articleDownloadsThroughEveryMediaRoute();
+    void redirectToOtherMediaIsNotFollowed();
+    void followUpIsNotFollowedAgain();
+    void sentenceDataNeedsJsonAtASentenceUrl_data();
+    void sentenceDataNeedsJsonAtASentenceUrl();
+    void progressWithoutLengthReportsMinusOne_data();
+    void progressWithoutLengthReportsMinusOne();
+    void repeatedDownloadReportsAgainAndWritesNothing();
+    void brokenTransferStoresNothing();
+    void notReadyRecordsOnly();
+    void downloadingListRequestsPartsOverHttpsSentence();
+    void unusableIdsAreNeverRequested_data();
+    void unusableIdsAreNeverRequested();
+    void thumbnailsAreStoredWithoutArticleId_data();
+    void thumbnailsAreStoredWithoutArticleId();
+    void pageOwnLoadsAreLeftToTheEngine();
+    void relaysReachTheirPages_data();
+    void relaysReachTheirPages();
+    void deletedIdList_data();
+    void deletedIdList();
+    void killedMidDownloadLeavesNoPartAndCompletesLater();
+    void downloadsARealArticleFromTheSampleService();
+
+private:
+    void serveArticle(const QString& id);
+    // Waits until a reply for this URL path has passed the router.
+    bool waitFinished(const QString& path, int timeoutMs = 15000);
+    // Sends a request behind everything queued so far and waits for its answer.
+    bool drain();
+    QList<Progress> progress() const { return progressReports(recorder->snippets(Page::Main)); }
+
+    std::unique_ptr<DataWindow> window;
+    std::unique_ptr<FakeService> http;
+    std::unique_ptr<FakeService> https;
+    std::unique_ptr<TestSupport::ScriptRecorder> recorder;
+    QStringList finishedUrls;
+    QList<bool> completeWhenReported;
+    int markers = 0;
+};
+
+void TestDownloads::initTestCase() {
+    TestSupport::useCleanDataDirectory();
+    qputenv("TAVROLIN_SERVICE_HOST", "127.0.0.1");
+    qputenv("TAVROLIN_SERVICE_CA", FakeService::caFile().toLocal8Bit());
+    window = std::make_unique<DataWindow>();
+    QVERIFY(WebApi::dataNetworkManager == window->view->page()->networkAccessManager());
+    // Connected after the bridge's router, so a URL shows here once the router has dealt with its reply.
+    connect(WebApi::dataNetworkManager, &QNetworkAccessManager::finished, this,
+            [this](QNetworkReply* reply) { finishedUrls << reply->url().path(); });
+}
+
+void TestDownloads::init() {
+    TestSupport::useCleanDataDirectory();
+    http = std::make_unique<FakeService>();
+    https = std::make_unique<FakeService>(FakeService::Tls::Trusted);
+    QVERIFY(http->isListening() && https->isListening());
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(http->port()));
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(https->port()));
+    recorder = std::make_unique<TestSupport::ScriptRecorder>();
+    completeWhenReported.clear();
+    recorder->answer = [this](const PageScript::Call& call) {
+        if (call.snippet.contains("downloadData.downloadFinished('a1')"))
+            completeWhenReported << ContentStore().isComplete("a1");
+        return QVariant(QString()); // the test view has no page functions to call
+    };
+    finishedUrls.clear();
+    WebApi::dataPageReady = true;
+    WebApi::deletedArticleIds.clear();
+}
+
+void TestDownloads::cleanup() {
+    recorder.reset();
+    http.reset();
+    https.reset();
+}
+
+void TestDownloads::serveArticle(const QString& id) {
+    const QByteArray i = id.toUtf8();
+    http->setReply("/api/v4/vorb/archive/" + i, redirect(http->url("/files/" + id + ".zip").toUtf8()));
+    http->setReply("/files/" + i + ".zip", answer("application/zip", zipBytes));
+    http->setReply("/api/v3/media/Mp3/" + i, answer("audio/mpeg", mediaBytes));
+    for (FakeService* service : {http.get(), https.get()})
+        service->setReply("/api/v4/vorb/sentence/" + i, answer("application/json; charset=utf-8", sentenceJson));
+}
+
+bool TestDownloads::waitFinished(const QString& path, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!finishedUrls.contains(path)) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+bool TestDownloads::drain() {
+    const QString path = "/marker/" + QString::number(++markers);
+    WebApi::dataNetworkManager->get(QNetworkRequest(QUrl(http->url(path))));
+    return waitFinished(path);
+}
+
+void TestDownloads::articleDownloadsThroughEveryMediaRoute_data() {
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("body");     // "{base}" stands for the service's address
+    QTest::addColumn<QByteArray>("location"); // of a redirect
+    QTest::addColumn<bool>("followed");       // the media comes from /files/a1.mp3
+    QTest::newRow("JSON body naming the media")
+        << QByteArray("application/json") << QByteArray("\"{base}/files/a1.mp3\"") << QByteArray() << true;
+    QTest::newRow("media itself") << QByteArray("audio/mpeg") << mediaBytes << QByteArray() << false;
+    QTest::newRow("video stored like audio") << QByteArray("video/mp4") << mediaBytes << QByteArray() << false;
+    QTest::newRow("redirect to .mp3") << QByteArray("text/html") << QByteArray() << QByteArray("{base}/files/a1.mp3")
+                                      << true;
+    QTest::newRow("relative redirect to .mp3")
+        << QByteArray("text/html") << QByteArray() << QByteArray("/files/a1.mp3") << true;
+}
+
+void TestDownloads::articleDownloadsThroughEveryMediaRoute() {
+    // Guards against a media route not reaching the .rar file, a lost articleId header on a follow-up request,
+    // completion reported before all three parts exist or more than once, and missing progress reports.
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, location);
+    QFETCH(bool, followed);
+    const QByteArray base = http->baseUrl().toUtf8();
+    serveArticle("a1");
+    // The sentence data comes last, so completion waits for it.
+    FakeService::Reply sentence = answer("application/json; charset=utf-8", sentenceJson);
+    sentence.delayMs = 300;
+    http->setReply("/api/v4/vorb/sentence/a1", sentence);
+    FakeService::Reply media = answer(type, body.replace("{base}", base));
+    if (!location.isEmpty()) {
+        media.status = 302;
+        media.location = location.replace("{base}", base);
+    }
+    http->setReply("/api/v3/media/Mp3/a1", media);
+    http->setReply("/files/a1.mp3", answer("audio/mpeg", mediaBytes));
+
+    window->api->downloadArticle(record("a1"));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
+    QVERIFY(drain());
+    QCOMPARE(recorder->snippets(Page::Main).count(finished("a1")), 1);
+    QCOMPARE(completeWhenReported, QList<bool>{true});
+    QVERIFY(recorder->snippets(Page::Data).contains("ListenDb.setDownloadState('a1');"));
+
+    const QString dir = dataDirectory();
+    QCOMPARE(fileBytes(dir + "a1.rar"), mediaBytes);
+    QCOMPARE(fileBytes(dir + "a1.zip"), zipBytes);
+    QCOMPARE(window->api->getFileContent("a1", "lrc"), QString::fromUtf8(sentenceJson));
+
+    QStringList paths{"/api/v4/vorb/archive/a1", "/files/a1.zip", "/api/v3/media/Mp3/a1", "/api/v4/vorb/sentence/a1"};
+    if (followed)
+        paths << "/files/a1.mp3";
+    for (const QString& path : paths) {
+        const auto requests = http->requestsFor(path.toUtf8());
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.first().header("articleId"), QByteArray("a1"));
+    }
+    QCOMPARE(http->requestsFor("/api/v4/vorb/archive/a1").first().target, QByteArray("/api/v4/vorb/archive/a1?type=0"));
+
+    // Progress: always for the sentence data and the redirected archive, for the media only on a follow-up.
+    QMap<QString, qint64> last;
+    for (const Progress& report : progress()) {
+        QCOMPARE(report.id, QString("a1"));
+        last[report.kind] = report.received;
+    }
+    QCOMPARE(last.value("lrc"), qint64(sentenceJson.size()));
+    QCOMPARE(last.value("archive"), qint64(zipBytes.size()));
+    QCOMPARE(last.contains("mp3"), followed);
+    if (followed)
+        QCOMPARE(last.value("mp3"), qint64(mediaBytes.size()));
+}
+
+void TestDownloads::redirectToOtherMediaIsNotFollowed() {
+    // Guards against following every redirect of the media API (only .zip and .mp3 targets are parts).
+    serveArticle("a1");
+    http->setReply("/api/v3/media/Mp3/a1", redirect(http->url("/files/a1.m4a").toUtf8()));
+    http->setReply("/files/a1.m4a", answer("audio/mp4", mediaBytes));
+    window->api->downloadArticle(record("a1"));
+    QVERIFY(waitFinished("/api/v3/media/Mp3/a1"));
+    QVERIFY(waitFinished("/api/v4/vorb/sentence/a1"));
+    QVERIFY(waitFinished("/files/a1.zip"));
+    QVERIFY(drain());
+    QVERIFY(http->requestsFor("/files/a1.m4a").isEmpty());
+    QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.zip"}));
+    QCOMPARE(recorder->snippets(Page::Main).count(finished("a1")), 0);
+}
+
+void TestDownloads::followUpIsNotFollowedAgain() {
+    // Guards against a request loop when the service answers a followed media URL with yet another pointer.
+    serveArticle("a1");
+    http->setReply("/api/v3/media/Mp3/a1",
+                   answer("application/json", "\"" + http->url("/files/a1.mp3").toUtf8() + "\""));
+    http->setReply("/files/a1.mp3", answer("application/json", "\"" + http->url("/files/a1.mp3").toUtf8() + "\""));
+    http->setReply("/api/v4/vorb/archive/a1", redirect(http->url("/files/a1.zip").toUtf8()));
+    http->setReply("/files/a1.zip", redirect(http->url("/files/a1.zip").toUtf8()));
+    window->api->downloadArticle(record("a1"));
+    QVERIFY(waitFinished("/files/a1.mp3"));
+    QVERIFY(waitFinished("/files/a1.zip"));
+    QVERIFY(drain());
+    QCOMPARE(http->requestsFor("/files/a1.mp3").size(), 1);
+    QCOMPARE(http->requestsFor("/files/a1.zip").size(), 1);
+}
+
+void TestDownloads::sentenceDataNeedsJsonAtASentenceUrl_data() {
+    QTest::addColumn<QByteArray>("archiveType"); // the archive route answers directly with this type
+    QTest::addColumn<QByteArray>("sentenceType");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("JSON with charset") << QByteArray("application/zip") << QByteArray("application/json; charset=utf-8")
+                                       << true;
+    QTest::newRow("plain JSON") << QByteArray("application/zip") << QByteArray("application/json") << true;
+    QTest::newRow("text") << QByteArray("application/zip") << QByteArray("text/plain") << false;
+    QTest::newRow("JSON at a URL without sentence") << QByteArray("application/json") << QByteArray() << false;
+}
+
+void TestDownloads::sentenceDataNeedsJsonAtASentenceUrl() {
+    // Guards against an exact content-type comparison (the charset parameter) and against any JSON reply of an
+    // article being taken for its sentence data.
+    QFETCH(QByteArray, archiveType);
+    QFETCH(QByteArray, sentenceType);
+    QFETCH(bool, stored);
+    serveArticle("a1");
+    http->setReply("/api/v4/vorb/archive/a1", answer(archiveType, sentenceJson));
+    FakeService::Reply sentence = answer(sentenceType, sentenceJson);
+    if (sentenceType.isEmpty())
+        sentence.status = 404;
+    http->setReply("/api/v4/vorb/sentence/a1", sentence);
+    window->api->downloadArticle(record("a1"));
+    QVERIFY(waitFinished("/api/v4/vorb/archive/a1"));
+    QVERIFY(waitFinished("/api/v4/vorb/sentence/a1"));
+    QVERIFY(waitFinished("/api/v3/media/Mp3/a1"));
+    QCOMPARE(QFile::exists(dataDirectory() + "a1.bin"), stored);
+    if (stored)
+        QCOMPARE(window->api->getFileContent("a1", "lrc"), QString::fromUtf8(sentenceJson));
+}
+
+void TestDownloads::progressWithoutLengthReportsMinusOne_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("path"); // answered without a length
+    QTest::addColumn<QString>("file");
+    QTest::newRow("sentence data") << "lrc" << QByteArray("/api/v4/vorb/sentence/a1") << "a1.bin";
+    QTest::newRow("archive") << "archive" << QByteArray("/files/a1.zip") << "a1.zip";
+    QTest::newRow("media") << "mp3" << QByteArray("/files/a1.mp3") << "a1.rar";
+}
+
+void TestDownloads::progressWithoutLengthReportsMinusOne() {
+    // Guards against progress being dropped or made up while the size of a part is unknown.
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, path);
+    QFETCH(QString, file);
+    serveArticle("a1");
+    http->setReply("/api/v3/media/Mp3/a1", redirect(http->url("/files/a1.mp3").toUtf8()));
+    http->setReply("/files/a1.mp3", answer("audio/mpeg", mediaBytes));
+    const QByteArray json = longSentenceJson();
+    FakeService::Reply unsized = answer(kind == "lrc"   ? "application/json; charset=utf-8"
+                                        : kind == "mp3" ? "audio/mpeg"
+                                                        : "application/zip",
+                                        json);
+    if (kind != "lrc")
+        unsized.generatedSize = 300 * 1024; // larger than one read of the store
+    unsized.chunked = true;
+    unsized.blockDelayMs = 50; // the reply reports progress at most every 100 ms
+    http->setReply(path, unsized);
+    window->api->downloadArticle(record("a1"));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
+    QVERIFY(QFile::exists(dataDirectory() + file));
+
+    bool unknownTotal = false;
+    qint64 received = 0;
+    for (const Progress& report : progress()) {
+        if (report.kind != kind)
+            continue;
+        unknownTotal = unknownTotal || report.total == -1;
+        QVERIFY(report.received >= received);
+        received = report.received;
+    }
+    QVERIFY(unknownTotal);
+    QCOMPARE(received, kind == "lrc" ? qint64(json.size()) : qint64(300 * 1024));
+    if (kind == "lrc")
+        QCOMPARE(window->api->getFileContent("a1", "lrc"), QString::fromUtf8(json));
+    else
+        QCOMPARE(QFileInfo(dataDirectory() + file).size(), qint64(300 * 1024));
+}
+
+void TestDownloads::repeatedDownloadReportsAgainAndWritesNothing() {
+    // Guards against a second download overwriting stored parts or staying silent about completion.
+    serveArticle("a1");
+    window->api->downloadArticle(record("a1"));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
+
+    http->setReply("/api/v3/media/Mp3/a1", answer("audio/mpeg", "different media"));
+    window->api->downloadArticle(record("a1"));
+    // Each part store checks completion once more.
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 4, 15000);
+    QVERIFY(drain());
+    QCOMPARE(recorder->snippets(Page::Main).count(finished("a1")), 4);
+    QCOMPARE(recorder->snippets(Page::Data).count("ListenDb.setDownloadState('a1');"), 4);
+    QCOMPARE(fileBytes(dataDirectory() + "a1.rar"), mediaBytes);
+}
+
+void TestDownloads::brokenTransferStoresNothing() {
+    // Guards against a media file cut off by a dropped connection being stored and counted as complete.
+    serveArticle("a1");
+    FakeService::Reply broken = answer("audio/mpeg", QByteArray(512 * 1024, 'm'));
+    broken.dropConnection = true;
+    http->setReply("/api/v3/media/Mp3/a1", broken);
+    window->api->downloadArticle(record("a1"));
+    QVERIFY(waitFinished("/api/v3/media/Mp3/a1"));
+    QVERIFY(waitFinished("/api/v4/vorb/sentence/a1"));
+    QVERIFY(waitFinished("/files/a1.zip"));
+    QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.zip"}));
+    QVERIFY(recorder->snippets(Page::Main).filter("downloadFinished").isEmpty());
+}
+
+void TestDownloads::notReadyRecordsOnly() {
+    // Guards against downloads starting before the offline-data page is synchronised.
+    WebApi::dataPageReady = false;
+    serveArticle("a1");
+    http->setReply("/pool/ab/cd.png", answer("image/png", "png"));
+    const QString article = record("a1", http->url("/pool/ab/cd.png"));
+    const QString channel = R"({"uuid":"c1","thumbnail_url":")" + http->url("/pool/ab/cd.png") + "\"}";
+    window->api->downloadArticle(article);
+    window->api->downloadChannel(channel);
+    window->api->setDownloadingList(R"({"a1":1})");
+    QVERIFY(drain());
+    QCOMPARE(http->requests().size(), 1); // the marker
+    QVERIFY(https->requests().isEmpty());
+    QCOMPARE(recorder->snippets(Page::Data),
+             (QStringList{"ListenDb.insertArticleData('" + article.toUtf8().toBase64() + "');",
+                          "ListenDb.insertChannelData('" + channel.toUtf8().toBase64() + "');"}));
+    QVERIFY(recorder->snippets(Page::Main).isEmpty());
+}
+
+void TestDownloads::downloadingListRequestsPartsOverHttpsSentence() {
+    // Guards against the restart list fetching thumbnails, recording again, or using plain HTTP for the sentence
+    // data.
+    serveArticle("a1");
+    serveArticle("a2");
+    window->api->setDownloadingList(R"({"a1":1,"a2":{"title":"x"}})");
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a2")), 1, 15000);
+    QCOMPARE(https->requestsFor("/api/v4/vorb/sentence/a1").size(), 1);
+    QCOMPARE(https->requestsFor("/api/v4/vorb/sentence/a2").first().header("articleId"), QByteArray("a2"));
+    QVERIFY(http->requestsFor("/api/v4/vorb/sentence/a1").isEmpty());
+    QCOMPARE(http->requests().size(), 6); // archive, its .zip and media for each
+    QCOMPARE(recorder->snippets(Page::Data).filter("insert").size(), 0);
+    QCOMPARE(window->api->getFileContent("a2", "lrc"), QString::fromUtf8(sentenceJson));
+}
+
+void TestDownloads::unusableIdsAreNeverRequested_data() {
+    QTest::addColumn<bool>("asList"); // setDownloadingList instead of downloadArticle
+    QTest::addColumn<QString>("id");
+    QTest::newRow("article to a parent folder") << false << "../a1";
+    QTest::newRow("article with a backslash") << false << "..\\a1";
+    QTest::newRow("article without id") << false << "";
+    QTest::newRow("list entry to a parent folder") << true << "../a1";
+    QTest::newRow("list entry with a drive") << true << "C:a1";
+}
+
+void TestDownloads::unusableIdsAreNeverRequested() {
+    // Guards against ids from the pages reaching request URLs and file names unchecked.
+    QFETCH(bool, asList);
+    QFETCH(QString, id);
+    http->setHandler([](const FakeService::Request& request) {
+        FakeService::Reply reply = answer("audio/mpeg", mediaBytes);
+        if (request.path.startsWith("/marker/"))
+            reply.status = 404;
+        return reply;
+    });
+    const QStringList before = QDir(dataDirectory() + "..").entryList();
+    if (asList)
+        window->api->setDownloadingList(QJsonDocument(QJsonObject{{id, 1}}).toJson(QJsonDocument::Compact));
+    else
+        window->api->downloadArticle(record(id));
+    QVERIFY(drain());
+    QCOMPARE(http->requests().size(), 1); // the marker
+    QVERIFY(https->requests().isEmpty());
+    QVERIFY(dataFiles().isEmpty());
+    QCOMPARE(QDir(dataDirectory() + "..").entryList(), before);
+    QCOMPARE(recorder->snippets(Page::Data).size(), asList ? 0 : 1); // the record is still kept
+}
+
+void TestDownloads::thumbnailsAreStoredWithoutArticleId_data() {
+    QTest::addColumn<bool>("channel");
+    QTest::addColumn<QString>("members"); // "{url}" is the picture's URL
+    QTest::newRow("channel") << true << R"("thumbnail_url":"{url}")";
+    QTest::newRow("article with image_url_thumbnail") << false << R"("image_url_thumbnail":"{url}")";
+    QTest::newRow("article with an empty thumbnail_url")
+        << false << R"("thumbnail_url":"","image_url_thumbnail":"{url}")";
+}
+
+void TestDownloads::thumbnailsAreStoredWithoutArticleId() {
+    // Guards against the wrong picture member, a thumbnail carrying an article id, or a channel fetching parts.
+    QFETCH(bool, channel);
+    QFETCH(QString, members);
+    serveArticle("a1");
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    http->setReply("/pool/ab/CD.png", answer("image/png", png));
+    const QString data =
+        "{\"uuid\":\"a1\"," + QString(members).replace("{url}", http->url("/pool/ab/CD.png?x=1")) + "}";
+    if (channel)
+        window->api->downloadChannel(data);
+    else
+        window->api->downloadArticle(data);
+    QVERIFY(waitFinished("/pool/ab/CD.png"));
+    QVERIFY(QFile::exists(dataDirectory() + "ab//cd.png"));
+    const FakeService::Request request = http->requestsFor("/pool/ab/CD.png").first();
+    QVERIFY(!request.headers.contains("articleid"));
+    if (channel) {
+        QVERIFY(drain());
+        QCOMPARE(http->requests().size(), 2); // the picture and the marker
+    }
+}
+
+void TestDownloads::pageOwnLoadsAreLeftToTheEngine() {
+    // Guards against the router reading or freeing the replies of the offline-data page's own loads (broken pictures,
+    // use after free, pictures stored as thumbnails).
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    http->setReply("/pool/ab/pic.png", answer("image/png", png));
+    FakeService::Reply page = answer("text/html", "<html><body><img src=\"/pool/ab/pic.png\"></body></html>");
+    http->setReply("/page.html", page);
+
+    QWebView view;
+    view.page()->setNetworkAccessManager(WebApi::dataNetworkManager);
+    QVERIFY(TestSupport::loadAndWait(&view, QUrl(http->url("/page.html"))));
+    QCOMPARE(view.page()->mainFrame()->evaluateJavaScript("document.images[0].naturalWidth").toInt(), 4);
+    QVERIFY(!QFileInfo::exists(dataDirectory() + "ab"));
+    view.page()->setNetworkAccessManager(nullptr);
+}
+
+void TestDownloads::relaysReachTheirPages_data() {
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("snippet");
+    QTest::newRow("channel list, quotes dropped")
+        << "setDownloadChannel" << QStringList{"\"W3siYSI6MX1d\""} << "main"
+        << "if(window.downloadData){downloadData.appendData('channelData', 'W3siYSI6MX1d');}";
+    QTest::newRow("article with its state")
+        << "setDownloadArticle" << QStringList{"\"eyJ1dWlkIjoiYTEifQ==\"", "finished"} << "main"
+        << "if(window.downloadData){downloadData.appendData('articleData', 'eyJ1dWlkIjoiYTEifQ==', 'finished');}";
+    QTest::newRow("list finished") << "getDataFinished" << QStringList{"articleData"} << "main"
+                                   << "if(window.downloadData){downloadData.getDataFinished('articleData');}";
+    QTest::newRow("update, %2 in the id stays") << "updateArticleData" << QStringList{"a%2", "{\"a\":1}"} << "data"
+                                                << "ListenDb.updateArticleData('a%2', 'eyJhIjoxfQ==');";
+    QTest::newRow("channel deleted") << "deleteChannelData" << QStringList{"c'1"} << "data"
+                                     << "ListenDb.deleteChannelData('c\\'1');";
+}
+
+void TestDownloads::relaysReachTheirPages() {
+    // Guards against a relay reaching the wrong page, keeping the enclosing quotes, or breaking out of its literal.
+    QFETCH(QString, slot);
+    QFETCH(QStringList, args);
+    QFETCH(QString, page);
+    QFETCH(QString, snippet);
+    const QByteArray name = slot.toLatin1();
+    bool ok = args.size() == 1 ? QMetaObject::invokeMethod(window->api, name, Q_ARG(QString, args.at(0)))
+                               : QMetaObject::invokeMethod(window->api, name, Q_ARG(QString, args.at(0)),
+                                                           Q_ARG(QString, args.at(1)));
+    QVERIFY(ok);
+    QCOMPARE(recorder->all(), QStringList{page + ": " + snippet});
+}
+
+void TestDownloads::deletedIdList_data() {
+    QTest::addColumn<QStringList>("steps"); // "+id" remembers, "-id" forgets
+    QTest::addColumn<QString>("list");
+    QTest::newRow("a then b, forget a") << QStringList{"+a", "+b", "-a"} << "b";
+    QTest::newRow("forget the last leaves no comma") << QStringList{"+a", "+b", "-b"} << "a";
+    QTest::newRow("forget the middle") << QStringList{"+a", "+b", "+c", "-b"} << "a,c";
+    QTest::newRow("a longer id is kept") << QStringList{"+ab", "+a", "-a"} << "ab";
+    QTest::newRow("regex characters are plain") << QStringList{"+a.c", "+abc", "-a.c"} << "abc";
+    QTest::newRow("forget everything") << QStringList{"+a", "-a"} << "";
+    QTest::newRow("forget an unknown id") << QStringList{"+a", "-x"} << "a";
+}
+
+void TestDownloads::deletedIdList() {
+    // Guards against forgetting one id damaging others (partial matches, stray commas) and against sending or clearing
+    // the list at the wrong time.
+    QFETCH(QStringList, steps);
+    QFETCH(QString, list);
+    for (const QString& step : steps) {
+        if (step.startsWith('+'))
+            window->api->setDeleteArticleId(step.mid(1));
+        else
+            window->api->delDownloadArticleId(step.mid(1));
+    }
+    QCOMPARE(WebApi::deletedArticleIds, list);
+    window->api->historyLoaded();
+    window->api->historyLoaded();
+    const QString sent = "historyChannel.setDeletedArticleId('" + list + "');";
+    const QStringList expected = list.isEmpty() ? QStringList() : QStringList{sent, sent};
+    QCOMPARE(recorder->snippets(Page::Main), expected);
+}
+
+void TestDownloads::killedMidDownloadLeavesNoPartAndCompletesLater() {
+    // Guards against a crash in the middle of a large media download leaving a part file that passes for complete.
+    serveArticle("a1");
+    http->setReply("/api/v3/media/Mp3/a1", redirect(http->url("/files/a1.mp3").toUtf8()));
+    FakeService::Reply slow = answer("audio/mpeg", QByteArray());
+    slow.generatedSize = 64 * 1024 * 1024;
+    slow.blockDelayMs = 10;
+    http->setReply("/files/a1.mp3", slow);
+
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {"--download-article", record("a1")});
+    QVERIFY(child.waitForStarted());
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += child.readAllStandardOutput()).contains("receiving") ||
+                                 child.state() == QProcess::NotRunning,
+                             60000);
+    QVERIFY2(child.state() == QProcess::Running, child.readAllStandardError().constData());
+    QVERIFY(output.contains("into " + dataDirectory().toUtf8())); // the same folder as ours
+    child.kill();                                                 // SIGKILL
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+    QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.zip"}));
+    QVERIFY(!ContentStore().isComplete("a1"));
+
+    FakeService::Reply whole = answer("audio/mpeg", QByteArray());
+    whole.generatedSize = 8 * 1024 * 1024;
+    http->setReply("/files/a1.mp3", whole);
+    window->api->downloadArticle(record("a1"));
+    // Every part store checks completion, so the report may come up to three times.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dataDirectory() + "a1.rar"), 30000);
+    QVERIFY(recorder->snippets(Page::Main).contains(finished("a1")));
+    QCOMPARE(QFileInfo(dataDirectory() + "a1.rar").size(), whole.generatedSize);
+    QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.rar", "a1.zip"}));
+}
+
+void TestDownloads::downloadsARealArticleFromTheSampleService() {
+    // Guards against the download requests failing the real service's signature checks or routes, and against
+    // stored parts that cannot be read back.
+    const QPair<int, int> ports = freePorts();
+    QProcess service;
+    service.start(QStringLiteral(TAVROLIN_SAMPLE_SERVICE),
+                  {"--data", TAVROLIN_SAMPLE_CONTENT, "--http-port", QString::number(ports.first), "--https-port",
+                   QString::number(ports.second)});
+    QVERIFY(service.waitForStarted(10000));
+    service.setReadChannel(QProcess::StandardError);
+    QByteArray banner;
+    while (!banner.contains("tavrolin-service: http://") && service.state() == QProcess::Running) {
+        service.waitForReadyRead(1000);
+        banner += service.readAllStandardError();
+    }
+    QVERIFY2(service.state() == QProcess::Running, banner.constData());
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(ports.first));
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(ports.second));
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(ports.first);
+
+    QNetworkAccessManager plain;
+    NetworkAccessManager signing(&plain, nullptr);
+    QNetworkReply* reply = signing.get(QNetworkRequest(QUrl(base + "/api/catalogue")));
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    QVERIFY(done.wait(15000));
+    const QJsonObject catalogue = QJsonDocument::fromJson(reply->readAll()).object();
+    delete reply;
+    const QJsonObject article =
+        catalogue.value("channels").toArray().first().toObject().value("articles").toArray().first().toObject();
+    const QString id = article.value("uuid").toString();
+    QVERIFY(!id.isEmpty());
+
+    window->api->downloadArticle(QString::fromUtf8(QJsonDocument(article).toJson(QJsonDocument::Compact)));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished(id)), 1, 30000);
+
+    const QString lrc = window->api->getFileContent(id, "lrc");
+    QCOMPARE(lrc, QString::fromUtf8(fileBytes(QStringLiteral(TAVROLIN_SAMPLE_CONTENT "/sentence/") + id + ".json")));
+    QCOMPARE(QJsonDocument::fromJson(lrc.toUtf8()).object().value("sentences").toArray().size(),
+             article.value("sentences").toInt());
+    const QString html = window->api->getFileContent(id, "article");
+    QVERIFY2(html.contains(article.value("title").toString()), qPrintable(html.left(300)));
+    QVERIFY(html.contains("class=\"sentence\""));
+    QVERIFY(QFileInfo(dataDirectory() + id + ".rar").size() > 1000);
+
+    service.terminate();
+    service.waitForFinished(5000);
+}
+
+// The child mode downloads one article through its own offline-data window until it is killed; it says "receiving"
+// once the other two parts are stored and the media is well under way.
+int main(int argc, char** argv) {
+    if (argc == 3 && qstrcmp(argv[1], "--download-article") == 0) {
+        QApplication app(argc, argv);
+        QStandardPaths::setTestModeEnabled(true);
+        std::printf("into %s\n", qPrintable(dataDirectory()));
+        std::fflush(stdout);
+        DataWindow window;
+        WebApi::dataPageReady = true;
+        bool said = false;
+        PageScript::setRecorder([&said](const PageScript::Call& call) {
+            const QList<Progress> reports = progressReports({call.snippet});
+            const ContentStore store;
+            if (!said && !reports.isEmpty() && reports.first().kind == "mp3" && reports.first().received > 1000000 &&
+                QFile::exists(store.partPath("a1", ContentStore::Part::Archive)) &&
+                QFile::exists(store.partPath("a1", ContentStore::Part::SentenceData))) {
+                said = true;
+                std::puts("receiving");
+                std::fflush(stdout);
+            }
+            return QVariant(QString());
+        });
+        window.api->downloadArticle(QString::fromUtf8(argv[2]));
+        return app.exec();
+    }
+    QApplication app(argc, argv);
+    TestDownloads test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_downloads.moc"
