@@ -1,3 +1,4 @@
+#include "app/application.h"
 #include "app/logging.h"
 #include "app/mainwindow.h"
 
@@ -11,7 +12,7 @@ int main(int argc, char* argv[]) {
     qInstallMessageHandler(Logging::messageHandler);
     QCoreApplication::addLibraryPath(QStringLiteral("./plugins"));
 
-    QApplication app(argc, argv);
+    Application app(argc, argv);
     // libmpv refuses to start unless numbers are formatted the C way.
     std::setlocale(LC_NUMERIC, "C");
 

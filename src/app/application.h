@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QApplication>
+
+// The application object. The media engine reports start-up failures as
+// exceptions, and one of them (the video renderer) can surface from inside an
+// event handler when the video surface is first shown; it is caught here and
+// shown to the user instead of ending the program.
+class Application : public QApplication {
+    Q_OBJECT
+
+public:
+    Application(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // How a caught failure is shown; tests replace it.
+    static void (*reportFailure)(const QString& text);
+};
