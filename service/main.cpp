@@ -207,6 +207,8 @@ QJsonObject catalogue(const Content& content, const QString& base) {
                             {QStringLiteral("title"), article.title},
                             {QStringLiteral("image_url_thumbnail"), base + QLatin1Char('/') + article.thumbnail},
                             {QStringLiteral("media"), article.media},
+                            // The media file itself, so the pages can play it with sentence times.
+                            {QStringLiteral("media_url"), base + QLatin1Char('/') + article.mediaFile},
                             {QStringLiteral("sentences"), article.sentences}});
         }
         channels.append(QJsonObject{{QStringLiteral("uuid"), channel.uuid},
