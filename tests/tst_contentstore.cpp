@@ -109,10 +109,7 @@ private:
     qint64 sent = 0;
 };
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestSupport::fileBytes;
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -370,12 +367,7 @@ void TestContentStore::thumbnailPath() {
 
 void TestContentStore::thumbnailIsSavedAsPicture() {
     // Guards against saving something that is not a picture, or failing on the designed folder layout.
-    QImage image(4, 3, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    const QByteArray png = TestSupport::pngBytes(4, 3, Qt::red);
 
     ContentStore store;
     QVERIFY(store.storeThumbnail("http://h/pool/ab/cd.jpg?x=1", png));

@@ -78,10 +78,7 @@ QStringList dataFiles() {
     return QDir(dataDirectory()).entryList(QDir::Files | QDir::Hidden | QDir::System);
 }
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestSupport::fileBytes;
 
 struct Progress {
     qint64 received;
@@ -533,12 +530,7 @@ void TestDownloads::thumbnailsAreStoredWithoutArticleId() {
     QFETCH(bool, channel);
     QFETCH(QString, members);
     serveArticle("a1");
-    QImage image(4, 4, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    const QByteArray png = TestSupport::pngBytes(4, 4, Qt::red);
     http->setReply("/pool/ab/CD.png", answer("image/png", png));
     const QString data =
         "{\"uuid\":\"a1\"," + QString(members).replace("{url}", http->url("/pool/ab/CD.png?x=1")) + "}";
@@ -559,12 +551,7 @@ void TestDownloads::thumbnailsAreStoredWithoutArticleId() {
 void TestDownloads::pageOwnLoadsAreLeftToTheEngine() {
     // Guards against the router reading or freeing the replies of the offline-data page's own loads (broken pictures,
     // use after free, pictures stored as thumbnails).
-    QImage image(4, 3, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    const QByteArray png = TestSupport::pngBytes(4, 3, Qt::blue);
     http->setReply("/pool/ab/pic.png", answer("image/png", png));
     FakeService::Reply page = answer("text/html", "<html><body><img src=\"/pool/ab/pic.png\"></body></html>");
     http->setReply("/page.html", page);

@@ -3,6 +3,9 @@
 #include "app/settings.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
 #include <QDir>
 #include <QPointer>
 #include <QSignalSpy>
@@ -34,6 +37,21 @@ QString dataPath(const QString& relative) {
 
 QUrl dataUrl(const QString& relative) {
     return QUrl::fromLocalFile(dataPath(relative));
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray pngBytes(int width, int height, Qt::GlobalColor color) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
 }
 
 bool loadAndWait(QWebView* view, const QUrl& url, int timeoutMs) {

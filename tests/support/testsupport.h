@@ -2,6 +2,7 @@
 
 #include "bridge/pagescript.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,12 @@ void deleteTopLevelWindows(const QWidget* keep = nullptr);
 // A file under tests/data.
 QString dataPath(const QString& relative);
 QUrl dataUrl(const QString& relative);
+
+// The whole content of a file; empty when it cannot be read.
+QByteArray fileBytes(const QString& path);
+
+// A small PNG picture of one colour.
+QByteArray pngBytes(int width, int height, Qt::GlobalColor color);
 
 // Loads a page and waits for it to finish; false on failure or time-out.
 bool loadAndWait(QWebView* view, const QUrl& url, int timeoutMs = 15000);
