@@ -6,6 +6,7 @@
 #include "bridge/pagescript.h"
 #include "bridge/webapi.h"
 #include "support/fakeservice.h"
+#include "support/sampleservice.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -21,7 +22,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTest>
 #include <QWebFrame>
 #include <QWebPage>
@@ -114,15 +114,6 @@ struct DataWindow {
         api->attachView(view);
     }
 };
-
-// Two distinct free loopback ports (both probes are held until both are known).
-QPair<int, int> freePorts() {
-    QTcpServer first;
-    QTcpServer second;
-    first.listen(QHostAddress::LocalHost, 0);
-    second.listen(QHostAddress::LocalHost, 0);
-    return {first.serverPort(), second.serverPort()};
-}
 
 } // namespace
 
@@ -667,22 +658,11 @@ void TestDownloads::killedMidDownloadLeavesNoPartAndCompletesLater() {
 void TestDownloads::downloadsARealArticleFromTheSampleService() {
     // Guards against the download requests failing the real service's signature checks or routes, and against
     // stored parts that cannot be read back.
-    const QPair<int, int> ports = freePorts();
-    QProcess service;
-    service.start(QStringLiteral(TAVROLIN_SAMPLE_SERVICE),
-                  {"--data", TAVROLIN_SAMPLE_CONTENT, "--http-port", QString::number(ports.first), "--https-port",
-                   QString::number(ports.second)});
-    QVERIFY(service.waitForStarted(10000));
-    service.setReadChannel(QProcess::StandardError);
-    QByteArray banner;
-    while (!banner.contains("tavrolin-service: http://") && service.state() == QProcess::Running) {
-        service.waitForReadyRead(1000);
-        banner += service.readAllStandardError();
-    }
-    QVERIFY2(service.state() == QProcess::Running, banner.constData());
-    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(ports.first));
-    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(ports.second));
-    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(ports.first);
+    TestSupport::SampleService service;
+    QVERIFY2(service.start(), service.output().constData());
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(service.httpPort()));
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service.httpsPort()));
+    const QString base = service.httpBase();
 
     QNetworkAccessManager plain;
     NetworkAccessManager signing(&plain, nullptr);
@@ -700,16 +680,13 @@ void TestDownloads::downloadsARealArticleFromTheSampleService() {
     QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished(id)), 1, 30000);
 
     const QString lrc = window->api->getFileContent(id, "lrc");
-    QCOMPARE(lrc, QString::fromUtf8(fileBytes(QStringLiteral(TAVROLIN_SAMPLE_CONTENT "/sentence/") + id + ".json")));
+    QCOMPARE(lrc, QString::fromUtf8(fileBytes(TestSupport::SampleService::contentDirectory() + "/sentence/" + id + ".json")));
     QCOMPARE(QJsonDocument::fromJson(lrc.toUtf8()).object().value("sentences").toArray().size(),
              article.value("sentences").toInt());
     const QString html = window->api->getFileContent(id, "article");
     QVERIFY2(html.contains(article.value("title").toString()), qPrintable(html.left(300)));
     QVERIFY(html.contains("class=\"sentence\""));
     QVERIFY(QFileInfo(dataDirectory() + id + ".rar").size() > 1000);
-
-    service.terminate();
-    service.waitForFinished(5000);
 }
 
 // The child mode downloads one article through its own offline-data window until it is killed; it says "receiving"

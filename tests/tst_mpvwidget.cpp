@@ -38,19 +38,6 @@ int threadCount() {
     return -1;
 }
 
-// Pixels that differ clearly from the plain (black) idle surface.
-int colouredPixels(const QImage& image) {
-    int count = 0;
-    for (int y = 0; y < image.height(); y += 2) {
-        for (int x = 0; x < image.width(); x += 2) {
-            const QColor c = image.pixelColor(x, y);
-            if (c.red() + c.green() + c.blue() > 60)
-                ++count;
-        }
-    }
-    return count;
-}
-
 QList<int> eventIds(const QSignalSpy& spy) {
     QList<int> ids;
     for (const QList<QVariant>& args : spy)
@@ -199,11 +186,11 @@ void TestMpvWidget::videoIsDrawnThroughTheRenderContext() {
     QCOMPARE(w->controller()->mpvDrawContext(), w->drawContext());
     QVERIFY(!w->isLogoVisible());
     QTRY_VERIFY(w->playTime() > 0.3);
-    QTRY_VERIFY2(colouredPixels(w->grabFramebuffer()) > 1000, "no video frame was drawn");
+    QTRY_VERIFY2(TestSupport::colouredPixels(w->grabFramebuffer()) > 1000, "no video frame was drawn");
 
     QTRY_VERIFY_WITH_TIMEOUT(eventIds(events).contains(MPV_EVENT_END_FILE), 10000);
     QVERIFY(w->isLogoVisible());
-    QTRY_COMPARE(colouredPixels(w->grabFramebuffer()), 0);
+    QTRY_COMPARE(TestSupport::colouredPixels(w->grabFramebuffer()), 0);
 
     events.clear();
     w->openFile(TestSupport::shortAudioFile());
@@ -483,7 +470,7 @@ void TestMpvWidget::survivesANewTopLevelWindow() {
     w->setOptionBlocking(QStringLiteral("loop-file"), QStringLiteral("inf"));
     w->openFile(TestSupport::testVideoFile());
     QTRY_VERIFY_WITH_TIMEOUT(w->playTime() > 0.3, 10000);
-    QTRY_VERIFY(colouredPixels(w->grabFramebuffer()) > 1000);
+    QTRY_VERIFY(TestSupport::colouredPixels(w->grabFramebuffer()) > 1000);
 
     w->setParent(nullptr);
     widget.reset(w);
@@ -494,7 +481,7 @@ void TestMpvWidget::survivesANewTopLevelWindow() {
     QTRY_VERIFY(w->drawContext());
     const double before = w->playTime();
     QTRY_VERIFY(w->playTime() > before + 0.3);
-    QTRY_VERIFY2(colouredPixels(w->grabFramebuffer()) > 1000, "no video after the move");
+    QTRY_VERIFY2(TestSupport::colouredPixels(w->grabFramebuffer()) > 1000, "no video after the move");
 }
 
 void TestMpvWidget::procedureResolverFallsBackToTheGlLibrary() {

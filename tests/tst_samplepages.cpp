@@ -10,11 +10,11 @@
 #include "app/webview.h"
 #include "bridge/pagescript.h"
 #include "bridge/webapi.h"
+#include "support/sampleservice.h"
 #include "support/testsupport.h"
 
 #include <QDesktopServices>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
@@ -179,28 +179,6 @@ private:
     QWebFrame* frame;
 };
 
-QString pagesSource() {
-    return QDir::cleanPath(QStringLiteral(TAVROLIN_TEST_DATA "/../../pages"));
-}
-
-// Copies the page set beside the test executable, where the application looks for it.
-void installPages(quint16 servicePort) {
-    const QString source = pagesSource();
-    const QString target = AppInfo::applicationDirectory();
-    QDirIterator it(source, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString to = target + file.mid(source.size());
-        QDir().mkpath(QFileInfo(to).path());
-        QFile::remove(to);
-        QVERIFY2(QFile::copy(file, to), qPrintable(to));
-    }
-    QFile config(target + QStringLiteral("/static/config.js"));
-    QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    config.write("var TAVROLIN_SERVICE = {host: \"127.0.0.1\", httpPort: " + QByteArray::number(servicePort) +
-                 ", httpsPort: 1};\n");
-}
-
 QVariant js(QWebFrame* frame, const QString& script) {
     return PageScript::evaluate(frame, script);
 }
@@ -277,7 +255,7 @@ void TestSamplePages::initTestCase() {
     service->routes.insert(QStringLiteral("/files/a3.mp3"), "ID3");
     service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a1"), sentenceJson());
     service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a2"), sentenceJson());
-    installPages(service->port());
+    QVERIFY(TestSupport::installPages(service->port(), 1));
 
     recorder = std::make_unique<TestSupport::ScriptRecorder>();
     window = new MainWindow(nullptr);
@@ -843,14 +821,14 @@ void TestSamplePages::serviceUnreachable() {
     QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
     const quint16 port = closed.serverPort();
     closed.close();
-    installPages(port);
+    QVERIFY(TestSupport::installPages(port, 1));
     QWebSettings::clearMemoryCaches(); // config.js is cached from earlier loads
     QWebView view;
     QVERIFY(TestSupport::loadAndWait(&view, QUrl(pageUrl("/static/index.html"), QUrl::TolerantMode)));
     QTRY_VERIFY(
         js(&view, "document.getElementById('catalogueNote').textContent").toString().contains("nicht erreichbar"));
     QCOMPARE(js(&view, "document.querySelectorAll('.article-card').length").toInt(), 0);
-    installPages(service->port());
+    QVERIFY(TestSupport::installPages(service->port(), 1));
 }
 
 QTEST_MAIN(TestSamplePages)

@@ -1,6 +1,7 @@
 // The bundled sample service as a real peer: every route, its answers, and its signature checks.
 #include "bridge/networkaccessmanager.h"
 #include "bridge/signing.h"
+#include "support/sampleservice.h"
 #include "support/testsupport.h"
 #include "update/httpmanager.h"
 
@@ -14,22 +15,12 @@
 #include <QProcess>
 #include <QSet>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 
 namespace {
-
-// Two distinct free loopback ports (both probes are held until both are known).
-QPair<int, int> freePorts() {
-    QTcpServer first;
-    QTcpServer second;
-    first.listen(QHostAddress::LocalHost, 0);
-    second.listen(QHostAddress::LocalHost, 0);
-    return {first.serverPort(), second.serverPort()};
-}
 
 struct Answer {
     int status = 0;
@@ -88,51 +79,28 @@ private slots:
     void corsLetsFilePagesCall();
 
 private:
-    bool startService(QProcess& process, int httpPort, int httpsPort, const QStringList& extra = {});
     QString http(const QString& path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(httpPort).arg(path); }
     QList<QJsonObject> articles();
 
-    QProcess service;
+    TestSupport::SampleService service;
     int httpPort = 0;
     int httpsPort = 0;
     std::unique_ptr<NetworkAccessManager> signing;
     QNetworkAccessManager plain;
 };
 
-bool TestSampleService::startService(QProcess& process, int plainPort, int securePort, const QStringList& extra) {
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(QStringLiteral(TAVROLIN_SAMPLE_SERVICE),
-                  QStringList{"--data", TAVROLIN_SAMPLE_CONTENT, "--http-port", QString::number(plainPort),
-                              "--https-port", QString::number(securePort)} +
-                      extra);
-    if (!process.waitForStarted(10000))
-        return false;
-    process.setReadChannel(QProcess::StandardError);
-    QByteArray banner;
-    while (!banner.contains("tavrolin-service: http://") && process.state() == QProcess::Running) {
-        process.waitForReadyRead(1000);
-        banner += process.readAllStandardError();
-    }
-    return process.state() == QProcess::Running;
-}
-
 void TestSampleService::initTestCase() {
     TestSupport::useCleanDataDirectory();
-    const QPair<int, int> ports = freePorts();
-    httpPort = ports.first;
-    httpsPort = ports.second;
-    qputenv("TAVROLIN_SERVICE_HOST", "127.0.0.1");
-    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(httpPort));
-    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(httpsPort));
-    qputenv("TAVROLIN_SERVICE_CA", TAVROLIN_SAMPLE_CONTENT "/service-cert.pem");
-    QVERIFY(startService(service, httpPort, httpsPort));
+    QVERIFY2(service.start(), service.output().constData());
+    service.exportLocation();
+    httpPort = service.httpPort();
+    httpsPort = service.httpsPort();
     signing = std::make_unique<NetworkAccessManager>(&plain, nullptr);
 }
 
 void TestSampleService::cleanupTestCase() {
     signing.reset();
-    service.terminate();
-    service.waitForFinished(5000);
+    service.stop();
 }
 
 QList<QJsonObject> TestSampleService::articles() {
@@ -297,12 +265,9 @@ void TestSampleService::versionCheckSaysNoUpdateOverHttps() {
 
 void TestSampleService::offeredUpdateNamesADownloadableInstaller() {
     // Guards against an update answer without the members the update dialog reads, or an installer that is not there.
-    QProcess updating;
-    const QPair<int, int> ports = freePorts();
-    const int plainPort = ports.first;
-    const int securePort = ports.second;
-    QVERIFY(startService(updating, plainPort, securePort, {"--offer-update"}));
-    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(securePort));
+    TestSupport::SampleService updating;
+    QVERIFY2(updating.start({"--offer-update"}), updating.output().constData());
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(updating.httpsPort()));
     int calls = 0;
     bool available = false;
     QString body;
@@ -333,8 +298,6 @@ void TestSampleService::offeredUpdateNamesADownloadableInstaller() {
     QFile installer(path);
     QVERIFY(installer.open(QIODevice::ReadOnly));
     QVERIFY(installer.readAll().startsWith("#!"));
-    updating.terminate();
-    updating.waitForFinished(5000);
 }
 
 void TestSampleService::badSignaturesGet401_data() {
@@ -391,11 +354,11 @@ void TestSampleService::signInCookiesSignLaterRequestsAndAreLogged() {
     }
     QVERIFY(!token.isEmpty());
     QVERIFY(!userid.isEmpty());
-    service.readAllStandardError();
+    service.readLog();
     QCOMPARE(fetch(manager, http("/api/catalogue")).status, 200);
 
     QByteArray log;
-    QTRY_VERIFY((log += service.readAllStandardError()).contains("/api/catalogue"));
+    QTRY_VERIFY((log += service.readLog()).contains("/api/catalogue"));
     const QByteArray line = log.mid(log.indexOf("GET /api/catalogue")).split('\n').first();
     QVERIFY2(line.contains("| User-Agent: " + clientIdentity()), line.constData());
     QVERIFY2(line.contains("| MarloUserAgent: " + clientIdentity()), line.constData());

@@ -76,6 +76,7 @@ private slots:
     void speedSteps_data();
     void speedSteps();
     void keysOfTheFilter();
+    void aKeyPassedUpToParentsActsOnce();
     void doubleClickLeavesFullScreenAndIsConsumed();
     void contextMenuItems();
     void paraSetStateRoutesByPageMode_data();
@@ -208,6 +209,31 @@ void TestVideoSurface::keysOfTheFilter() {
     rig.player_widget()->show();
     key(&target, Qt::Key_Escape);
     QVERIFY(!rig.window->isFullScreen());
+    qApp->removeEventFilter(&filter);
+}
+
+// Guards against a volume key that nobody accepts acting again for every parent
+// it is passed up to (the window system's delivery adds the window's turn).
+void TestVideoSurface::aKeyPassedUpToParentsActsOnce() {
+    Rig rig;
+    rig.startVideo();
+    VideoEventFilter filter(rig.bridge);
+    qApp->installEventFilter(&filter);
+    QWidget outer; // plain widgets ignore keys, so a key goes up from inner to outer
+    auto* inner = new QWidget(&outer);
+    inner->setFocusPolicy(Qt::StrongFocus);
+    outer.show();
+    outer.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&outer));
+    inner->setFocus();
+
+    rig.player->currentVolume = 50;
+    QTest::keyClick(inner, Qt::Key_Down);
+    QCOMPARE(rig.player->currentVolume, 45);
+    QTest::keyClick(inner, Qt::Key_Down); // the next press is a press of its own
+    QCOMPARE(rig.player->currentVolume, 40);
+    QTest::keyClick(outer.windowHandle(), Qt::Key_Up);
+    QCOMPARE(rig.player->currentVolume, 45);
     qApp->removeEventFilter(&filter);
 }
 

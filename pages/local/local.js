@@ -63,6 +63,15 @@
     Practice.open(record, sentences, mediaPath(), 'local');
   }
 
+  // A copy of the stored media, under the article's title; the shell asks where.
+  function exportMedia() {
+    var path = mediaPath();
+    if (!path) { return; }
+    var record = Downloads.articles[articleId] || {};
+    var title = record.title || titleOf(articleHtml) || articleId;
+    Tav.call('saveExportFile', path, title + (record.media === 'video' ? '.mp4' : '.mp3'));
+  }
+
   // Moves to another finished download, in list order.
   function nextArticle(step) {
     var list = Downloads.finishedList();
@@ -89,6 +98,7 @@
     });
     Tav.byId('onlineBtn').onclick = function () { Tav.call('gotoOnline'); };
     Tav.byId('prefsBtn').onclick = function () { Tav.call('setSetDialog'); };
+    Tav.byId('exportBtn').onclick = exportMedia;
     Tav.byId('articleBtn').onclick = function () {
       var box = Tav.byId('pArticleHtml');
       if (box.innerHTML) { Tav.toggleClass(box, 'hidden', !Tav.hasClass(box, 'hidden')); }

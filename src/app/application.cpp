@@ -2,8 +2,11 @@
 
 #include "app/appinfo.h"
 
+#include <QFont>
 #include <QMessageBox>
+#include <QTextCodec>
 
+#include <clocale>
 #include <exception>
 
 static void showFailure(const QString& text) {
@@ -12,7 +15,16 @@ static void showFailure(const QString& text) {
 
 void (*Application::reportFailure)(const QString& text) = showFailure;
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    // libmpv refuses to start unless numbers are formatted the C way.
+    std::setlocale(LC_NUMERIC, "C");
+
+    QFont font;
+    font.setFamily(QStringLiteral("Microsoft Yahei, 宋体"));
+    font.setPointSize(9);
+    QApplication::setFont(font);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+}
 
 bool Application::notify(QObject* receiver, QEvent* event) {
     try {

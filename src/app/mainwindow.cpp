@@ -48,6 +48,9 @@ MainWindow::MainWindow(QWidget* parent)
     loadSettings();
     setWindowTitle(QString::fromLatin1(AppInfo::productName));
 
+    // Before any page exists: a page takes its local storage location when it
+    // is created, and the offline-data page keeps the download lists there.
+    configureWebEngine();
     new DataDialog(nullptr); // lives for the whole run, hidden
     printBrowser = new QTextBrowser(nullptr);
 
@@ -141,7 +144,6 @@ void MainWindow::initPageSide() {
     vorbLayout->setContentsMargins(0, 0, 0, 0);
 
     setMinimumSize(912, 675);
-    configureWebEngine();
 }
 
 namespace {

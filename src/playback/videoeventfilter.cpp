@@ -47,16 +47,16 @@ bool VideoEventFilter::videoVisible() const {
     return p && p->playerWidget() && p->playerWidget()->isVisible();
 }
 
-bool VideoEventFilter::firstSight(const QKeyEvent* key) {
-    // A key from the window system reaches the filter once for its window and
-    // again for each widget on its way; a key sent by the program passes once.
-    if (!key->spontaneous())
-        return true;
-    if (key == lastKey && key->timestamp() == lastKeyTime)
-        return false;
+bool VideoEventFilter::firstSight(QObject* receiver, const QKeyEvent* key) {
+    if (!receiver->isWidgetType())
+        return false; // the window's turn; its focus widget comes next
+    auto* widget = static_cast<QWidget*>(receiver);
+    const bool passedUp = key == lastKey && key->timestamp() == lastKeyTime && lastReceiver &&
+                          widget != lastReceiver && widget->isAncestorOf(lastReceiver);
     lastKey = key;
     lastKeyTime = key->timestamp();
-    return true;
+    lastReceiver = widget;
+    return !passedUp;
 }
 
 bool VideoEventFilter::typing() {
@@ -82,7 +82,7 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
     }
 
     auto* key = static_cast<QKeyEvent*>(event);
-    if (!firstSight(key))
+    if (!firstSight(watched, key))
         return false;
     switch (key->key()) {
     case Qt::Key_Left:

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <QPoint>
 
 class QAction;
@@ -36,14 +38,17 @@ public slots:
 
 private:
     bool videoVisible() const;
-    // True once per key press: the same event passes the filter again for each
-    // window and widget it is delivered to.
-    bool firstSight(const class QKeyEvent* key);
+    // True once per key press. A key from the window system comes by first for
+    // its window (not a widget), then for the focus widget; a key that nobody
+    // accepts then goes up to each parent widget in turn, as the same event. It
+    // counts at the first widget that receives it.
+    bool firstSight(QObject* receiver, const class QKeyEvent* key);
     // The user is typing into a text field (a page input or a line edit).
     static bool typing();
 
     const QEvent* lastKey = nullptr;
     quint64 lastKeyTime = 0;
+    QPointer<QWidget> lastReceiver;
 
     // The bridge's player (it exists once playback has started).
     PracticePlayer* player() const;

@@ -54,6 +54,18 @@ QByteArray pngBytes(int width, int height, Qt::GlobalColor color) {
     return png;
 }
 
+int colouredPixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() + c.green() + c.blue() > 60)
+                ++count;
+        }
+    }
+    return count;
+}
+
 bool loadAndWait(QWebView* view, const QUrl& url, int timeoutMs) {
     QSignalSpy finished(view, &QWebView::loadFinished);
     view->load(url);

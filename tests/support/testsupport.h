@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class QImage;
 class QWebView;
 class QWidget;
 
@@ -33,6 +34,10 @@ QByteArray fileBytes(const QString& path);
 
 // A small PNG picture of one colour.
 QByteArray pngBytes(int width, int height, Qt::GlobalColor color);
+
+// Pixels that differ clearly from a plain black (idle video) surface, counted
+// on every other row and column.
+int colouredPixels(const QImage& image);
 
 // Loads a page and waits for it to finish; false on failure or time-out.
 bool loadAndWait(QWebView* view, const QUrl& url, int timeoutMs = 15000);

@@ -1,0 +1,598 @@
+// A learner's whole journey through the real main window, the real pages and
+// the bundled sample service: online practice with real speech, downloads,
+// offline practice from the store, video, and settings that survive a restart.
+// Each step builds on the one before, as a learner's session does. Screenshots
+// of the main stages go to journey-screenshots/ in the working directory.
+#include "app/appinfo.h"
+#include "app/application.h"
+#include "app/logging.h"
+#include "app/mainwindow.h"
+#include "app/paragraph.h"
+#include "app/proxydialog.h"
+#include "app/setdialog.h"
+#include "app/settings.h"
+#include "app/webview.h"
+#include "bridge/pagescript.h"
+#include "bridge/webapi.h"
+#include "playback/playmanager.h"
+#include "playback/practicecontroller.h"
+#include "support/media.h"
+#include "support/sampleservice.h"
+#include "support/testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QNetworkProxy>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWebFrame>
+
+using PageScript::Page;
+using TestSupport::SampleService;
+
+namespace {
+
+// From the sample catalogue: two audio articles (the service names the first's
+// media in a JSON answer and redirects for the second) and the video article.
+const QString audioArticle = "7a1e2b3c-4d5e-4f60-8a9b-000000000101";
+const QString secondArticle = "7a1e2b3c-4d5e-4f60-8a9b-000000000102";
+const QString videoArticle = "7a1e2b3c-4d5e-4f60-8a9b-000000000202";
+
+struct Sentence {
+    int startMs;
+    QString text;
+};
+
+QList<Sentence> sampleSentences(const QString& id) {
+    const QByteArray json = TestSupport::fileBytes(SampleService::contentDirectory() + "/sentence/" + id + ".json");
+    QList<Sentence> out;
+    for (const QJsonValue& s : QJsonDocument::fromJson(json).object().value("sentences").toArray())
+        out << Sentence{s.toObject().value("start").toInt(), s.toObject().value("text").toString()};
+    return out;
+}
+
+QList<int> startTimes(const QList<Sentence>& sentences) {
+    QList<int> starts;
+    for (const Sentence& s : sentences)
+        starts << s.startMs;
+    return starts;
+}
+
+QString card(const QString& id) {
+    return QStringLiteral(".article-card[data-id=\"%1\"]").arg(id);
+}
+
+QString downloadRow(const QString& id) {
+    return QStringLiteral(".download-row[data-id=\"%1\"]").arg(id);
+}
+
+// One snippet a page received, with where the player stood at that moment.
+struct Heard {
+    Page page;
+    QString snippet;
+    double playerSeconds;
+    qint64 elapsedMs;
+};
+
+QString shotDirectory() {
+    return QDir::currentPath() + QStringLiteral("/journey-screenshots");
+}
+
+} // namespace
+
+class TestJourney : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void startLoadsPagesAndCatalogue();
+    void readingHighlightsFollowTheSpeech();
+    void dictationPlaysTheSentenceThreeTimes();
+    void fillwordStopsAtTheSentenceEnd();
+    void loopRepeatsOneSentence();
+    void desktopParagraphShowsTheSentence();
+    void twoArticlesDownload();
+    void restartListsTheDownloads();
+    void localArticlePlaysFromTheStore();
+    void exportAndDelete();
+    void videoOverThePageAndFullScreen();
+    void settingsSurviveARestart();
+
+private:
+    void startWindow();
+    void restart();
+    QVariant js(const QString& script, Page page = Page::Main) const;
+    void click(const QString& selector) const;
+    void shot(const QString& name) const;
+    ObDataBase::PlayManager* player() const;
+    PracticeController* practice() const { return window->bridge()->practice; }
+    double playerSeconds() const;
+    bool heardSnippet(const QString& snippet) const;
+    QList<Heard> heardStartingWith(const QString& prefix) const;
+
+    SampleService service;
+    std::unique_ptr<TestSupport::ScriptRecorder> recorder;
+    MainWindow* window = nullptr;
+    QElapsedTimer clock;
+    QList<Heard> heard;
+    QList<Sentence> sentences; // of the audio article
+    QtMessageHandler previousHandler = nullptr;
+};
+
+void TestJourney::initTestCase() {
+    if (!TestSupport::audioOutputAvailable())
+        QSKIP("no audio output (run under scripts/test.sh, which starts a PulseAudio null sink)");
+    QVERIFY2(service.start(), service.output().constData());
+    service.exportLocation();
+    QVERIFY(TestSupport::installPages(service.httpPort(), service.httpsPort()));
+    // The menus in the language the installed program uses.
+    const QString locale = AppInfo::applicationDirectory() + "/locale";
+    QDir().mkpath(locale);
+    QFile::remove(locale + "/zh_CN.qm");
+    QVERIFY(QFile::copy(TAVROLIN_BUILD_LOCALE_DIR "/zh_CN.qm", locale + "/zh_CN.qm"));
+    QDir(shotDirectory()).removeRecursively();
+    QVERIFY(QDir().mkpath(shotDirectory()));
+
+    sentences = sampleSentences(audioArticle);
+    QCOMPARE(sentences.size(), 5);
+
+    // The program's log, as main installs it (the test framework had put its own in place).
+    previousHandler = qInstallMessageHandler(Logging::messageHandler);
+    clock.start();
+    recorder = std::make_unique<TestSupport::ScriptRecorder>();
+    recorder->answer = [this](const PageScript::Call& call) {
+        heard << Heard{call.page, call.snippet, playerSeconds(), clock.elapsed()};
+        return QVariant();
+    };
+    startWindow();
+}
+
+void TestJourney::cleanupTestCase() {
+    delete window;
+    window = nullptr;
+    recorder.reset();
+    TestSupport::deleteTopLevelWindows();
+    if (previousHandler)
+        qInstallMessageHandler(previousHandler);
+    if (QTest::currentTestFailed() || qEnvironmentVariableIsSet("TAVROLIN_JOURNEY_LOG")) {
+        const QByteArray log = TestSupport::fileBytes(Logging::logFilePath());
+        fprintf(stderr, "--- application log (last 6000 bytes)\n%s\n", log.right(6000).constData());
+    }
+}
+
+// As the program starts: the main window with its three pages, each with its bridge.
+void TestJourney::startWindow() {
+    window = new MainWindow(nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(PageScript::frame(Page::Main) && PageScript::frame(Page::Data) &&
+                                 PageScript::frame(Page::Paragraph),
+                             15000);
+    // The index page reports itself after the full synchronisation; then it has the download state.
+    QTRY_VERIFY_WITH_TIMEOUT(recorder->snippets(Page::Main).join('\n').contains("setData('downloadState'"), 15000);
+}
+
+// Quitting is closing the main window and ending the event loop; the test has
+// no event loop to end (ending one would refuse every later modal dialog).
+void TestJourney::restart() {
+    recorder->clear();
+    QVERIFY(window->close());
+    MainWindow* old = window;
+    window = nullptr;
+    delete old;
+    TestSupport::deleteTopLevelWindows(); // what the end of the process would take along
+    startWindow();
+}
+
+QVariant TestJourney::js(const QString& script, Page page) const {
+    return PageScript::evaluate(PageScript::frame(page), script);
+}
+
+void TestJourney::click(const QString& selector) const {
+    QVERIFY2(js(QStringLiteral("var e = document.querySelector('%1'); if (e) { e.click(); } !!e").arg(selector)).toBool(),
+             qPrintable(selector));
+}
+
+void TestJourney::shot(const QString& name) const {
+    QCoreApplication::processEvents();
+    const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+    QVERIFY(screen.save(shotDirectory() + "/" + name + ".png"));
+}
+
+ObDataBase::PlayManager* TestJourney::player() const {
+    if (!window || !window->bridge() || !window->bridge()->practice)
+        return nullptr;
+    return static_cast<ObDataBase::PlayManager*>(window->bridge()->practice->player());
+}
+
+double TestJourney::playerSeconds() const {
+    ObDataBase::PlayManager* p = player();
+    return p ? p->position() : -1;
+}
+
+bool TestJourney::heardSnippet(const QString& snippet) const {
+    return std::any_of(heard.begin(), heard.end(), [&](const Heard& h) { return h.snippet == snippet; });
+}
+
+QList<Heard> TestJourney::heardStartingWith(const QString& prefix) const {
+    QList<Heard> out;
+    for (const Heard& h : heard)
+        if (h.page == Page::Main && h.snippet.startsWith(prefix))
+            out << h;
+    return out;
+}
+
+void TestJourney::startLoadsPagesAndCatalogue() {
+    // The bridges are published into their pages.
+    QCOMPARE(js("typeof WebApi").toString(), QString("object"));
+    QCOMPARE(js("typeof ListenApi", Page::Data).toString(), QString("object"));
+    QCOMPARE(js("typeof ParagraphApi", Page::Paragraph).toString(), QString("object"));
+    // The stored (here: default) reading settings reach the main page and are applied.
+    QVERIFY(recorder->snippets(Page::Main)
+                .contains("setSet('Medium', 'Normal', 'on', 'close', 'highlight', 'Arial', 'justify');"));
+    QCOMPARE(js("document.body.style.fontSize").toString(), QString("15px"));
+    QTRY_VERIFY(recorder->snippets(Page::Paragraph).contains("paragraph.setLang('de');"));
+    // The catalogue comes from the sample service through signed requests.
+    QTRY_COMPARE_WITH_TIMEOUT(js("document.querySelectorAll('.article-card').length").toInt(), 5, 15000);
+    QCOMPARE(js("document.querySelector('" + card(videoArticle) + " .badge').textContent").toString(),
+             QString("▶ Video"));
+    QVERIFY(TestSupport::fileBytes(Logging::logFilePath()).contains("page loaded: index"));
+    QCOMPARE(window->windowTitle(), QString("Tavrolin"));
+    shot("01-catalogue");
+}
+
+void TestJourney::readingHighlightsFollowTheSpeech() {
+    heard.clear();
+    click(card(audioArticle) + " .btn.primary");
+    QTRY_COMPARE_WITH_TIMEOUT(practice()->startTimes, startTimes(sentences), 15000);
+    // Loading starts playback; the highlights follow the speech.
+    QTRY_VERIFY_WITH_TIMEOUT(heardSnippet("media.highlight('2');"), 20000);
+    QList<Heard> highlights;
+    for (const Heard& h : heardStartingWith("media.highlight('"))
+        if (h.snippet != "media.highlight('0');")
+            highlights << h;
+    QCOMPARE(highlights.size(), 2);
+    for (int i = 1; i <= 2; ++i) {
+        const Heard& h = highlights.at(i - 1);
+        QCOMPARE(h.snippet, QString("media.highlight('%1');").arg(i));
+        const double start = sentences.at(i).startMs / 1000.0;
+        QVERIFY2(h.playerSeconds >= start - 0.05 && h.playerSeconds < start + 1.3,
+                 qPrintable(QString("sentence %1 starts at %2 s, highlighted at %3 s").arg(i).arg(start).arg(h.playerSeconds)));
+    }
+    QCOMPARE(js("document.querySelector('.sentence.current').getAttribute('data-index')").toString(), QString("2"));
+    QVERIFY(!player()->isPaused());
+    shot("02-reading");
+}
+
+void TestJourney::dictationPlaysTheSentenceThreeTimes() {
+    click("#pModes [data-mode=\"dictation\"]");
+    QCOMPARE(practice()->mode, QString("dictation"));
+    heard.clear();
+    click("li.sentence[data-index=\"0\"]"); // the learner starts with the first sentence
+    QCOMPARE(practice()->currentIndex, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(heardSnippet("article.setPlayTimes('0', '0');"), 30000);
+
+    QStringList counts;
+    for (const Heard& h : heardStartingWith("article.setPlayTimes("))
+        counts << h.snippet;
+    QCOMPARE(counts, (QStringList{"article.setPlayTimes('0', '1');", "article.setPlayTimes('0', '2');",
+                                  "article.setPlayTimes('0', '0');"}));
+    // Heard three times: two more hearings and two gaps lie between the first and the last count.
+    const QList<Heard> c = heardStartingWith("article.setPlayTimes(");
+    const double between = (c.last().elapsedMs - c.first().elapsedMs) / 1000.0;
+    const double sentence = sentences.at(1).startMs / 1000.0;
+    QVERIFY2(between >= 2 * sentence + 1.5 && between <= 2 * sentence + 6.0,
+             qPrintable(QString("%1 s between the first and the third count").arg(between)));
+    // Then the page is told to pause, and the player waits at the sentence start.
+    QCOMPARE(heardStartingWith("media.pause();").size(), 1);
+    QTRY_VERIFY(player()->isPaused());
+    QTRY_VERIFY(playerSeconds() < 0.6);
+    QCOMPARE(js("document.getElementById('pTimes').textContent").toString(), QString("Jetzt eintippen"));
+    shot("03-dictation");
+
+    // The learner types the sentence; the page moves on to the next one.
+    js(QStringLiteral("document.getElementById('pAnswer').value = '%1'; document.getElementById('pCheck').click();")
+           .arg(sentences.at(0).text));
+    QCOMPARE(practice()->currentIndex, 1);
+    QVERIFY(js("document.querySelector('li.sentence[data-index=\"0\"]').className").toString().contains("done"));
+}
+
+void TestJourney::fillwordStopsAtTheSentenceEnd() {
+    heard.clear();
+    click("#pModes [data-mode=\"fillword\"]");
+    QCOMPARE(practice()->mode, QString("fillword"));
+    QCOMPARE(practice()->currentIndex, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(heardSnippet("media.setFillwordState(true);"), 15000);
+    const Heard stop = heardStartingWith("media.setFillwordState(true);").first();
+    QTRY_VERIFY(player()->isPaused());
+    const double end = sentences.at(2).startMs / 1000.0;
+    QVERIFY2(stop.playerSeconds >= end - 0.05 && stop.playerSeconds < end + 1.3,
+             qPrintable(QString("sentence ends at %1 s, stopped at %2 s").arg(end).arg(stop.playerSeconds)));
+    QTRY_VERIFY(js("Practice.fillwordWaiting").toBool());
+
+    // The missing word: playback continues with the next sentence.
+    heard.clear();
+    js("document.getElementById('pAnswer').value = Practice.gapWord(Practice.sentences[1].text);"
+       "document.getElementById('pCheck').click();");
+    QVERIFY(heardSnippet("article.initIndex('2', 'fillword');"));
+    QCOMPARE(practice()->currentIndex, 2);
+    QTRY_VERIFY(!player()->isPaused());
+    const double at = playerSeconds();
+    QTRY_VERIFY_WITH_TIMEOUT(playerSeconds() > at + 0.5, 5000);
+}
+
+void TestJourney::loopRepeatsOneSentence() {
+    click("#pModes [data-mode=\"read\"]");
+    QCOMPARE(practice()->mode, QString("read"));
+    click("#pRepeat");
+    QCOMPARE(practice()->repeatState, QString("repeatSen"));
+    click("li.sentence[data-index=\"3\"]");
+    const double start = sentences.at(3).startMs / 1000.0;
+    const double next = sentences.at(4).startMs / 1000.0;
+    QTRY_VERIFY(playerSeconds() >= start - 0.3 && playerSeconds() < next); // the seek has landed
+
+    // Over a little more than two lengths of the sentence the player stays in it and jumps back at least once.
+    QList<double> samples;
+    QElapsedTimer watch;
+    watch.start();
+    while (watch.elapsed() < qint64((next - start) * 1000 * 2.2)) {
+        QTest::qWait(100);
+        samples << playerSeconds();
+    }
+    int jumpsBack = 0;
+    for (int i = 1; i < samples.size(); ++i)
+        jumpsBack += samples.at(i) < samples.at(i - 1) - 0.5;
+    QVERIFY2(jumpsBack >= 1, "the sentence was not repeated");
+    for (double s : samples)
+        QVERIFY2(s >= start - 0.3 && s < next + 1.3, qPrintable(QString("left the sentence: %1 s").arg(s)));
+
+    // Back to playing once.
+    for (int i = 0; i < 3; ++i)
+        click("#pRepeat");
+    QCOMPARE(practice()->repeatState, QString(""));
+}
+
+void TestJourney::desktopParagraphShowsTheSentence() {
+    click("#pPlay"); // pause, so the current sentence stays put
+    QTRY_VERIFY(player()->isPaused());
+    Paragraph* paragraph = window->paragraphWindow();
+    QVERIFY(!paragraph->isVisible());
+    click("#pDesktop");
+    QTRY_VERIFY(paragraph->isVisible());
+    const int current = js("Practice.current").toInt();
+    QVERIFY(current >= 3);
+    QTRY_COMPARE(js("document.getElementById('sentence').textContent", Page::Paragraph).toString(),
+                 sentences.at(current).text);
+    shot("04-desktop-paragraph");
+    click("#pDesktop");
+    QTRY_VERIFY(!paragraph->isVisible());
+    click("#pBack");
+}
+
+void TestJourney::twoArticlesDownload() {
+    heard.clear();
+    click(card(audioArticle) + " .dl-btn");
+    click(card(secondArticle) + " .dl-btn");
+    const QString finished = "if(window.downloadData){downloadData.downloadFinished('%1');}";
+    QTRY_VERIFY_WITH_TIMEOUT(heardSnippet(finished.arg(audioArticle)) && heardSnippet(finished.arg(secondArticle)),
+                             30000);
+    for (const QString& id : {audioArticle, secondArticle}) {
+        // Progress was shown for each part on the way.
+        const QList<Heard> progress = heardStartingWith("if(window.downloadData && downloadData.downloadProgress)");
+        QVERIFY(std::any_of(progress.begin(), progress.end(), [&](const Heard& h) { return h.snippet.contains(id); }));
+        for (const char* part : {".zip", ".rar", ".bin"})
+            QVERIFY2(QFileInfo(dataDirectory() + id + part).size() > 0, qPrintable(id + part));
+        QTRY_VERIFY(js("document.querySelector('" + downloadRow(id) + "').textContent").toString().contains("Fertig"));
+        QCOMPARE(js("document.querySelector('" + card(id) + " .dl-btn').textContent").toString(),
+                 QString("Offline üben"));
+    }
+    js("document.getElementById('downloadsBtn').click()");
+    shot("05-downloads");
+}
+
+void TestJourney::restartListsTheDownloads() {
+    restart();
+    QTRY_COMPARE_WITH_TIMEOUT(js("document.querySelectorAll('.download-row').length").toInt(), 2, 15000);
+    for (const QString& id : {audioArticle, secondArticle})
+        QVERIFY(js("document.querySelector('" + downloadRow(id) + "').textContent").toString().contains("Fertig"));
+}
+
+void TestJourney::localArticlePlaysFromTheStore() {
+    heard.clear();
+    click(downloadRow(audioArticle) + " .btn.primary");
+    QTRY_VERIFY_WITH_TIMEOUT(window->view()->url().toString().contains("/local/local.html"), 10000);
+    QVERIFY(window->view()->url().toString().contains("articleId=" + audioArticle));
+    // The page read the stored article and sentence data back through the bridge.
+    QTRY_COMPARE_WITH_TIMEOUT(practice()->startTimes, startTimes(sentences), 15000);
+    QCOMPARE(js("document.querySelectorAll('#pSentences li.sentence').length").toInt(), sentences.size());
+    QCOMPARE(js("document.querySelector('#pSentences li.sentence .de').textContent").toString(), sentences.at(0).text);
+    QVERIFY(js("document.getElementById('pArticleHtml').innerHTML").toString().contains("Der Wochenmarkt"));
+    QCOMPARE(js("document.getElementById('pTitle').textContent").toString(), QString("Der Wochenmarkt"));
+    // It plays the stored media file.
+    QVERIFY2(player()->currentSource().endsWith(audioArticle + ".rar"), qPrintable(player()->currentSource()));
+    QTRY_VERIFY_WITH_TIMEOUT(playerSeconds() > 1.0, 10000);
+    QVERIFY(!heardStartingWith("media.highlight(").isEmpty());
+    click("#articleBtn");
+    shot("06-offline-article");
+}
+
+void TestJourney::exportAndDelete() {
+    const QString stored = dataDirectory() + audioArticle + ".rar";
+    QTemporaryDir target;
+    // The learner keeps the suggested name and picks another folder.
+    const QString exported = target.filePath("Der Wochenmarkt.mp3");
+    QString caption;
+    QString suggested;
+    // The learner picks the target in the save dialog.
+    QTimer answer;
+    answer.setInterval(50);
+    connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        answer.stop();
+        caption = dialog->windowTitle();
+        suggested = dialog->selectedFiles().value(0);
+        dialog->setDirectory(target.path());
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    answer.start();
+    click("#exportBtn");
+    answer.stop();
+    QCOMPARE(caption, QString("保存音频文件"));
+    QCOMPARE(QFileInfo(suggested).fileName(), QString("Der Wochenmarkt.mp3"));
+    QVERIFY(QFileInfo::exists(exported));
+    QCOMPARE(TestSupport::fileBytes(exported), TestSupport::fileBytes(stored));
+    QMessageBox* info = window->bridge()->infoBox;
+    QTRY_VERIFY(info->isVisible());
+    QCOMPARE(info->text(), QString("文件导出成功。"));
+    info->hide();
+
+    // Back online, the learner deletes the article: its files go, the other article's stay.
+    click("#pPlay"); // pause
+    click("#onlineBtn");
+    QTRY_VERIFY_WITH_TIMEOUT(window->view()->url().toString().contains("/static/index.html"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(js("document.querySelectorAll('.download-row').length").toInt(), 2, 15000);
+    click(downloadRow(audioArticle) + " .btn:last-child");
+    for (const char* part : {".zip", ".rar", ".bin"}) {
+        QVERIFY(!QFileInfo::exists(dataDirectory() + audioArticle + part));
+        QVERIFY(QFileInfo::exists(dataDirectory() + secondArticle + part));
+    }
+    QCOMPARE(js("document.querySelectorAll('.download-row').length").toInt(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(js("document.querySelector('" + card(audioArticle) + " .dl-btn').textContent").toString(),
+                              QString("Herunterladen"), 15000);
+}
+
+void TestJourney::videoOverThePageAndFullScreen() {
+    click("#homeBtn");
+    heard.clear();
+    click(card(videoArticle) + " .btn.primary");
+    QTRY_VERIFY_WITH_TIMEOUT(practice()->isVideo && player() && player()->playerWidget()->isVisible(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(player()->currentSource().endsWith(videoArticle + ".mp4") && playerSeconds() > 0.5, 15000);
+    QWidget* video = player()->playerWidget();
+    // The picture is drawn (the sample video is a coloured card, the idle surface black).
+    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::colouredPixels(video->grab().toImage()) > video->width() * video->height() / 8, 10000);
+    const QList<QLabel*> subtitles = video->findChildren<QLabel*>();
+    QCOMPARE(subtitles.size(), 2);
+
+    // Placed over the page's video frame (with the alternating one-pixel nudge).
+    auto placedOverFrame = [&] {
+        const QStringList r = js("media.showVideoFrame()").toString().split(',');
+        if (r.size() != 4)
+            return false;
+        const QRect g = video->geometry();
+        return qAbs(g.x() - r[0].toInt()) <= 1 && g.y() == r[1].toInt() && g.width() == r[2].toInt() &&
+               g.height() == r[3].toInt() && g.height() > 100;
+    };
+    QTRY_VERIFY(placedOverFrame());
+    for (QLabel* line : subtitles)
+        QVERIFY(!line->isVisible());
+
+    // Speed and volume by key while the video shows, typed as the window system delivers keys.
+    window->activateWindow();
+    QTRY_VERIFY(QApplication::activeWindow() == window);
+    QWindow* keys = window->windowHandle();
+    QTest::keyClick(keys, Qt::Key_Up, Qt::ControlModifier);
+    QTRY_COMPARE(player()->speed(), 1.02);
+    QTest::keyClick(keys, Qt::Key_Down, Qt::ControlModifier);
+    QTRY_COMPARE(player()->speed(), 1.0);
+    const int volume = player()->volume();
+    QTest::keyClick(keys, Qt::Key_Down);
+    QTRY_COMPARE(player()->volume(), qMax(0, volume - 5));
+    QTest::keyClick(keys, Qt::Key_Up);
+    QTRY_COMPARE(player()->volume(), qMin(100, qMax(0, volume - 5) + 5));
+    shot("07-video");
+
+    // Full screen covers the window and shows the subtitles; Escape leaves it.
+    click("#pFull");
+    QTRY_VERIFY(window->isFullScreen());
+    QTRY_COMPARE(video->geometry(), QRect(0, 0, window->width(), window->height()));
+    for (QLabel* line : subtitles)
+        QVERIFY(line->isVisible());
+    QTRY_VERIFY(!subtitles.first()->text().isEmpty());
+    shot("08-video-full-screen");
+    QTest::keyClick(window->windowHandle(), Qt::Key_Escape);
+    QTRY_VERIFY(!window->isFullScreen());
+    for (QLabel* line : subtitles)
+        QVERIFY(!line->isVisible());
+    QTRY_VERIFY(placedOverFrame());
+
+    click("#pBack");
+    QTRY_VERIFY(!video->isVisible());
+}
+
+void TestJourney::settingsSurviveARestart() {
+    // Preferences, from the page's button.
+    click("#prefsBtn");
+    SetDialog* prefs = window->preferencesDialog();
+    QTRY_VERIFY(prefs->isVisible());
+    prefs->box("fontsize")->setCurrentIndex(ReadingChoices::fontLevels.indexOf("Large"));
+    prefs->box("theme")->setCurrentIndex(ReadingChoices::themes.indexOf("Night"));
+    QTest::mouseClick(prefs->findChild<QPushButton*>("okBtn"), Qt::LeftButton);
+    QVERIFY(!prefs->isVisible());
+    QCOMPARE(js("document.body.style.fontSize").toString(), QString("17px"));
+    QVERIFY(js("document.body.className").toString().contains("theme-Night"));
+
+    // A proxy, from the menu.
+    window->findChild<QAction*>("action_Proxy")->trigger();
+    ProxyDialog* proxy = window->proxyWindow();
+    QTRY_VERIFY(proxy->isVisible());
+    const QString proxyPort = QString::number(TestSupport::freePorts().first);
+    for (const auto& [field, text] : {std::pair<const char*, QString>{"host", "127.0.0.1"}, {"port", proxyPort}}) {
+        QLineEdit* edit = proxy->findChild<QLineEdit*>(field);
+        edit->clear();
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    QTest::mouseClick(proxy->findChild<QPushButton*>("ok"), Qt::LeftButton);
+    QCOMPARE(QNetworkProxy::applicationProxy().hostName(), QString("127.0.0.1"));
+
+    // The window where the learner left it.
+    const QRect placed(70, 60, 1100, 740);
+    window->setGeometry(placed);
+    QTRY_COMPARE(window->geometry(), placed);
+    shot("09-settings");
+
+    restart();
+    QCOMPARE(window->geometry(), placed);
+    QCOMPARE(window->bridge()->fontLevel, QString("Large"));
+    QCOMPARE(window->bridge()->theme, QString("Night"));
+    QTRY_COMPARE(js("document.body.style.fontSize").toString(), QString("17px"));
+    QVERIFY(js("document.body.className").toString().contains("theme-Night"));
+    QCOMPARE(window->preferencesDialog()->box("fontsize")->currentIndex(), ReadingChoices::fontLevels.indexOf("Large"));
+    QCOMPARE(window->proxyWindow()->findChild<QLineEdit*>("port")->text(), proxyPort);
+    QCOMPARE(QNetworkProxy::applicationProxy().hostName(), QString("127.0.0.1"));
+    QCOMPARE(QNetworkProxy::applicationProxy().port(), proxyPort.toUShort());
+    window->applyProxy(QString(), QString(), QString(), QString());
+}
+
+// The program's own start-up, with HOME (and so the data and settings) in a
+// temporary directory.
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    for (const auto& [name, sub] : {std::pair<const char*, const char*>{"HOME", ""},
+                                    {"XDG_DATA_HOME", "/.local/share"},
+                                    {"XDG_CONFIG_HOME", "/.config"},
+                                    {"XDG_CACHE_HOME", "/.cache"}})
+        qputenv(name, (home.path() + sub).toLocal8Bit());
+    Application app(argc, argv);
+    TestJourney test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_journey.moc"
