@@ -24,14 +24,15 @@ if(arch)
 endif()
 
 # Library dependencies come from the binary itself (dpkg-shlibdeps), so they
-# follow whatever the build linked against. The xcb platform plugin ships in
+# follow whatever the build linked against; libmpv is loaded at run time, so the
+# binary does not name it and it is listed here. The xcb platform plugin ships in
 # libqt5gui5, which the binary links anyway. Pages fall back to DejaVu for Latin
 # text and to Droid Sans Fallback for the Chinese translation.
 find_program(TAVROLIN_DPKG_SHLIBDEPS dpkg-shlibdeps)
 set(fonts "fonts-dejavu-core, fonts-droid-fallback")
 if(TAVROLIN_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${fonts}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmpv2, ${fonts}")
 else()
   # Debian 12 runtime names of what the executable links.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
