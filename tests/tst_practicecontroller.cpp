@@ -286,6 +286,8 @@ void TestPracticeController::playRestartsAfterTheEnd() {
     rig.start({0, 4000});
     rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
     QCOMPARE(rig.page(), QStringList{"media.playEnd();"});
+    // The paragraph window no longer shows "pause" once the article has ended.
+    QCOMPARE(rig.recorder.snippets(Page::Paragraph), QStringList{"paragraph.setPlayState('play');"});
     QCOMPARE(rig.controller.playState, QString("stop"));
     QVERIFY(rig.controller.mediaEnded);
     rig.controller.play(3000);

@@ -191,6 +191,9 @@ void PracticeController::mediaStatusChanged(int status) {
             page(QStringLiteral("media.pause();"));
         } else {
             mediaEnded = true;
+            // The paragraph window offers to play again; told first, so that a page
+            // that starts over (repeat) leaves it showing pause.
+            PageScript::evaluate(Page::Paragraph, QStringLiteral("paragraph.setPlayState('play');"));
             page(QStringLiteral("media.playEnd();"));
         }
         break;
