@@ -12,8 +12,6 @@
 
 #include <dlfcn.h>
 
-#include <cstdlib>
-
 namespace {
 
 void* library() {
