@@ -2,8 +2,8 @@
 // and with curl from the same server in the same run, alternating, and reports
 // throughput and the download's peak RSS above the process's baseline.
 // Targets: at least 0.8 times curl's throughput; peak RSS under 64 MiB above baseline.
+#include "core/net/httpmanager.h"
 #include "support/fakeservice.h"
-#include "update/httpmanager.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,9 +6,9 @@
 // Usage (needs an X display and an audio output, as the tests do):
 //   xvfb-run -a build/bench/bench_overshoot [content-dir]
 #include "bridge/pagescript.h"
-#include "player/mpvwidget.h"
 #include "playback/playmanager.h"
 #include "playback/practicecontroller.h"
+#include "player/mpvwidget.h"
 
 #include <QApplication>
 #include <QDir>

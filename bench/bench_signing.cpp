@@ -1,8 +1,8 @@
 // Cost of signing a request (stamp, HMAC, token JSON, identity with the address
 // enumeration) against a plain GET round trip to a loopback server, in one run.
 // Target: signing under 5% of the round trip.
-#include "bridge/networkaccessmanager.h"
-#include "bridge/signing.h"
+#include "core/net/networkaccessmanager.h"
+#include "core/signing.h"
 #include "support/fakeservice.h"
 
 #include <benchmark/benchmark.h>

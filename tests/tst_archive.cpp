@@ -2,7 +2,7 @@
 #include "bridge/archive.h"
 #include "support/testsupport.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -5,7 +5,7 @@
 #include "bridge/webapi.h"
 #include "support/testsupport.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,10 +1,10 @@
 // Offline downloads: the part requests, the reply router, progress and completion reports, the list relays and the
 // deleted-id list, against the fake service, a process killed mid-download, and the real sample service.
-#include "app/settings.h"
 #include "bridge/contentstore.h"
-#include "bridge/networkaccessmanager.h"
 #include "bridge/pagescript.h"
 #include "bridge/webapi.h"
+#include "core/net/networkaccessmanager.h"
+#include "core/settings.h"
 #include "support/fakeservice.h"
 #include "support/sampleservice.h"
 #include "support/testsupport.h"

@@ -1,8 +1,8 @@
 // The HTTP helper: identification, version check, redirect resolution, time-outs and downloads.
-#include "bridge/signing.h"
+#include "core/net/httpmanager.h"
+#include "core/signing.h"
 #include "support/fakeservice.h"
 #include "support/testsupport.h"
-#include "update/httpmanager.h"
 
 #include <QDir>
 #include <QNetworkReply>

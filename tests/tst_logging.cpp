@@ -1,6 +1,6 @@
 // The message handler's line format and the log rotation.
-#include "app/logging.h"
-#include "app/settings.h"
+#include "core/logging.h"
+#include "core/settings.h"
 #include "support/testsupport.h"
 
 #include <QFile>

@@ -4,9 +4,9 @@
 #include "app/paragraph.h"
 #include "app/proxydialog.h"
 #include "app/setdialog.h"
-#include "app/settings.h"
 #include "app/webview.h"
 #include "bridge/webapi.h"
+#include "core/settings.h"
 #include "support/testsupport.h"
 
 #include <QAction>

@@ -1,11 +1,11 @@
 // The menu bar and its commands: actions as designed, the two information
 // boxes, the service links, copy, quit, the print preview and printing to PDF,
 // and the Chinese translation of the menus.
-#include "app/appinfo.h"
 #include "app/mainwindow.h"
 #include "app/paragraph.h"
-#include "app/settings.h"
 #include "app/webview.h"
+#include "core/appinfo.h"
+#include "core/settings.h"
 #include "support/testsupport.h"
 
 #include <QAction>

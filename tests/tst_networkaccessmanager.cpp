@@ -2,8 +2,8 @@
 // pages.
 #include "app/mainwindow.h"
 #include "app/webview.h"
-#include "bridge/networkaccessmanager.h"
-#include "bridge/signing.h"
+#include "core/net/networkaccessmanager.h"
+#include "core/signing.h"
 #include "support/fakeservice.h"
 #include "support/testsupport.h"
 

@@ -1,8 +1,8 @@
 // The desktop paragraph window: drag requests from its page, moving with the
 // mouse, and the geometry kept in Component_Rect.
 #include "app/paragraph.h"
-#include "app/settings.h"
 #include "bridge/webapi.h"
+#include "core/settings.h"
 #include "support/testsupport.h"
 
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
 // The playback manager over the real video widget: media status, whole-second
 // reports, the end of the media, seeking and the subtitle lines.
-#include "player/mpvwidget.h"
 #include "playback/playmanager.h"
+#include "player/mpvwidget.h"
 #include "support/media.h"
 #include "support/testsupport.h"
 

@@ -2,8 +2,8 @@
 // request really travelling through the configured proxy.
 #include "app/mainwindow.h"
 #include "app/proxydialog.h"
-#include "app/settings.h"
 #include "app/webview.h"
+#include "core/settings.h"
 #include "support/testsupport.h"
 
 #include <QApplication>

@@ -3,13 +3,13 @@
 // changes) and with a recording bridge that stands in for the slots the pages
 // call during practice and downloads.
 
-#include "app/appinfo.h"
 #include "app/mainwindow.h"
 #include "app/setdialog.h"
-#include "app/settings.h"
 #include "app/webview.h"
 #include "bridge/pagescript.h"
 #include "bridge/webapi.h"
+#include "core/appinfo.h"
+#include "core/settings.h"
 #include "support/sampleservice.h"
 #include "support/testsupport.h"
 

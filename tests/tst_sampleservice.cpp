@@ -1,9 +1,9 @@
 // The bundled sample service as a real peer: every route, its answers, and its signature checks.
-#include "bridge/networkaccessmanager.h"
-#include "bridge/signing.h"
+#include "core/net/httpmanager.h"
+#include "core/net/networkaccessmanager.h"
+#include "core/signing.h"
 #include "support/sampleservice.h"
 #include "support/testsupport.h"
-#include "update/httpmanager.h"
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>

@@ -1,7 +1,7 @@
 // Service location (settings, environment, defaults) and strict TLS with the extra CA file.
-#include "app/serviceconfig.h"
-#include "app/settings.h"
-#include "bridge/networkaccessmanager.h"
+#include "core/net/networkaccessmanager.h"
+#include "core/serviceconfig.h"
+#include "core/settings.h"
 #include "support/fakeservice.h"
 #include "support/testsupport.h"
 

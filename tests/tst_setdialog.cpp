@@ -1,8 +1,8 @@
 // The preferences dialog: box items and their stored values, the explanation
 // mode switch, and what OK and Cancel write and push.
 #include "app/setdialog.h"
-#include "app/settings.h"
 #include "bridge/webapi.h"
+#include "core/settings.h"
 #include "support/testsupport.h"
 
 #include <QComboBox>

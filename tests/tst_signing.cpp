@@ -1,6 +1,6 @@
 // Request signing: HMAC, stamp, token JSON, client identity, signed text and the signed media URL.
-#include "app/serviceconfig.h"
-#include "bridge/signing.h"
+#include "core/serviceconfig.h"
+#include "core/signing.h"
 #include "support/testsupport.h"
 
 #include <QJsonDocument>

@@ -2,11 +2,11 @@
 // download with its progress, the install question and the installer's start,
 // cancel, the latest-version message, and the menu command that opens it.
 #include "app/mainwindow.h"
-#include "app/settings.h"
-#include "bridge/signing.h"
+#include "core/net/httpmanager.h"
+#include "core/settings.h"
+#include "core/signing.h"
 #include "support/fakeservice.h"
 #include "support/testsupport.h"
-#include "update/httpmanager.h"
 #include "update/obupdatedialog.h"
 
 #include <QAction>

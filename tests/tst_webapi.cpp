@@ -1,9 +1,9 @@
 // The bridge against real web frames: publishing, page synchronisation,
 // settings push, navigation and safe transport of hostile text.
-#include "app/appinfo.h"
-#include "app/settings.h"
 #include "app/webview.h"
 #include "bridge/webapi.h"
+#include "core/appinfo.h"
+#include "core/settings.h"
 #include "playback/practicecontroller.h"
 #include "support/testsupport.h"
 

@@ -1,6 +1,6 @@
 #include "app/application.h"
 
-#include "app/appinfo.h"
+#include "core/appinfo.h"
 
 #include <QFont>
 #include <QMessageBox>

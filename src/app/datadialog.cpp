@@ -1,8 +1,8 @@
 #include "app/datadialog.h"
 
-#include "app/appinfo.h"
-#include "bridge/networkaccessmanager.h"
 #include "bridge/webapi.h"
+#include "core/appinfo.h"
+#include "core/net/networkaccessmanager.h"
 
 #include <QUrl>
 #include <QWebPage>

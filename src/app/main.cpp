@@ -1,6 +1,6 @@
 #include "app/application.h"
-#include "app/logging.h"
 #include "app/mainwindow.h"
+#include "core/logging.h"
 
 int main(int argc, char* argv[]) {
     qInstallMessageHandler(Logging::messageHandler);

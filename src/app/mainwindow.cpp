@@ -1,16 +1,17 @@
 #include "app/mainwindow.h"
 
-#include "app/appinfo.h"
 #include "app/datadialog.h"
 #include "app/paragraph.h"
 #include "app/proxydialog.h"
 #include "app/setdialog.h"
-#include "app/settings.h"
 #include "app/vorblayout.h"
 #include "app/webview.h"
 #include "bridge/mediaexport.h"
-#include "bridge/networkaccessmanager.h"
 #include "bridge/webapi.h"
+#include "core/appinfo.h"
+#include "core/net/networkaccessmanager.h"
+#include "core/settings.h"
+#include "desktop/desktop.h"
 #include "ui_mainwindow.h"
 #include "update/obupdatedialog.h"
 
@@ -35,7 +36,7 @@
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), runModal([](QDialog* dialog) { return dialog->exec(); }), ui(new Ui::MainWindow),
       translator(new QTranslator) {
-    AppInfo::ensureResources();
+    Desktop::ensureResources();
     // A missing file leaves the form's own (English) texts.
     translator->load(AppInfo::applicationDirectory() + QStringLiteral("/locale/zh_CN.qm"));
     QCoreApplication::installTranslator(translator.get());
@@ -192,8 +193,7 @@ void MainWindow::configureWebEngine() {
     QWebSettings::setOfflineStoragePath(dir);
 }
 
-void MainWindow::applyProxy(const QString& host, const QString& port, const QString& user,
-                            const QString& password) {
+void MainWindow::applyProxy(const QString& host, const QString& port, const QString& user, const QString& password) {
     QNetworkProxy proxy;
     if (!host.isEmpty() || !port.isEmpty() || !user.isEmpty() || !password.isEmpty()) {
         proxy.setType(QNetworkProxy::HttpProxy);

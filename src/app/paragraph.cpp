@@ -1,8 +1,8 @@
 #include "app/paragraph.h"
 
-#include "app/appinfo.h"
-#include "app/settings.h"
 #include "bridge/webapi.h"
+#include "core/appinfo.h"
+#include "core/settings.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

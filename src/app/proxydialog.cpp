@@ -1,14 +1,15 @@
 #include "app/proxydialog.h"
 
-#include "app/appinfo.h"
 #include "app/mainwindow.h"
-#include "app/settings.h"
+#include "core/appinfo.h"
+#include "core/settings.h"
+#include "desktop/desktop.h"
 #include "ui_proxydialog.h"
 
 #include <QSettings>
 
 ProxyDialog::ProxyDialog(QWidget* parent) : QWidget(parent), form(new Ui::ProxyDialog) {
-    AppInfo::ensureResources();
+    Desktop::ensureResources();
     form->setupUi(this);
     setWindowTitle(QStringLiteral("代理设置"));
 

@@ -1,8 +1,9 @@
 #include "app/setdialog.h"
 
-#include "app/appinfo.h"
-#include "app/settings.h"
 #include "bridge/webapi.h"
+#include "core/appinfo.h"
+#include "core/settings.h"
+#include "desktop/desktop.h"
 #include "ui_setdialog.h"
 
 #include <QSettings>
@@ -17,7 +18,7 @@ QString valueAt(const QStringList& values, int index, const QString& current) {
 } // namespace
 
 SetDialog::SetDialog(QWidget* parent) : QDialog(parent), form(new Ui::SetDialog) {
-    AppInfo::ensureResources();
+    Desktop::ensureResources();
     form->setupUi(this);
     setWindowTitle(QStringLiteral("偏好设置"));
 

@@ -1,8 +1,8 @@
 #include "bridge/contentstore.h"
 
-#include "app/settings.h"
 #include "bridge/archive.h"
 #include "bridge/contentcipher.h"
+#include "core/settings.h"
 
 #include <QBuffer>
 #include <QDir>

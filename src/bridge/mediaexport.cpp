@@ -1,6 +1,6 @@
 #include "bridge/mediaexport.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,18 +1,18 @@
 #include "bridge/webapi.h"
 
-#include "app/appinfo.h"
 #include "app/mainwindow.h"
 #include "app/paragraph.h"
-#include "app/settings.h"
 #include "bridge/contentstore.h"
 #include "bridge/mediaexport.h"
 #include "bridge/pagescript.h"
+#include "core/appinfo.h"
+#include "core/net/httpmanager.h"
+#include "core/settings.h"
 #include "playback/practicecontroller.h"
-#include "update/httpmanager.h"
 
 #include <QApplication>
-#include <QLayout>
 #include <QDesktopServices>
+#include <QLayout>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -95,9 +95,8 @@ void WebApi::attachParagraphObject() {
 }
 
 void WebApi::pushReadingSettings(const QString& fontLevel, const QString& theme, const QString& textAlign,
-                                 const QString& fontFamily, const QString& explainState,
-                                 const QString& explainTipState, const QString& translationState,
-                                 const QString& playRepeatTimes) {
+                                 const QString& fontFamily, const QString& explainState, const QString& explainTipState,
+                                 const QString& translationState, const QString& playRepeatTimes) {
     // The page is not told the repeat count; the dictation replays need it here.
     practice->playRepeatTimes = playRepeatTimes;
     PageScript::run(Page::Main, QStringLiteral("setSet('%1', '%2', '%3', '%4', '%5', '%6', '%7');"),

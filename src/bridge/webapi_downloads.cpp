@@ -3,9 +3,9 @@
 // reports, and the list data relayed between the offline-data and main pages.
 #include "bridge/webapi.h"
 
-#include "app/serviceconfig.h"
 #include "bridge/contentstore.h"
 #include "bridge/pagescript.h"
+#include "core/serviceconfig.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -6,7 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/paragraph.h"
 #include "bridge/pagescript.h"
-#include "bridge/signing.h"
+#include "core/signing.h"
 #include "playback/practicecontroller.h"
 #include "playback/videoeventfilter.h"
 
@@ -42,8 +42,7 @@ void WebApi::resetMedia() {
     practice->resetMedia();
 }
 
-void WebApi::initPlay(const QString& src, const QString& type, const QList<int>& startTime,
-                      const QString& mediaType) {
+void WebApi::initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType) {
     practice->initPlay(src, type, startTime, mediaType);
 }
 

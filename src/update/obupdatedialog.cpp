@@ -1,9 +1,10 @@
 #include "update/obupdatedialog.h"
 
-#include "app/appinfo.h"
-#include "app/settings.h"
+#include "core/appinfo.h"
+#include "core/net/httpmanager.h"
+#include "core/settings.h"
+#include "desktop/desktop.h"
 #include "ui_obupdatedialog.h"
-#include "update/httpmanager.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,7 +30,7 @@ ObUpdateDialog::ObUpdateDialog(QWidget* parent)
           return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
       }),
       exitApplication([](int returnCode) { QCoreApplication::exit(returnCode); }), ui(new Ui::ObUpdateDialog) {
-    AppInfo::ensureResources();
+    Desktop::ensureResources();
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     // Each check makes a new dialog, so a closed one must not linger.
     setAttribute(Qt::WA_DeleteOnClose);

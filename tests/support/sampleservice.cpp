@@ -1,6 +1,6 @@
 #include "support/sampleservice.h"
 
-#include "app/appinfo.h"
+#include "core/appinfo.h"
 
 #include <QDir>
 #include <QDirIterator>

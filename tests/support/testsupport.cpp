@@ -1,6 +1,6 @@
 #include "support/testsupport.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,13 +1,9 @@
-#include "app/appinfo.h"
+#include "core/appinfo.h"
 
-#include "app/serviceconfig.h"
+#include "core/serviceconfig.h"
 
 #include <QCoreApplication>
 #include <QUrl>
-
-static void registerResources() {
-    Q_INIT_RESOURCE(resources);
-}
 
 namespace AppInfo {
 
@@ -43,11 +39,6 @@ QString serviceWebsiteUrl() {
 
 QString serviceSupportUrl() {
     return serviceWebsiteUrl() + QStringLiteral("support");
-}
-
-void ensureResources() {
-    static const bool done = (registerResources(), true);
-    Q_UNUSED(done);
 }
 
 } // namespace AppInfo

@@ -1,6 +1,6 @@
-#include "app/logging.h"
+#include "core/logging.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QDir>
 #include <QFile>

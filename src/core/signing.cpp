@@ -1,7 +1,7 @@
-#include "bridge/signing.h"
+#include "core/signing.h"
 
-#include "app/appinfo.h"
-#include "app/serviceconfig.h"
+#include "core/appinfo.h"
+#include "core/serviceconfig.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "app/serviceconfig.h"
+#include "core/serviceconfig.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <QFile>
 #include <QSettings>

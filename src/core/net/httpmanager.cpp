@@ -1,7 +1,7 @@
-#include "update/httpmanager.h"
+#include "core/net/httpmanager.h"
 
-#include "app/serviceconfig.h"
-#include "bridge/signing.h"
+#include "core/serviceconfig.h"
+#include "core/signing.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>

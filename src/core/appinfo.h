@@ -23,8 +23,4 @@ QString paragraphPageUrl();
 QString serviceWebsiteUrl();
 QString serviceSupportUrl();
 
-// Registers the compiled-in images and style sheet (they live in a static library,
-// so the linker would drop them otherwise). Safe to call more than once.
-void ensureResources();
-
 } // namespace AppInfo

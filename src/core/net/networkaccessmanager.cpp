@@ -1,7 +1,7 @@
-#include "bridge/networkaccessmanager.h"
+#include "core/net/networkaccessmanager.h"
 
-#include "app/serviceconfig.h"
-#include "bridge/signing.h"
+#include "core/serviceconfig.h"
+#include "core/signing.h"
 
 #include <QNetworkProxy>
 #include <QNetworkRequest>
