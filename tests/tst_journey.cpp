@@ -569,8 +569,8 @@ void TestJourney::settingsSurviveARestart() {
 
     restart();
     QCOMPARE(window->geometry(), placed);
-    QCOMPARE(window->bridge()->fontLevel, QString("Large"));
-    QCOMPARE(window->bridge()->theme, QString("Night"));
+    QCOMPARE(window->bridge()->readingSettings().fontLevel, QString("Large"));
+    QCOMPARE(window->bridge()->readingSettings().theme, QString("Night"));
     QTRY_COMPARE(js("document.body.style.fontSize").toString(), QString("17px"));
     QVERIFY(js("document.body.className").toString().contains("theme-Night"));
     QCOMPARE(window->preferencesDialog()->box("fontsize")->currentIndex(), ReadingChoices::fontLevels.indexOf("Large"));

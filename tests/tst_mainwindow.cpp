@@ -76,7 +76,7 @@ void TestMainWindow::firstStartWritesOnlyTheReadingDefaults() {
     keys.sort();
     QCOMPARE(keys, (QStringList{"ExplainState", "ExplainTipState", "FontFamily", "FontLevel", "PlayRepeatTimes",
                                 "TextAlign", "Theme", "TranslationState"}));
-    for (const Settings::KeyDefault& entry : Settings::readingSettings)
+    for (const auto& entry : Settings::readingSettings)
         QCOMPARE(s.value(entry.key).toString(), QString(entry.value));
 
     // Exactly one hidden offline-data window.
@@ -100,8 +100,8 @@ void TestMainWindow::emptyStoredValueIsReplacedByItsDefault() {
     QSettings s = settingsFile();
     QCOMPARE(s.value(Settings::Theme).toString(), QString("Normal"));
     QCOMPARE(s.value(Settings::FontLevel).toString(), QString("Larger"));
-    QCOMPARE(window->bridge()->theme, QString("Normal"));
-    QCOMPARE(window->bridge()->fontLevel, QString("Larger"));
+    QCOMPARE(window->bridge()->readingSettings().theme, QString("Normal"));
+    QCOMPARE(window->bridge()->readingSettings().fontLevel, QString("Larger"));
 }
 
 void TestMainWindow::geometryIsSavedByWindowState_data() {
@@ -197,12 +197,12 @@ void TestMainWindow::dialogsAreFilledFromTheStoredSettings() {
     QCOMPARE(dialog->box("explainTipState")->currentIndex(), 1);
     QVERIFY(!dialog->box("explainTipState")->isEnabled());
     QCOMPARE(dialog->box("playRepeatTimes")->currentIndex(), 2);
-    QCOMPARE(dialog->bridge, window.bridge());
+    QCOMPARE(dialog->bridge(), window.bridge());
     QCOMPARE(window.proxyWindow()->findChild<QLineEdit*>("host")->text(), QString("proxy.local"));
     QCOMPARE(window.proxyWindow()->findChild<QLineEdit*>("password")->text(), QString("p@ss:w/rd\""));
     QCOMPARE(window.proxyWindow()->mainWindow, &window);
     QCOMPARE(window.bridge()->mainWindow, &window);
-    QCOMPARE(window.bridge()->playRepeatTimes, QString("5"));
+    QCOMPARE(window.bridge()->readingSettings().playRepeatTimes, QString("5"));
 }
 
 void TestMainWindow::applyProxy_data() {

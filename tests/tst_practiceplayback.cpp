@@ -79,8 +79,9 @@ void TestPracticePlayback::practise(const QString& mode, const std::function<boo
             bridge.pause();
         return QVariant();
     };
-    bridge.playRepeatTimes = "3";
-    bridge.pushReadingSettings("Medium", "Normal", "justify", "Arial", "close", "highlight", "on", "3");
+    const ReadingSettings settings{"Medium", "Normal", "justify", "Arial", "close", "highlight", "on", "3"};
+    bridge.setReadingSettings(settings);
+    bridge.pushReadingSettings(settings);
     bridge.setState("mode", mode);
     bridge.initPlay(QUrl::fromLocalFile(sampleAudio()).toString(), "local", starts);
     QTRY_VERIFY_WITH_TIMEOUT(done(heard), 40000);

@@ -211,8 +211,8 @@ void TestProxyDialog::valuesRoundTripThroughTheSettingsFile() {
 
     {
         ProxyDialog reread(nullptr);
-        QCOMPARE(reread.user, user);
-        QCOMPARE(reread.password, password);
+        QCOMPARE(reread.values().user, user);
+        QCOMPARE(reread.values().password, password);
     }
     window.reset();
     TestSupport::deleteTopLevelWindows();
@@ -231,7 +231,7 @@ void TestProxyDialog::cancelKeepsTheEditsForALaterSave() {
     QVERIFY(!settingsFile().contains(Settings::ProxyHost));
     QCOMPARE(int(QNetworkProxy::applicationProxy().type()), int(QNetworkProxy::NoProxy));
     QCOMPARE(field("host")->text(), QString("proxy.example"));
-    QCOMPARE(proxy->host, QString("proxy.example"));
+    QCOMPARE(proxy->values().host, QString("proxy.example"));
 
     window->showCentred(proxy);
     click("ok");

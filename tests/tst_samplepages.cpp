@@ -326,8 +326,8 @@ void TestSamplePages::readingSettingsAreApplied() {
     QFETCH(QString, fontSize);
     QFETCH(QString, bodyClass);
     QFETCH(QString, chip);
-    window->bridge()->pushReadingSettings(settings[0], settings[1], settings[2], settings[3], settings[4], settings[5],
-                                          settings[6], "3");
+    window->bridge()->pushReadingSettings(
+        {settings[0], settings[1], settings[2], settings[3], settings[4], settings[5], settings[6], "3"});
     QCOMPARE(js(mainFrame(), "document.body.style.fontSize").toString(), fontSize);
     const QString classes = js(mainFrame(), "document.body.className").toString();
     for (const QString& c : bodyClass.split(' '))

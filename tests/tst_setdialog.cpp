@@ -21,7 +21,7 @@ QSettings settingsFile() {
 // What the main window leaves in settings.ini before the dialog exists.
 void storeReadingDefaults() {
     QSettings s = settingsFile();
-    for (const Settings::KeyDefault& entry : Settings::readingSettings)
+    for (const auto& entry : Settings::readingSettings)
         s.setValue(entry.key, entry.value);
 }
 
@@ -60,7 +60,7 @@ void TestSetDialog::init() {
     storeReadingDefaults();
     bridge = std::make_unique<WebApi>(nullptr);
     dialog = std::make_unique<SetDialog>(nullptr);
-    dialog->bridge = bridge.get();
+    dialog->setBridge(bridge.get());
 }
 
 void TestSetDialog::cleanup() {
@@ -103,14 +103,14 @@ void TestSetDialog::boxesFollowTheirValueTables() {
     QCOMPARE(shown, items);
 
     const QHash<QString, const QString*> members{
-        {"fontsize", &dialog->fontLevel},
-        {"theme", &dialog->theme},
-        {"textAlign", &dialog->textAlign},
-        {"fontFamily", &dialog->fontFamily},
-        {"translationState", &dialog->translationState},
-        {"explainState", &dialog->explainState},
-        {"explainTipState", &dialog->explainTipState},
-        {"playRepeatTimes", &dialog->playRepeatTimes},
+        {"fontsize", &dialog->values().fontLevel},
+        {"theme", &dialog->values().theme},
+        {"textAlign", &dialog->values().textAlign},
+        {"fontFamily", &dialog->values().fontFamily},
+        {"translationState", &dialog->values().translationState},
+        {"explainState", &dialog->values().explainState},
+        {"explainTipState", &dialog->values().explainTipState},
+        {"playRepeatTimes", &dialog->values().playRepeatTimes},
     };
     // Walk backwards so that every index is a real change.
     for (int i = combo->count() - 1; i >= 0; --i) {
@@ -141,7 +141,7 @@ void TestSetDialog::explainStateSwitchesTipState() {
     tip->setEnabled(from != 0);
     state->setCurrentIndex(to);
     QCOMPARE(tip->isEnabled(), tipEnabled);
-    QCOMPARE(dialog->explainState, ReadingChoices::explainStates.at(to));
+    QCOMPARE(dialog->values().explainState, ReadingChoices::explainStates.at(to));
 }
 
 void TestSetDialog::constructionReadsWithoutDefaults() {
@@ -153,10 +153,10 @@ void TestSetDialog::constructionReadsWithoutDefaults() {
         s.remove(Settings::FontLevel);
     }
     SetDialog fresh(nullptr);
-    QCOMPARE(fresh.theme, QString("Night"));
-    QCOMPARE(fresh.playRepeatTimes, QString("4"));
-    QCOMPARE(fresh.fontLevel, QString());
-    QCOMPARE(fresh.textAlign, QString("justify"));
+    QCOMPARE(fresh.values().theme, QString("Night"));
+    QCOMPARE(fresh.values().playRepeatTimes, QString("4"));
+    QCOMPARE(fresh.values().fontLevel, QString());
+    QCOMPARE(fresh.values().textAlign, QString("justify"));
 }
 
 void TestSetDialog::okStoresAllAndPushesSevenInOrder() {
@@ -187,14 +187,14 @@ void TestSetDialog::okStoresAllAndPushesSevenInOrder() {
     QCOMPARE(recorder.all(),
              (QStringList{"main: setSet('Larger', 'Sepia', 'tap', 'middle', 'explain', 'Verdana', 'left');",
                           "paragraph: paragraph.saveState('explainTipState', 'explain');"}));
-    QCOMPARE(bridge->playRepeatTimes, QString("5"));
-    QCOMPARE(bridge->fontLevel, QString("Larger"));
-    QCOMPARE(bridge->theme, QString("Sepia"));
-    QCOMPARE(bridge->textAlign, QString("left"));
-    QCOMPARE(bridge->fontFamily, QString("Verdana"));
-    QCOMPARE(bridge->explainState, QString("middle"));
-    QCOMPARE(bridge->explainTipState, QString("explain"));
-    QCOMPARE(bridge->translationState, QString("tap"));
+    QCOMPARE(bridge->readingSettings().playRepeatTimes, QString("5"));
+    QCOMPARE(bridge->readingSettings().fontLevel, QString("Larger"));
+    QCOMPARE(bridge->readingSettings().theme, QString("Sepia"));
+    QCOMPARE(bridge->readingSettings().textAlign, QString("left"));
+    QCOMPARE(bridge->readingSettings().fontFamily, QString("Verdana"));
+    QCOMPARE(bridge->readingSettings().explainState, QString("middle"));
+    QCOMPARE(bridge->readingSettings().explainTipState, QString("explain"));
+    QCOMPARE(bridge->readingSettings().translationState, QString("tap"));
     QVERIFY(!dialog->isVisible());
 }
 
@@ -207,11 +207,11 @@ void TestSetDialog::cancelWritesNothingAndLaterOkStores() {
     QVERIFY(!dialog->isVisible());
     QCOMPARE(stored(Settings::Theme), QString("Normal"));
     QVERIFY(recorder.calls.isEmpty());
-    QCOMPARE(bridge->theme, QString());
+    QCOMPARE(bridge->readingSettings().theme, QString());
 
     dialog->show();
     QCOMPARE(dialog->box("theme")->currentIndex(), 1);
-    QCOMPARE(dialog->theme, QString("Night"));
+    QCOMPARE(dialog->values().theme, QString("Night"));
     click("okBtn");
     QCOMPARE(stored(Settings::Theme), QString("Night"));
     QCOMPARE(recorder.snippets(PageScript::Page::Main),
@@ -238,7 +238,7 @@ void TestSetDialog::unknownStoredValueSurvivesOk() {
     // Guards against OK replacing a stored value the boxes cannot show with whatever the box happens to hold.
     settingsFile().setValue(Settings::FontFamily, "Georgia");
     SetDialog fresh(nullptr);
-    fresh.bridge = bridge.get();
+    fresh.setBridge(bridge.get());
     fresh.show();
     QTest::mouseClick(fresh.findChild<QPushButton*>("okBtn"), Qt::LeftButton);
     QCOMPARE(stored(Settings::FontFamily), QString("Georgia"));

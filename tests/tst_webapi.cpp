@@ -151,14 +151,7 @@ void TestWebApi::fullSynchronisation() {
     QFETCH(QString, frame);
     dataHost->eval("store.volume = '\"80\"'; store.userInfo = '{\"name\":\"Ann\"}'; store.repeatState = '\"repeat\"';");
     WebApi* bridge = mainHost->bridge;
-    bridge->fontLevel = "Large";
-    bridge->theme = "Night";
-    bridge->textAlign = "left";
-    bridge->fontFamily = "Verdana";
-    bridge->explainState = "middle";
-    bridge->explainTipState = "explain";
-    bridge->translationState = "tap";
-    bridge->playRepeatTimes = "4";
+    bridge->setReadingSettings({"Large", "Night", "left", "Verdana", "middle", "explain", "tap", "4"});
 
     bridge->pageLoaded(frame);
 
@@ -202,7 +195,7 @@ void TestWebApi::hostileTextArrivesUnchanged() {
 }
 
 void TestWebApi::pushReadingSettingsArgumentOrder() {
-    mainHost->bridge->pushReadingSettings("Medium", "Night", "left", "Arial", "close", "highlight", "tap", "3");
+    mainHost->bridge->pushReadingSettings({"Medium", "Night", "left", "Arial", "close", "highlight", "tap", "3"});
     QCOMPARE(mainHost->calls(), QStringList{"setSet(Medium|Night|tap|close|highlight|Arial|left)"});
     QCOMPARE(paragraphHost->calls(), QStringList{"paragraph.saveState(explainTipState|highlight)"});
 }

@@ -76,21 +76,8 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::loadSettings() {
-    const QStringList reading = Settings::loadReadingSettingsFillingDefaults();
-    FontLevel = reading.at(0);
-    Theme = reading.at(1);
-    TextAlign = reading.at(2);
-    FontFamily = reading.at(3);
-    ExplainState = reading.at(4);
-    ExplainTipState = reading.at(5);
-    TranslationState = reading.at(6);
-    PlayRepeatTimes = reading.at(7);
-
-    const QStringList proxy = Settings::loadProxySettings();
-    ProxyHost = proxy.at(0);
-    ProxyPort = proxy.at(1);
-    ProxyUser = proxy.at(2);
-    ProxyPassword = proxy.at(3);
+    reading = ReadingSettings::load();
+    proxy = ProxySettings::load();
 
     // The form's minimum (920 x 685) is lowered before the stored geometry is
     // applied, so a 675-pixel-high window is restored as it was saved.
@@ -120,20 +107,12 @@ void MainWindow::initPageSide() {
     paragraph = new Paragraph(nullptr);
     webApi->paragraphWindow = paragraph;
 
-    applyProxy(ProxyHost, ProxyPort, ProxyUser, ProxyPassword);
-
-    webApi->fontLevel = FontLevel;
-    webApi->theme = Theme;
-    webApi->textAlign = TextAlign;
-    webApi->fontFamily = FontFamily;
-    webApi->explainState = ExplainState;
-    webApi->explainTipState = ExplainTipState;
-    webApi->translationState = TranslationState;
-    webApi->playRepeatTimes = PlayRepeatTimes;
+    applyProxy(proxy.host, proxy.port, proxy.user, proxy.password);
+    webApi->setReadingSettings(reading);
 
     setDialog = new SetDialog(nullptr);
     proxyDialog = new ProxyDialog(nullptr);
-    setDialog->bridge = webApi;
+    setDialog->setBridge(webApi);
     proxyDialog->mainWindow = this;
     fillDialogs();
 
@@ -147,35 +126,10 @@ void MainWindow::initPageSide() {
     setMinimumSize(912, 675);
 }
 
-namespace {
-
-// Selects the box item whose stored value is `value`; an unknown value leaves the box as it is.
-void selectValue(QComboBox* box, const QStringList& values, const QString& value) {
-    const int index = values.indexOf(value);
-    if (index >= 0)
-        box->setCurrentIndex(index);
-}
-
-} // namespace
-
 void MainWindow::fillDialogs() {
-    selectValue(setDialog->box("fontsize"), ReadingChoices::fontLevels, FontLevel);
-    selectValue(setDialog->box("theme"), ReadingChoices::themes, Theme);
-    selectValue(setDialog->box("textAlign"), ReadingChoices::textAligns, TextAlign);
-    setDialog->box("fontFamily")->setCurrentText(FontFamily);
-    proxyDialog->setFields(ProxyHost, ProxyPort, ProxyUser, ProxyPassword);
-
-    setDialog->box("explainTipState")->setEnabled(ExplainState != QLatin1String("close"));
-    selectValue(setDialog->box("translationState"), ReadingChoices::translationStates, TranslationState);
-    selectValue(setDialog->box("explainState"), ReadingChoices::explainStates, ExplainState);
-    selectValue(setDialog->box("explainTipState"), ReadingChoices::explainTipStates, ExplainTipState);
-    bool numeric = false;
-    const int repeatIndex = PlayRepeatTimes.toInt(&numeric) - 3;
-    if (numeric && repeatIndex >= 0 && repeatIndex < setDialog->box("playRepeatTimes")->count())
-        setDialog->box("playRepeatTimes")->setCurrentIndex(repeatIndex);
-
-    webApi->pushReadingSettings(FontLevel, Theme, TextAlign, FontFamily, ExplainState, ExplainTipState,
-                                TranslationState, PlayRepeatTimes);
+    setDialog->setValues(reading);
+    proxyDialog->setFields(proxy);
+    webApi->pushReadingSettings(reading);
 }
 
 void MainWindow::configureWebEngine() {
@@ -209,8 +163,8 @@ void MainWindow::applyProxy(const QString& host, const QString& port, const QStr
 }
 
 void MainWindow::setTranslationState(const QString& state) {
-    TranslationState = state;
-    selectValue(setDialog->box("translationState"), ReadingChoices::translationStates, state);
+    reading.translationState = state;
+    setDialog->selectTranslationState(state);
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
     settings.setValue(Settings::TranslationState, state);
 }

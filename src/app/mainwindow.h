@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/settings.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -90,19 +92,9 @@ private:
     WebApi* webApi = nullptr;
     QString indexUrl;
 
-    QString FontLevel;
-    QString Theme;
-    QString TextAlign;
-    QString FontFamily;
-    QString ExplainState;
-    QString ExplainTipState;
-    QString TranslationState;
-    QString PlayRepeatTimes;
-
-    QString ProxyHost;
-    QString ProxyPort;
-    QString ProxyUser;
-    QString ProxyPassword;
+    // As stored at start-up; afterwards only setTranslationState changes them.
+    ReadingSettings reading;
+    ProxySettings proxy;
 
     QString printTitle;
     QPrinter* printer = nullptr;

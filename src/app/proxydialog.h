@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/settings.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -21,12 +23,9 @@ public:
     MainWindow* mainWindow = nullptr;
 
     // The four line edits, for the main window to fill at start-up.
-    void setFields(const QString& host, const QString& port, const QString& user, const QString& password);
-
-    QString host;
-    QString port;
-    QString user;
-    QString password;
+    void setFields(const ProxySettings& values);
+    // What the fields held when each was last left.
+    const ProxySettings& values() const { return entered; }
 
 private slots:
     void on_host_editingFinished();
@@ -37,5 +36,6 @@ private slots:
     void on_cancel_clicked();
 
 private:
+    ProxySettings entered;
     std::unique_ptr<Ui::ProxyDialog> form;
 };

@@ -1,18 +1,24 @@
 #include "app/setdialog.h"
 
 #include "bridge/webapi.h"
-#include "core/appinfo.h"
 #include "core/settings.h"
 #include "desktop/desktop.h"
 #include "ui_setdialog.h"
 
-#include <QSettings>
+#include <QComboBox>
 
 namespace {
 
 // The stored value for a box index, or the current value when the index is out of range.
 QString valueAt(const QStringList& values, int index, const QString& current) {
     return index >= 0 && index < values.size() ? values.at(index) : current;
+}
+
+// Selects the box item whose stored value is `value`; an unknown value leaves the box as it is.
+void selectValue(QComboBox* box, const QStringList& values, const QString& value) {
+    const int index = values.indexOf(value);
+    if (index >= 0)
+        box->setCurrentIndex(index);
 }
 
 } // namespace
@@ -22,15 +28,8 @@ SetDialog::SetDialog(QWidget* parent) : QDialog(parent), form(new Ui::SetDialog)
     form->setupUi(this);
     setWindowTitle(QStringLiteral("偏好设置"));
 
-    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
-    fontLevel = settings.value(Settings::FontLevel).toString();
-    theme = settings.value(Settings::Theme).toString();
-    textAlign = settings.value(Settings::TextAlign).toString();
-    fontFamily = settings.value(Settings::FontFamily).toString();
-    explainState = settings.value(Settings::ExplainState).toString();
-    explainTipState = settings.value(Settings::ExplainTipState).toString();
-    translationState = settings.value(Settings::TranslationState).toString();
-    playRepeatTimes = settings.value(Settings::PlayRepeatTimes).toString();
+    // The main window has filled in the defaults at start-up.
+    chosen = ReadingSettings::stored();
 }
 
 SetDialog::~SetDialog() = default;
@@ -39,65 +38,67 @@ QComboBox* SetDialog::box(const char* objectName) const {
     return findChild<QComboBox*>(QLatin1String(objectName));
 }
 
+void SetDialog::setValues(const ReadingSettings& values) {
+    // Each selection runs its box's handler, so the chosen values follow the boxes.
+    selectValue(form->fontsize, ReadingChoices::fontLevels, values.fontLevel);
+    selectValue(form->theme, ReadingChoices::themes, values.theme);
+    selectValue(form->textAlign, ReadingChoices::textAligns, values.textAlign);
+    form->fontFamily->setCurrentText(values.fontFamily);
+    form->explainTipState->setEnabled(values.explainState != QLatin1String("close"));
+    selectValue(form->translationState, ReadingChoices::translationStates, values.translationState);
+    selectValue(form->explainState, ReadingChoices::explainStates, values.explainState);
+    selectValue(form->explainTipState, ReadingChoices::explainTipStates, values.explainTipState);
+    bool numeric = false;
+    const int repeatIndex = values.playRepeatTimes.toInt(&numeric) - 3;
+    if (numeric && repeatIndex >= 0 && repeatIndex < form->playRepeatTimes->count())
+        form->playRepeatTimes->setCurrentIndex(repeatIndex);
+}
+
+void SetDialog::selectTranslationState(const QString& state) {
+    selectValue(form->translationState, ReadingChoices::translationStates, state);
+}
+
 void SetDialog::on_fontsize_currentIndexChanged(int index) {
-    fontLevel = valueAt(ReadingChoices::fontLevels, index, fontLevel);
+    chosen.fontLevel = valueAt(ReadingChoices::fontLevels, index, chosen.fontLevel);
 }
 
 void SetDialog::on_theme_currentIndexChanged(int index) {
-    theme = valueAt(ReadingChoices::themes, index, theme);
+    chosen.theme = valueAt(ReadingChoices::themes, index, chosen.theme);
 }
 
 void SetDialog::on_textAlign_currentIndexChanged(int index) {
-    textAlign = valueAt(ReadingChoices::textAligns, index, textAlign);
+    chosen.textAlign = valueAt(ReadingChoices::textAligns, index, chosen.textAlign);
 }
 
 void SetDialog::on_fontFamily_currentTextChanged(const QString& arg1) {
-    fontFamily = arg1;
+    chosen.fontFamily = arg1;
 }
 
 void SetDialog::on_explainState_currentIndexChanged(int index) {
     if (index < 0 || index >= ReadingChoices::explainStates.size())
         return;
-    explainState = ReadingChoices::explainStates.at(index);
+    chosen.explainState = ReadingChoices::explainStates.at(index);
     // The display mode only matters while explanations are shown.
     form->explainTipState->setEnabled(index != 0);
 }
 
 void SetDialog::on_explainTipState_currentIndexChanged(int index) {
-    explainTipState = valueAt(ReadingChoices::explainTipStates, index, explainTipState);
+    chosen.explainTipState = valueAt(ReadingChoices::explainTipStates, index, chosen.explainTipState);
 }
 
 void SetDialog::on_translationState_currentIndexChanged(int index) {
-    translationState = valueAt(ReadingChoices::translationStates, index, translationState);
+    chosen.translationState = valueAt(ReadingChoices::translationStates, index, chosen.translationState);
 }
 
 void SetDialog::on_playRepeatTimes_currentIndexChanged(int index) {
-    playRepeatTimes = QString::number(index + 3);
+    chosen.playRepeatTimes = QString::number(index + 3);
 }
 
 void SetDialog::on_okBtn_clicked() {
-    {
-        QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
-        settings.setValue(Settings::FontLevel, fontLevel);
-        settings.setValue(Settings::Theme, theme);
-        settings.setValue(Settings::TextAlign, textAlign);
-        settings.setValue(Settings::FontFamily, fontFamily);
-        settings.setValue(Settings::ExplainState, explainState);
-        settings.setValue(Settings::ExplainTipState, explainTipState);
-        settings.setValue(Settings::TranslationState, translationState);
-        settings.setValue(Settings::PlayRepeatTimes, playRepeatTimes);
-    }
-    if (bridge) {
-        bridge->fontLevel = fontLevel;
-        bridge->theme = theme;
-        bridge->textAlign = textAlign;
-        bridge->fontFamily = fontFamily;
-        bridge->explainState = explainState;
-        bridge->explainTipState = explainTipState;
-        bridge->translationState = translationState;
-        bridge->playRepeatTimes = playRepeatTimes;
-        bridge->pushReadingSettings(fontLevel, theme, textAlign, fontFamily, explainState, explainTipState,
-                                    translationState, playRepeatTimes);
+    chosen.save();
+    if (webApi) {
+        webApi->setReadingSettings(chosen);
+        webApi->pushReadingSettings(chosen);
     }
     close();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/settings.h"
+
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -13,7 +15,7 @@ class QComboBox;
 class WebApi;
 
 // The modal preferences dialog for the reading settings. Each box's choice is
-// kept in its string at once; OK stores all eight and pushes them to the pages.
+// kept in values() at once; OK stores all eight and pushes them to the pages.
 class SetDialog : public QDialog {
     Q_OBJECT
 
@@ -21,18 +23,17 @@ public:
     explicit SetDialog(QWidget* parent);
     ~SetDialog() override;
 
-    WebApi* bridge = nullptr;
+    // The bridge that receives the values on OK.
+    void setBridge(WebApi* bridge) { webApi = bridge; }
+    WebApi* bridge() const { return webApi; }
 
     QComboBox* box(const char* objectName) const;
 
-    QString fontLevel;
-    QString theme;
-    QString textAlign;
-    QString fontFamily;
-    QString explainState;
-    QString explainTipState;
-    QString translationState;
-    QString playRepeatTimes;
+    // Selects the box of each value (a value no box offers leaves its box, and
+    // the dialog keeps that value until the box is changed).
+    void setValues(const ReadingSettings& values);
+    void selectTranslationState(const QString& state);
+    const ReadingSettings& values() const { return chosen; }
 
 private slots:
     void on_fontsize_currentIndexChanged(int index);
@@ -47,6 +48,8 @@ private slots:
     void on_cancelBtn_clicked();
 
 private:
+    WebApi* webApi = nullptr;
+    ReadingSettings chosen;
     std::unique_ptr<Ui::SetDialog> form;
 };
 

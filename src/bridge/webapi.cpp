@@ -94,15 +94,14 @@ void WebApi::attachParagraphObject() {
         frame->addToJavaScriptWindowObject(QStringLiteral("ParagraphApi"), this, QWebFrame::QtOwnership);
 }
 
-void WebApi::pushReadingSettings(const QString& fontLevel, const QString& theme, const QString& textAlign,
-                                 const QString& fontFamily, const QString& explainState, const QString& explainTipState,
-                                 const QString& translationState, const QString& playRepeatTimes) {
+void WebApi::pushReadingSettings(const ReadingSettings& values) {
     // The page is not told the repeat count; the dictation replays need it here.
-    practice->playRepeatTimes = playRepeatTimes;
+    practice->playRepeatTimes = values.playRepeatTimes;
     PageScript::run(Page::Main, QStringLiteral("setSet('%1', '%2', '%3', '%4', '%5', '%6', '%7');"),
-                    {fontLevel, theme, translationState, explainState, explainTipState, fontFamily, textAlign});
+                    {values.fontLevel, values.theme, values.translationState, values.explainState,
+                     values.explainTipState, values.fontFamily, values.textAlign});
     PageScript::run(Page::Paragraph, QStringLiteral("paragraph.saveState('explainTipState', '%1');"),
-                    {explainTipState});
+                    {values.explainTipState});
 }
 
 void WebApi::openBrowser(const QString& param) {
@@ -162,8 +161,7 @@ void WebApi::pageLoaded(const QString& frame) {
         return;
     }
 
-    pushReadingSettings(fontLevel, theme, textAlign, fontFamily, explainState, explainTipState, translationState,
-                        playRepeatTimes);
+    pushReadingSettings(reading);
     PageScript::evaluate(Page::Data, QStringLiteral("ListenDb.getDownloadData();"));
 
     QString volumeText = PageScript::evaluate(Page::Data, QStringLiteral("getData('volume');")).toString();

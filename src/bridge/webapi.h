@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/settings.h"
 #include "playback/playmanager.h"
 
 #include <QList>
@@ -33,10 +34,12 @@ public:
     // the view's parent; call while the parent is still the creating window.
     void attachView(QWebView* view);
 
-    // Sends the reading settings to the main page (setSet) and the paragraph page.
-    void pushReadingSettings(const QString& fontLevel, const QString& theme, const QString& textAlign,
-                             const QString& fontFamily, const QString& explainState, const QString& explainTipState,
-                             const QString& translationState, const QString& playRepeatTimes);
+    // The reading settings this bridge sends when its page has loaded.
+    void setReadingSettings(const ReadingSettings& values) { reading = values; }
+    const ReadingSettings& readingSettings() const { return reading; }
+    // Sends reading settings to the main page (setSet) and the paragraph page;
+    // the repeat count stays here, for the dictation replays.
+    void pushReadingSettings(const ReadingSettings& values);
 
     // Stores a finished download reply as the article's part file (the id is the
     // request's "articleId" header) unless it exists, then checks completion.
@@ -51,16 +54,6 @@ public:
     // Places the video surface over the page's video frame (or the whole
     // window in full screen). Called on every layout pass of the main window.
     void updateVideoFrameGeometry();
-
-    // Reading settings, as stored.
-    QString fontLevel;
-    QString theme;
-    QString textAlign;
-    QString fontFamily;
-    QString explainState;
-    QString explainTipState;
-    QString translationState;
-    QString playRepeatTimes;
 
     int volume = 0;
     QString userInfo;
@@ -154,6 +147,8 @@ private slots:
     void mediaStatusChanged(ObDataBase::PlayManager::MediaStatus mediaStatus);
 
 private:
+    ReadingSettings reading;
+
     // Creates the player on the first initPlay: the video surface goes into the
     // main window's central layout and the video keys are installed.
     std::unique_ptr<PracticePlayer> createPlayManager();

@@ -15,26 +15,51 @@ QString settingsFilePath() {
     return dataDirectory() + QStringLiteral("settings.ini");
 }
 
-QStringList loadReadingSettingsFillingDefaults() {
-    QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    QStringList values;
-    for (const KeyDefault& entry : readingSettings) {
+} // namespace Settings
+
+namespace {
+
+// Every key of the table into its member; `fill` replaces an empty value by its
+// default and writes the default back.
+template <typename Values, size_t N> Values readAll(const std::array<Settings::Key<Values>, N>& table, bool fill) {
+    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+    Values values;
+    for (const Settings::Key<Values>& entry : table) {
         QString value = settings.value(entry.key).toString();
-        if (value.isEmpty()) {
+        if (fill && value.isEmpty() && entry.value) {
             value = QString::fromLatin1(entry.value);
             settings.setValue(entry.key, value);
         }
-        values << value;
+        values.*entry.member = value;
     }
     return values;
 }
 
-QStringList loadProxySettings() {
-    QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    QStringList values;
-    for (const char* key : proxySettings)
-        values << settings.value(key).toString();
-    return values;
+template <typename Values, size_t N>
+void writeAll(const std::array<Settings::Key<Values>, N>& table, const Values& values) {
+    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+    for (const Settings::Key<Values>& entry : table)
+        settings.setValue(entry.key, values.*entry.member);
 }
 
-} // namespace Settings
+} // namespace
+
+ReadingSettings ReadingSettings::load() {
+    return readAll(Settings::readingSettings, true);
+}
+
+ReadingSettings ReadingSettings::stored() {
+    return readAll(Settings::readingSettings, false);
+}
+
+void ReadingSettings::save() const {
+    writeAll(Settings::readingSettings, *this);
+}
+
+ProxySettings ProxySettings::load() {
+    return readAll(Settings::proxySettings, false);
+}
+
+void ProxySettings::save() const {
+    writeAll(Settings::proxySettings, *this);
+}

@@ -3,7 +3,6 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
-#include <QStringList>
 
 #include <array>
 
@@ -43,32 +42,6 @@ inline constexpr const char* ServiceHttpPort = "ServiceHttpPort";
 inline constexpr const char* ServiceHttpsPort = "ServiceHttpsPort";
 inline constexpr const char* ServiceCaCertificates = "ServiceCaCertificates";
 
-struct KeyDefault {
-    const char* key;
-    const char* value;
-};
-
-// The eight reading settings in their designed order, with their defaults.
-inline constexpr std::array<KeyDefault, 8> readingSettings{{
-    {FontLevel, "Medium"},
-    {Theme, "Normal"},
-    {TextAlign, "justify"},
-    {FontFamily, "Arial"},
-    {ExplainState, "close"},
-    {ExplainTipState, "highlight"},
-    {TranslationState, "on"},
-    {PlayRepeatTimes, "3"},
-}};
-
-inline constexpr std::array<const char*, 4> proxySettings{{ProxyHost, ProxyPort, ProxyUser, ProxyPassword}};
-
-// Reads the eight reading settings in order; an empty or missing value is
-// replaced by its default, which is written back at once.
-QStringList loadReadingSettingsFillingDefaults();
-
-// Reads the four proxy settings in order, without defaults.
-QStringList loadProxySettings();
-
 inline QRect mainWindowRectDefault() {
     return QRect(100, 100, 920, 675);
 }
@@ -78,5 +51,66 @@ inline QRect mainWindowRectDefault() {
 inline QRect componentRectDefault(const QSize& available) {
     return QRect(available.width() / 2 - 400, available.height() - 200, 800, 500);
 }
+
+} // namespace Settings
+
+// The eight reading settings, as stored (FontLevel ... PlayRepeatTimes). The
+// main window reads them at start-up, the preferences dialog edits them, and
+// the bridge sends them to the pages.
+struct ReadingSettings {
+    QString fontLevel;
+    QString theme;
+    QString textAlign;
+    QString fontFamily;
+    QString explainState;
+    QString explainTipState;
+    QString translationState;
+    QString playRepeatTimes;
+
+    // Reads the file; an empty or missing value is replaced by its default,
+    // which is written back at once (the start-up fill).
+    static ReadingSettings load();
+    // Reads the file as it stands: empty where nothing is stored.
+    static ReadingSettings stored();
+    void save() const;
+};
+
+// The four proxy settings, as typed by the user; never defaulted.
+struct ProxySettings {
+    QString host;
+    QString port;
+    QString user;
+    QString password;
+
+    static ProxySettings load();
+    void save() const;
+};
+
+namespace Settings {
+
+template <typename Values> struct Key {
+    const char* key;
+    QString Values::*member;
+    const char* value; // the default; null for none
+};
+
+// The reading settings in their designed order, with their defaults.
+inline const std::array<Key<ReadingSettings>, 8> readingSettings{{
+    {FontLevel, &ReadingSettings::fontLevel, "Medium"},
+    {Theme, &ReadingSettings::theme, "Normal"},
+    {TextAlign, &ReadingSettings::textAlign, "justify"},
+    {FontFamily, &ReadingSettings::fontFamily, "Arial"},
+    {ExplainState, &ReadingSettings::explainState, "close"},
+    {ExplainTipState, &ReadingSettings::explainTipState, "highlight"},
+    {TranslationState, &ReadingSettings::translationState, "on"},
+    {PlayRepeatTimes, &ReadingSettings::playRepeatTimes, "3"},
+}};
+
+inline const std::array<Key<ProxySettings>, 4> proxySettings{{
+    {ProxyHost, &ProxySettings::host, nullptr},
+    {ProxyPort, &ProxySettings::port, nullptr},
+    {ProxyUser, &ProxySettings::user, nullptr},
+    {ProxyPassword, &ProxySettings::password, nullptr},
+}};
 
 } // namespace Settings
