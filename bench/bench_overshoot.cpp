@@ -74,7 +74,9 @@ double median(std::vector<double> v) {
 
 // Plays `sentence` of the article in `mode` until `events` sentence ends were seen.
 Figures measure(const QString& audio, const QList<int>& starts, const QString& mode, int sentence, int events) {
+    PracticePageScript page;
     PracticeController controller;
+    controller.setPage(&page);
     MeasuringPlayer* player = nullptr;
     Figures figures;
     QElapsedTimer lastAction;

@@ -122,7 +122,7 @@ private:
     void click(const QString& selector) const;
     void shot(const QString& name) const;
     ObDataBase::PlayManager* player() const;
-    PracticeController* practice() const { return window->bridge()->practice; }
+    PracticeController* practice() const { return window->bridge()->practice(); }
     double playerSeconds() const;
     bool heardSnippet(const QString& snippet) const;
     QList<Heard> heardStartingWith(const QString& prefix) const;
@@ -210,9 +210,9 @@ void TestJourney::shot(const QString& name) const {
 }
 
 ObDataBase::PlayManager* TestJourney::player() const {
-    if (!window || !window->bridge() || !window->bridge()->practice)
+    if (!window || !window->bridge() || !window->bridge()->practice())
         return nullptr;
-    return static_cast<ObDataBase::PlayManager*>(window->bridge()->practice->player());
+    return static_cast<ObDataBase::PlayManager*>(window->bridge()->practice()->player());
 }
 
 double TestJourney::playerSeconds() const {

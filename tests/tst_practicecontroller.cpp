@@ -12,6 +12,7 @@ namespace {
 
 struct Rig {
     Rig() {
+        controller.setPage(&pageScript);
         controller.createPlayer = [this] {
             auto p = std::make_unique<FakePlayer>();
             player = p.get();
@@ -35,6 +36,7 @@ struct Rig {
         return out;
     }
     TestSupport::ScriptRecorder recorder;
+    PracticePageScript pageScript; // the bridge's way to the pages, recorded
     PracticeController controller;
     FakePlayer* player = nullptr;
 };
@@ -436,7 +438,9 @@ void TestPracticeController::backToReadingResumesAPausedPlayer() {
 void TestPracticeController::withoutAPlayerNothingHappens() {
     // Page calls before the first initPlay must not crash.
     TestSupport::ScriptRecorder recorder;
+    PracticePageScript page;
     PracticeController controller;
+    controller.setPage(&page);
     controller.play(1000);
     controller.pause();
     controller.cancelPlay();

@@ -70,7 +70,7 @@ void TestPracticePlayback::practise(const QString& mode, const std::function<boo
     QElapsedTimer clock;
     clock.start();
     page.answer = [&](const PageScript::Call& call) {
-        auto* manager = static_cast<ObDataBase::PlayManager*>(bridge.practice->player());
+        auto* manager = static_cast<ObDataBase::PlayManager*>(bridge.practice()->player());
         heard << Heard{call.snippet, manager ? manager->position() : -1, clock.elapsed()};
         // The page turns its own play and pause commands into bridge calls.
         if (call.snippet == "media.play(0);")

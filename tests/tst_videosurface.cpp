@@ -23,7 +23,7 @@ struct Rig {
     Rig() {
         window = std::make_unique<MainWindow>(nullptr);
         bridge = window->bridge();
-        bridge->practice->createPlayer = [this] {
+        bridge->practice()->createPlayer = [this] {
             auto p = std::make_unique<FakePlayer>();
             player = p.get();
             return std::unique_ptr<PracticePlayer>(std::move(p));
@@ -170,7 +170,7 @@ void TestVideoSurface::keysOfTheFilter() {
     Rig rig;
     rig.startVideo();
     QVERIFY(rig.bridge->eventFilterObject == nullptr); // the fake factory installs none
-    VideoEventFilter filter(rig.bridge);
+    VideoEventFilter filter(rig.bridge->practice(), rig.bridge);
     qApp->installEventFilter(&filter);
     Target target;
 
@@ -217,7 +217,7 @@ void TestVideoSurface::keysOfTheFilter() {
 void TestVideoSurface::aKeyPassedUpToParentsActsOnce() {
     Rig rig;
     rig.startVideo();
-    VideoEventFilter filter(rig.bridge);
+    VideoEventFilter filter(rig.bridge->practice(), rig.bridge);
     qApp->installEventFilter(&filter);
     QWidget outer; // plain widgets ignore keys, so a key goes up from inner to outer
     auto* inner = new QWidget(&outer);
@@ -240,7 +240,7 @@ void TestVideoSurface::aKeyPassedUpToParentsActsOnce() {
 void TestVideoSurface::doubleClickLeavesFullScreenAndIsConsumed() {
     Rig rig;
     rig.startVideo();
-    VideoEventFilter filter(rig.bridge);
+    VideoEventFilter filter(rig.bridge->practice(), rig.bridge);
     qApp->installEventFilter(&filter);
     Target target;
     rig.bridge->setVideoFullscreen("");
@@ -254,7 +254,7 @@ void TestVideoSurface::doubleClickLeavesFullScreenAndIsConsumed() {
 void TestVideoSurface::contextMenuItems() {
     Rig rig;
     rig.startVideo();
-    VideoEventFilter filter(rig.bridge);
+    VideoEventFilter filter(rig.bridge->practice(), rig.bridge);
     filter.showMenu(QPoint(5, 5));
     QMenu* menu = filter.contextMenu();
     QVERIFY(menu);
@@ -359,7 +359,7 @@ void TestVideoSurface::fmIdPlaysTheSignedMediaUrl() {
     // Guards against the article's audio being played from an unsigned or unresolved URL.
     Rig rig;
     QString asked;
-    rig.bridge->practice->resolveOnline = [&](const QString& url, std::function<void(const QString&)> done) {
+    rig.bridge->practice()->resolveOnline = [&](const QString& url, std::function<void(const QString&)> done) {
         asked = url;
         done("http://127.0.0.1:8780/files/a1.mp3");
     };
@@ -367,8 +367,8 @@ void TestVideoSurface::fmIdPlaysTheSignedMediaUrl() {
     QVERIFY(asked.startsWith("http://127.0.0.1:8780/api/v3/media/mp3/a1?agent=/kendro_vorb_de_desktop/3.3.1/"));
     QVERIFY(asked.contains("&token=QYN "));
     QCOMPARE(rig.player->calls, QStringList{"load http://127.0.0.1:8780/files/a1.mp3"});
-    QVERIFY(rig.bridge->practice->startTimes.isEmpty());
-    QVERIFY(!rig.bridge->practice->isVideo);
+    QVERIFY(rig.bridge->practice()->startTimes.isEmpty());
+    QVERIFY(!rig.bridge->practice()->isVideo);
 }
 
 QTEST_MAIN(TestVideoSurface)

@@ -163,7 +163,7 @@ void TestWebApi::fullSynchronisation() {
     QCOMPARE(paragraphHost->calls(), QStringList{"paragraph.saveState(explainTipState|explain)"});
     QCOMPARE(bridge->volume, 80);
     QCOMPARE(bridge->userInfo, QString("{\"name\":\"Ann\"}"));
-    QCOMPARE(bridge->practice->repeatState, QString("repeat"));
+    QCOMPARE(bridge->practice()->repeatState, QString("repeat"));
     QVERIFY(WebApi::dataPageReady);
 }
 

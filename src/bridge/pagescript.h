@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/scripttext.h"
+#include "playback/practicepage.h"
+
 #include <QPointer>
 #include <QString>
 #include <QVariant>
@@ -8,35 +11,13 @@
 #include <functional>
 #include <initializer_list>
 
-// The one place that runs script in the pages. Snippets are built from a
-// template and values: every text value is escaped as the content of a
-// single-quoted JavaScript string, so a value can never leave its literal,
-// while ordinary values give exactly the template's text. Numbers go in as
-// decimals.
+// The one place that runs script in the pages: the process-wide registers of
+// the three page frames and the evaluation of snippets in them. Snippets are
+// built by PageScript::build (core/scripttext.h) from the templates of
+// core/pageprotocol.h.
 namespace PageScript {
 
 enum class Page { Main, Data, Paragraph, Other };
-
-// One value for a template placeholder.
-class Arg {
-public:
-    Arg(const QString& text);
-    Arg(const char* text);
-    Arg(int number);
-    Arg(qint64 number);
-    Arg(bool flag);
-    const QString& text() const { return value; }
-
-private:
-    QString value;
-};
-
-// Escapes text for a position inside '...' in a script.
-QString escape(const QString& text);
-
-// Fills %1, %2, ... of the template in a single pass (a placeholder inside a
-// value is never expanded again).
-QString build(const QString& templ, std::initializer_list<Arg> args = {});
 
 // The process-wide frame registers shared by every bridge.
 QWebFrame* frame(Page page);
@@ -71,3 +52,16 @@ void setRecorder(Recorder recorder);
 const char* pageName(Page page);
 
 } // namespace PageScript
+
+// A practice controller's page calls: its own page is the given frame (the
+// frame of the bridge that owns the controller), the paragraph page the register.
+class PracticePageScript : public PracticePage {
+public:
+    void setOwnFrame(QWebFrame* frame) { own = frame; }
+
+    void runInOwnPage(const QString& snippet) override;
+    void runInParagraphPage(const QString& snippet) override;
+
+private:
+    QPointer<QWebFrame> own;
+};

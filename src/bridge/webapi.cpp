@@ -30,14 +30,15 @@ QString WebApi::deletedArticleIds;
 
 WebApi::WebApi(QObject* parent)
     : QObject(parent), pageMode(QStringLiteral("online")), infoBox(new QMessageBox),
-      practice(new PracticeController(this)) {
-    practice->createPlayer = [this] { return createPlayManager(); };
+      practiceController(std::make_unique<PracticeController>()) {
+    practice()->setPage(&practicePage);
+    practice()->createPlayer = [this] { return createPlayManager(); };
     // An online source is resolved through one redirect step before it is played.
-    practice->resolveOnline = [this](const QString& url, std::function<void(const QString&)> done) {
+    practice()->resolveOnline = [this](const QString& url, std::function<void(const QString&)> done) {
         HttpManager::instance()->resolveRedirect(
             url, [done](bool, const QString& target) { done(target); }, this);
     };
-    practice->placeVideo = [this] {
+    practice()->placeVideo = [this] {
         updateVideoFrameGeometry();
         if (mainWindow && mainWindow->centralWidget() && mainWindow->centralWidget()->layout())
             mainWindow->centralWidget()->layout()->invalidate();
@@ -76,7 +77,7 @@ void WebApi::attachView(QWebView* view) {
         attachParagraphObject();
         connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachParagraphObject);
     }
-    practice->setPageFrame(webFrame);
+    practicePage.setOwnFrame(webFrame);
 }
 
 void WebApi::attachMainObject() {
@@ -96,7 +97,7 @@ void WebApi::attachParagraphObject() {
 
 void WebApi::pushReadingSettings(const ReadingSettings& values) {
     // The page is not told the repeat count; the dictation replays need it here.
-    practice->playRepeatTimes = values.playRepeatTimes;
+    practice()->playRepeatTimes = values.playRepeatTimes;
     PageScript::run(Page::Main, QStringLiteral("setSet('%1', '%2', '%3', '%4', '%5', '%6', '%7');"),
                     {values.fontLevel, values.theme, values.translationState, values.explainState,
                      values.explainTipState, values.fontFamily, values.textAlign});
@@ -174,7 +175,7 @@ void WebApi::pageLoaded(const QString& frame) {
 
     QString repeatState = PageScript::evaluate(Page::Data, QStringLiteral("getData('repeatState');")).toString();
     repeatState.remove(QLatin1Char('"'));
-    practice->repeatState = repeatState;
+    practice()->repeatState = repeatState;
     PageScript::run(Page::Main, QStringLiteral("setData('repeatState', '%1');"), {repeatState});
 
     dataPageReady = true;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "bridge/pagescript.h"
 #include "core/settings.h"
 #include "playback/playmanager.h"
+#include "playback/videocommands.h"
 
 #include <QList>
 #include <QObject>
@@ -23,7 +25,7 @@ class QWebView;
 // (paragraph window). The pages call its slots; it answers by running short
 // snippets in the pages (see PageScript). The slots stay thin: the work lives
 // in the collaborators they call.
-class WebApi : public QObject {
+class WebApi : public QObject, public VideoCommands {
     Q_OBJECT
 
 public:
@@ -68,7 +70,11 @@ public:
 
     // Sentence tracking and practice state (playState, mode, repeatState,
     // currentIndex, startTimes, ...) and the player live here.
-    PracticeController* practice = nullptr;
+    PracticeController* practice() const { return practiceController.get(); }
+
+    // The video surface's keys and menu (VideoCommands).
+    void askPageToPlay(bool play) override;
+    void setFullScreen(bool on) override;
 
     // Process-wide state shared by all bridges (the frame registers live in PageScript).
     static QNetworkAccessManager* dataNetworkManager;
@@ -124,8 +130,8 @@ public slots:
     void setDesktopState(const QString& desktopState);
     void raiseVideoFrame();
     void lowerVideoFrame();
-    void jumpToNextSentence();
-    void jumpToPreviousSentence();
+    void jumpToNextSentence() override;
+    void jumpToPreviousSentence() override;
     void queryState(const QString& type);
     void paraSetState(const QString& type, const QString& state);
     void setHideDisplayTipIndex(const QString& index);
@@ -148,6 +154,9 @@ private slots:
 
 private:
     ReadingSettings reading;
+    // Declared before the controller that calls it, so it outlives the controller.
+    PracticePageScript practicePage;
+    std::unique_ptr<PracticeController> practiceController;
 
     // Creates the player on the first initPlay: the video surface goes into the
     // main window's central layout and the video keys are installed.

@@ -18,7 +18,7 @@
 using PageScript::Page;
 
 void WebApi::setParagaraph(const QString& type, const QString& paragraph) {
-    PracticePlayer* player = practice->player();
+    PracticePlayer* player = practice()->player();
     QString templ;
     if (type == QLatin1String("sentence") || type == QLatin1String("dictation")) {
         templ = QStringLiteral("paragraph.setParagraph('%1');");
@@ -39,11 +39,11 @@ void WebApi::setParagaraph(const QString& type, const QString& paragraph) {
 }
 
 void WebApi::resetMedia() {
-    practice->resetMedia();
+    practice()->resetMedia();
 }
 
 void WebApi::initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType) {
-    practice->initPlay(src, type, startTime, mediaType);
+    practice()->initPlay(src, type, startTime, mediaType);
 }
 
 void WebApi::initPlay(const QString& src, const QString& type, const QList<int>& startTime) {
@@ -56,65 +56,65 @@ void WebApi::setFmId(const QString& fmArticleId) {
 }
 
 void WebApi::setState(const QString& stateName, const QString& state) {
-    practice->setState(stateName, state);
+    practice()->setState(stateName, state);
 }
 
 void WebApi::cancelPlay() {
-    practice->cancelPlay();
+    practice()->cancelPlay();
 }
 
 void WebApi::positionChanged(qint64 position) {
-    practice->positionChanged(position);
+    practice()->positionChanged(position);
 }
 
 void WebApi::play(qint64 position) {
-    practice->play(position);
+    practice()->play(position);
 }
 
 void WebApi::pause() {
-    practice->pause();
+    practice()->pause();
 }
 
 void WebApi::setClickState(const QString& state) {
-    practice->clickState = state;
+    practice()->clickState = state;
 }
 
 void WebApi::setVolume(int value) {
-    practice->setVolume(value);
+    practice()->setVolume(value);
     volume = value;
     PageScript::run(Page::Data, QStringLiteral("setData('volume', '%1');"), {value});
 }
 
 void WebApi::setLoadPositionState(const QString& state) {
-    practice->loadPositionState = state;
+    practice()->loadPositionState = state;
 }
 
 void WebApi::loadPosition(int position) {
-    practice->loadPosition(position);
+    practice()->loadPosition(position);
 }
 
 void WebApi::setDictationIndex(int index) {
-    practice->setDictationIndex(index);
+    practice()->setDictationIndex(index);
 }
 
 void WebApi::setFillwordIndex(int index) {
-    practice->setFillwordIndex(index);
+    practice()->setFillwordIndex(index);
 }
 
 void WebApi::fillwordSuccessAction() {
-    practice->fillwordSuccessAction();
+    practice()->fillwordSuccessAction();
 }
 
 void WebApi::setPlayIndex(int index) {
-    practice->setPlayIndex(index);
+    practice()->setPlayIndex(index);
 }
 
 void WebApi::durationChanged(qint64 value) {
-    practice->durationChanged(value);
+    practice()->durationChanged(value);
 }
 
 void WebApi::mediaStatusChanged(ObDataBase::PlayManager::MediaStatus mediaStatus) {
-    practice->mediaStatusChanged(int(mediaStatus));
+    practice()->mediaStatusChanged(int(mediaStatus));
 }
 
 std::unique_ptr<PracticePlayer> WebApi::createPlayManager() {
@@ -131,7 +131,7 @@ std::unique_ptr<PracticePlayer> WebApi::createPlayManager() {
     if (mainWindow && mainWindow->centralWidget() && mainWindow->centralWidget()->layout())
         mainWindow->centralWidget()->layout()->addWidget(widget);
 
-    auto* filter = new VideoEventFilter(this);
+    auto* filter = new VideoEventFilter(practice(), this);
     eventFilterObject = filter;
     QCoreApplication::instance()->installEventFilter(filter);
 
@@ -221,7 +221,7 @@ QWidget* visibleVideo(PracticeController* practice) {
 } // namespace
 
 void WebApi::updateVideoFrameGeometry() {
-    QWidget* widget = practice->isVideo ? visibleVideo(practice) : nullptr;
+    QWidget* widget = practice()->isVideo ? visibleVideo(practice()) : nullptr;
     if (!widget || !mainWindow)
         return;
     if (mainWindow->isFullScreen()) {
@@ -242,35 +242,50 @@ void WebApi::updateVideoFrameGeometry() {
 }
 
 void WebApi::raiseVideoFrame() {
-    if (PracticePlayer* player = practice->player())
+    if (PracticePlayer* player = practice()->player())
         player->playerWidget()->raise();
 }
 
 void WebApi::lowerVideoFrame() {
-    if (PracticePlayer* player = practice->player())
+    if (PracticePlayer* player = practice()->player())
         player->playerWidget()->lower();
 }
 
 void WebApi::setVideoFullscreen(const QString& state) {
     Q_UNUSED(state); // the call toggles
-    PracticePlayer* player = practice->player();
-    if (!mainWindow || !player)
+    if (!mainWindow || !practice()->player())
         return;
     if (!mainWindow->isFullScreen()) {
-        if (QWindow* handle = mainWindow->windowHandle())
-            handle->setScreen(handle->screen());
-        mainWindow->showFullScreen();
-        mainWindow->setMenuBarVisible(false);
-        player->setSubtitlesVisible(true);
-        updateVideoFrameGeometry();
+        setFullScreen(true);
     } else {
         exitVideoFullscreen();
         updateVideoFrameGeometry();
     }
 }
 
+void WebApi::setFullScreen(bool on) {
+    PracticePlayer* player = practice()->player();
+    if (!on) {
+        exitVideoFullscreen();
+        return;
+    }
+    if (!mainWindow || !player)
+        return;
+    if (QWindow* handle = mainWindow->windowHandle())
+        handle->setScreen(handle->screen());
+    mainWindow->showFullScreen();
+    mainWindow->setMenuBarVisible(false);
+    player->setSubtitlesVisible(true);
+    updateVideoFrameGeometry();
+}
+
+void WebApi::askPageToPlay(bool play) {
+    // The paragraph page's play button: "pause" asks the page to play, "play" to pause.
+    paraSetState(QStringLiteral("play"), play ? QStringLiteral("pause") : QStringLiteral("play"));
+}
+
 void WebApi::exitVideoFullscreen() {
-    PracticePlayer* player = practice->player();
+    PracticePlayer* player = practice()->player();
     if (!mainWindow || !player)
         return;
     mainWindow->showNormal();

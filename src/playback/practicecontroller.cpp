@@ -1,12 +1,17 @@
 #include "playback/practicecontroller.h"
 
-#include "bridge/pagescript.h"
+#include "core/pageprotocol.h"
+#include "core/scripttext.h"
+#include "playback/practicepage.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <cmath>
 
-using PageScript::Page;
+namespace Script = PageProtocol::Script;
+using PageScript::build;
+namespace Word = PageProtocol;
 
 PracticeController::PracticeController(QObject* parent) : QObject(parent) {
     dictationGap.setSingleShot(true);
@@ -17,7 +22,13 @@ PracticeController::PracticeController(QObject* parent) : QObject(parent) {
 PracticeController::~PracticeController() = default;
 
 void PracticeController::page(const QString& snippet) {
-    PageScript::evaluate(pageFrame.data(), snippet);
+    if (pageTarget)
+        pageTarget->runInOwnPage(snippet);
+}
+
+void PracticeController::paragraphPage(const QString& snippet) {
+    if (pageTarget)
+        pageTarget->runInParagraphPage(snippet);
 }
 
 qint64 PracticeController::startMsAt(int index) const {
@@ -32,8 +43,8 @@ double PracticeController::sentenceStartSeconds(int index) const {
 
 void PracticeController::initPlay(const QString& src, const QString& type, const QList<int>& startTime,
                                   const QString& mediaType) {
-    playState = QStringLiteral("stop");
-    loadPositionState = QStringLiteral("false");
+    playState = Word::stopped;
+    loadPositionState = Word::no;
     mediaEnded = false;
     currentIndex = 0;
     repeatCount = 0;
@@ -44,21 +55,21 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
         playManager = createPlayer();
 
     QWidget* widget = playManager ? playManager->playerWidget() : nullptr;
-    isVideo = src.toLower().indexOf(QLatin1String("mp4"), 1) >= 1 || mediaType == QLatin1String("4");
+    isVideo = src.toLower().indexOf(Word::videoSourceMark, 1) >= 1 || mediaType == Word::videoMediaType;
     if (isVideo) {
         if (widget)
             widget->show();
         if (placeVideo)
             placeVideo();
     } else {
-        page(QStringLiteral("media.hideVideoFrame();"));
+        page(Script::hideVideoFrame);
         if (widget)
             widget->hide();
     }
 
     if (!playManager)
         return;
-    if (type == QLatin1String("online")) {
+    if (type == Word::online) {
         if (!resolveOnline) {
             playManager->loadMedia(src);
             return;
@@ -68,7 +79,7 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
             if (self && self->playManager)
                 self->playManager->loadMedia(url);
         });
-    } else if (type == QLatin1String("local")) {
+    } else if (type == Word::local) {
         QString path = src;
 #ifdef Q_OS_WIN
         path.remove(QStringLiteral("file:///"));
@@ -87,13 +98,12 @@ void PracticeController::positionChanged(qint64 position) {
         return;
     if (duration == 0)
         return;
-    page(PageScript::build(QStringLiteral("media.setPlaying('%1');"), {qint64(position * 100 / duration)}));
+    page(build(Script::setPlaying, {qint64(position * 100 / duration)}));
     const qint64 ms = position * 1000;
 
-    if (loadPositionState == QLatin1String("true") ||
-        (repeatState != QLatin1String("repeatSen") && mode == QLatin1String("read")))
+    if (loadPositionState == Word::yes || (repeatState != Word::repeatSentence && mode == Word::readMode))
         track(ms);
-    else if (loadPositionState == QLatin1String("false"))
+    else if (loadPositionState == Word::no)
         sentenceEnd(ms);
 }
 
@@ -101,7 +111,7 @@ void PracticeController::track(qint64 ms) {
     const int n = startTimes.size();
     if (n == 0) {
         currentIndex = -1;
-        page(PageScript::build(QStringLiteral("media.highlight('%1');"), {-1}));
+        page(build(Script::highlight, {-1}));
         return;
     }
     int index = -1;
@@ -112,7 +122,7 @@ void PracticeController::track(qint64 ms) {
         if (i == n) {
             // In the last sentence the highlight is repeated on every report.
             currentIndex = n - 1;
-            page(PageScript::build(QStringLiteral("media.highlight('%1');"), {n - 1}));
+            page(build(Script::highlight, {n - 1}));
             return;
         }
         index = i - 1;
@@ -120,7 +130,7 @@ void PracticeController::track(qint64 ms) {
     if (index == currentIndex)
         return;
     currentIndex = index;
-    page(PageScript::build(QStringLiteral("media.highlight('%1');"), {index}));
+    page(build(Script::highlight, {index}));
 }
 
 void PracticeController::sentenceEnd(qint64 ms) {
@@ -131,30 +141,30 @@ void PracticeController::sentenceEnd(qint64 ms) {
     if (ms < startTimes.at(currentIndex + 1))
         return;
 
-    if (mode == QLatin1String("dictation")) {
+    if (mode == Word::dictationMode) {
         ++repeatCount;
         if (QString::number(repeatCount) == playRepeatTimes) {
             repeatCount = 0;
-            page(QStringLiteral("media.pause();"));
-            page(PageScript::build(QStringLiteral("article.setPlayTimes('%1', '%2');"), {currentIndex, repeatCount}));
+            page(Script::pause);
+            page(build(Script::setPlayTimes, {currentIndex, repeatCount}));
             if (playManager)
                 playManager->seekToIfNonNegative(sentenceStartSeconds(currentIndex));
         } else {
             pause();
             dictationGap.start();
         }
-    } else if (mode == QLatin1String("fillword")) {
-        page(QStringLiteral("media.pause();"));
-        page(QStringLiteral("media.setFillwordState(true);"));
-    } else if (repeatState == QLatin1String("repeatSen")) {
+    } else if (mode == Word::fillwordMode) {
+        page(Script::pause);
+        page(Script::setFillwordState);
+    } else if (repeatState == Word::repeatSentence) {
         if (playManager)
             playManager->seekToIfNonNegative(sentenceStartSeconds(currentIndex));
     }
 }
 
 void PracticeController::replayDictationSentence() {
-    page(QStringLiteral("media.play(0);"));
-    page(PageScript::build(QStringLiteral("article.setPlayTimes('%1', '%2');"), {currentIndex, repeatCount}));
+    page(Script::playFromStart);
+    page(build(Script::setPlayTimes, {currentIndex, repeatCount}));
     if (playManager)
         playManager->seekToIfNonNegative(sentenceStartSeconds(currentIndex));
 }
@@ -162,39 +172,39 @@ void PracticeController::replayDictationSentence() {
 void PracticeController::mediaStatusChanged(int status) {
     switch (status) {
     case MediaStatusCode::LoadingMedia:
-        page(QStringLiteral("media.loadingStart();"));
+        page(Script::loadingStart);
         break;
     case MediaStatusCode::LoadedMedia:
-        page(QStringLiteral("media.loadingEnd();"));
-        page(QStringLiteral("media.play(0);"));
-        page(QStringLiteral("media.highlight(0);"));
+        page(Script::loadingEnd);
+        page(Script::playFromStart);
+        page(Script::highlightFirst);
         break;
     case MediaStatusCode::EndOfMedia:
-        playState = QStringLiteral("stop");
-        if (mode == QLatin1String("dictation")) {
-            if (repeatState == QLatin1String("repeateSen"))
+        playState = Word::stopped;
+        if (mode == Word::dictationMode) {
+            if (repeatState == Word::repeatSentenceDictation)
                 break;
             ++repeatCount;
             if (QString::number(repeatCount) == playRepeatTimes) {
-                if (repeatState == QLatin1String("repeat")) {
-                    page(QStringLiteral("media.next();"));
-                } else if (repeatState == QLatin1String("repeated")) {
+                if (repeatState == Word::repeatArticle) {
+                    page(Script::next);
+                } else if (repeatState == Word::repeatAll) {
                     currentIndex = 0;
                     repeatCount = 0;
-                    page(QStringLiteral("article.initDictation(0);"));
+                    page(Script::initDictation);
                 }
             }
             mediaEnded = true;
             play(startMsAt(currentIndex) / 1000);
-            page(PageScript::build(QStringLiteral("article.setPlayTimes('%1', '%2');"), {currentIndex, repeatCount}));
-        } else if (mode == QLatin1String("fillword")) {
-            page(QStringLiteral("media.pause();"));
+            page(build(Script::setPlayTimes, {currentIndex, repeatCount}));
+        } else if (mode == Word::fillwordMode) {
+            page(Script::pause);
         } else {
             mediaEnded = true;
             // The paragraph window offers to play again; told first, so that a page
             // that starts over (repeat) leaves it showing pause.
-            PageScript::evaluate(Page::Paragraph, QStringLiteral("paragraph.setPlayState('play');"));
-            page(QStringLiteral("media.playEnd();"));
+            paragraphPage(Script::offerPlay);
+            page(Script::playEnd);
         }
         break;
     default:
@@ -210,20 +220,20 @@ void PracticeController::play(qint64 position) {
         playManager->play();
         mediaEnded = false;
     }
-    const bool seconds = clickState == QLatin1String("true");
+    const bool seconds = clickState == Word::yes;
     if (position > 0 || (position == 0 && seconds))
         playManager->seekToIfNonNegative(seconds ? double(position) : std::floor(position / 1000.0));
     playManager->setPaused(false);
-    playState = QStringLiteral("play");
-    PageScript::evaluate(Page::Paragraph, QStringLiteral("paragraph.setPlayState('pause');"));
+    playState = Word::playing;
+    paragraphPage(Script::offerPause);
 }
 
 void PracticeController::pause() {
     if (!playManager)
         return;
     playManager->setPaused(true);
-    playState = QStringLiteral("pause");
-    PageScript::evaluate(Page::Paragraph, QStringLiteral("paragraph.setPlayState('play');"));
+    playState = Word::paused;
+    paragraphPage(Script::offerPlay);
 }
 
 void PracticeController::cancelPlay() {
@@ -245,36 +255,36 @@ void PracticeController::resetMedia() {
 void PracticeController::fillwordSuccessAction() {
     ++currentIndex;
     if (currentIndex == startTimes.size()) {
-        if (repeatState == QLatin1String("repeated")) {
+        if (repeatState == Word::repeatAll) {
             currentIndex = 0;
             if (playManager)
                 playManager->seekToIfNonNegative(0.0);
         } else {
-            page(QStringLiteral("media.next();"));
+            page(Script::next);
         }
     }
     if (playManager)
         playManager->play();
-    page(PageScript::build(QStringLiteral("article.initIndex('%1', 'fillword');"), {currentIndex}));
-    page(QStringLiteral("media.play();"));
+    page(build(Script::initFillwordIndex, {currentIndex}));
+    page(Script::play);
 }
 
 void PracticeController::setPlayIndex(int index) {
     currentIndex = index;
-    loadPositionState = QStringLiteral("false");
+    loadPositionState = Word::no;
 }
 
 void PracticeController::setState(const QString& stateName, const QString& state) {
-    if (stateName == QLatin1String("repeat")) {
+    if (stateName == Word::repeatStateName) {
         repeatState = state;
-    } else if (stateName == QLatin1String("mode")) {
+    } else if (stateName == Word::modeStateName) {
         mode = state;
-        if (state == QLatin1String("read")) {
-            if (playState == QLatin1String("pause")) {
+        if (state == Word::readMode) {
+            if (playState == Word::paused) {
                 play(startMsAt(currentIndex));
-                page(QStringLiteral("if(media){media.updatePlayState();}"));
+                page(Script::updatePlayStateIfMedia);
             }
-            page(PageScript::build(QStringLiteral("if(media){media.highlight('%1');}"), {currentIndex}));
+            page(build(Script::highlightIfMedia, {currentIndex}));
         }
     }
 }
@@ -316,14 +326,12 @@ void PracticeController::loadPosition(int position) {
         }
         shown = currentIndex;
     }
-    page(PageScript::build(
-        QStringLiteral("media.highlight('%1');article.initDictation('%1');article.initIndex('%1', 'fillword');"),
-        {shown}));
-    if (mode == QLatin1String("read"))
+    page(build(Script::showPosition, {shown}));
+    if (mode == Word::readMode)
         play(playValue);
     else
         play(startMsAt(currentIndex));
-    loadPositionState = QStringLiteral("false");
+    loadPositionState = Word::no;
 }
 
 void PracticeController::setDictationIndex(int index) {

@@ -4,14 +4,13 @@
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
-#include <QWebFrame>
 
 #include <functional>
 #include <memory>
 
+class PracticePage;
 
 // Sentence tracking and the practice modes: follows the player's whole-second
 // position against the sentence start times, tells the page which sentence is
@@ -33,7 +32,8 @@ public:
     // Places the video surface over the page's video frame.
     std::function<void()> placeVideo;
 
-    void setPageFrame(QWebFrame* frame) { pageFrame = frame; }
+    // Where the script calls go; without one they are dropped.
+    void setPage(PracticePage* target) { pageTarget = target; }
     PracticePlayer* player() const { return playManager.get(); }
 
     void initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType);
@@ -77,6 +77,7 @@ public:
 
 private:
     void page(const QString& snippet);
+    void paragraphPage(const QString& snippet);
     void track(qint64 ms);
     void sentenceEnd(qint64 ms);
     void replayDictationSentence();
@@ -84,6 +85,6 @@ private:
     qint64 startMsAt(int index) const;
 
     std::unique_ptr<PracticePlayer> playManager;
-    QPointer<QWebFrame> pageFrame;
+    PracticePage* pageTarget = nullptr;
     QTimer dictationGap;
 };

@@ -1,7 +1,7 @@
 #include "playback/videoeventfilter.h"
 
-#include "bridge/webapi.h"
 #include "playback/practicecontroller.h"
+#include "playback/videocommands.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,10 +18,11 @@ namespace {
 constexpr int volumeStep = 5; // on the player's 0..100 scale
 }
 
-VideoEventFilter::VideoEventFilter(WebApi* bridge) : bridge(bridge) {}
+VideoEventFilter::VideoEventFilter(PracticeController* practice, VideoCommands* commands)
+    : practice(practice), commands(commands) {}
 
 PracticePlayer* VideoEventFilter::player() const {
-    return bridge->practice->player();
+    return practice->player();
 }
 
 VideoEventFilter::~VideoEventFilter() {
@@ -32,7 +33,7 @@ double VideoEventFilter::steppedSpeed(double speed, bool up) {
     const double step = speed < 1.4 ? 0.02 : 0.05;
     double next = up ? speed + step : speed - step;
     if (std::fabs(next - 1.0) <= 0.01 + 1e-9) // the tolerance absorbs rounding of the steps
-        next = 1.0; // normal speed snaps in
+        next = 1.0;                           // normal speed snaps in
     else if (!up)
         next = std::max(next, 0.0);
     return next;
@@ -51,8 +52,8 @@ bool VideoEventFilter::firstSight(QObject* receiver, const QKeyEvent* key) {
     if (!receiver->isWidgetType())
         return false; // the window's turn; its focus widget comes next
     auto* widget = static_cast<QWidget*>(receiver);
-    const bool passedUp = key == lastKey && key->timestamp() == lastKeyTime && lastReceiver &&
-                          widget != lastReceiver && widget->isAncestorOf(lastReceiver);
+    const bool passedUp = key == lastKey && key->timestamp() == lastKeyTime && lastReceiver && widget != lastReceiver &&
+                          widget->isAncestorOf(lastReceiver);
     lastKey = key;
     lastKeyTime = key->timestamp();
     lastReceiver = widget;
@@ -67,7 +68,7 @@ bool VideoEventFilter::typing() {
 bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonDblClick:
-        bridge->exitVideoFullscreen();
+        commands->setFullScreen(false);
         return true;
     case QEvent::ContextMenu:
         showMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
@@ -86,10 +87,10 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
         return false;
     switch (key->key()) {
     case Qt::Key_Left:
-        bridge->jumpToPreviousSentence();
+        commands->jumpToPreviousSentence();
         return true;
     case Qt::Key_Right:
-        bridge->jumpToNextSentence();
+        commands->jumpToNextSentence();
         return true;
     case Qt::Key_Up:
     case Qt::Key_Down: {
@@ -111,7 +112,7 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
         return false;
     case Qt::Key_Escape:
         if (videoVisible())
-            bridge->exitVideoFullscreen();
+            commands->setFullScreen(false);
         return false;
     case Qt::Key_T:
         if (QWidget* window = QApplication::activeWindow(); window && !typing()) {
@@ -125,14 +126,11 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void VideoEventFilter::pause() {
-    if (player() && player()->isPaused())
-        bridge->paraSetState(QStringLiteral("play"), QStringLiteral("pause"));
-    else
-        bridge->paraSetState(QStringLiteral("play"), QStringLiteral("play"));
+    commands->askPageToPlay(player() && player()->isPaused());
 }
 
 void VideoEventFilter::toggleFullScreen() {
-    bridge->exitVideoFullscreen();
+    commands->setFullScreen(false);
 }
 
 void VideoEventFilter::toggleSubtitle() {}
@@ -155,9 +153,9 @@ void VideoEventFilter::showMenu(QPoint p) {
 }
 
 void VideoEventFilter::nextLine() {
-    bridge->jumpToNextSentence();
+    commands->jumpToNextSentence();
 }
 
 void VideoEventFilter::preLine() {
-    bridge->jumpToPreviousSentence();
+    commands->jumpToPreviousSentence();
 }

@@ -1,22 +1,25 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QWidget>
-#include <QPoint>
 
 class QAction;
 class QMenu;
+class PracticeController;
 class PracticePlayer;
-class WebApi;
+class VideoCommands;
 
 // Application-wide keys and context menu of the video surface: sentence jumps,
-// play/pause, speed, volume, full screen and stay-on-top.
+// play/pause, speed, volume, full screen and stay-on-top. Speed and volume go
+// to the practice controller's player; everything else takes the page's own
+// path through the commands.
 class VideoEventFilter : public QObject {
     Q_OBJECT
 
 public:
-    explicit VideoEventFilter(WebApi* bridge);
+    VideoEventFilter(PracticeController* practice, VideoCommands* commands);
     ~VideoEventFilter() override;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -50,10 +53,11 @@ private:
     quint64 lastKeyTime = 0;
     QPointer<QWidget> lastReceiver;
 
-    // The bridge's player (it exists once playback has started).
+    // The practice player (it exists once playback has started).
     PracticePlayer* player() const;
 
-    WebApi* bridge;
+    PracticeController* practice;
+    VideoCommands* commands;
     QMenu* menu = nullptr;
     QAction* fullScreenAction = nullptr;
     QAction* exitFullScreenAction = nullptr;
