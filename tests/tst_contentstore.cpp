@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
@@ -49,9 +50,16 @@ public:
     void abort() override {}
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override { return body.size() - offset + QIODevice::bytesAvailable(); }
+    // The connection drops after `at` bytes.
+    void breakAt(qint64 at) {
+        brokenAt = at;
+        setError(RemoteHostClosedError, "Connection closed");
+    }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override {
+        if (brokenAt >= 0 && offset >= brokenAt)
+            return -1;
         const qint64 n = qMin(maxSize, qint64(body.size()) - offset);
         memcpy(data, body.constData() + offset, size_t(n));
         offset += n;
@@ -61,6 +69,7 @@ protected:
 private:
     QByteArray body;
     qint64 offset = 0;
+    qint64 brokenAt = -1;
 };
 
 // A download that breaks off: some bytes, then a read error.
@@ -158,6 +167,7 @@ private slots:
     void thumbnailPath();
     void thumbnailIsSavedAsPicture();
     void bridgeReportsCompletionPerStoredPart();
+    void failedPartIsLoggedAndCompletesNothing();
     void bridgeDeletesRecordAndFiles();
 };
 
@@ -385,12 +395,12 @@ void TestContentStore::bridgeReportsCompletionPerStoredPart() {
     const QStringList state{"ListenDb.setDownloadState('a1');"};
 
     FakeReply media("http://h/media/a1.mp3", "a1", "media bytes");
-    api.storeMedia(&media);
+    api.downloads()->store(Part::Media, &media);
     FakeReply archive("http://h/a1.zip", "a1", zipWithIndex("<p>A</p>"));
-    api.storeArchive(&archive);
+    api.downloads()->store(Part::Archive, &archive);
     QVERIFY(recorder.calls.isEmpty());
     FakeReply sentences("http://h/api/v4/vorb/sentence/a1", "a1", sentenceJson);
-    api.storeSentenceData(&sentences);
+    api.downloads()->store(Part::SentenceData, &sentences);
     QCOMPARE(recorder.snippets(Page::Main), finished);
     QCOMPARE(recorder.snippets(Page::Data), state);
     QCOMPARE(api.getFileContent("a1", "lrc"), QString::fromUtf8(sentenceJson));
@@ -399,14 +409,33 @@ void TestContentStore::bridgeReportsCompletionPerStoredPart() {
 
     recorder.clear();
     FakeReply again("http://h/media/a1.mp3", "a1", "other bytes");
-    api.storeMedia(&again);
+    api.downloads()->store(Part::Media, &again);
     QCOMPARE(recorder.snippets(Page::Main), finished);
     QCOMPARE(fileBytes(dataDirectory() + "a1.rar"), QByteArray("media bytes"));
 
     recorder.clear();
     FakeReply thumbnail("http://h/pool/ab/a1.png", QByteArray(), "no picture");
-    api.storeThumbnail(&thumbnail);
+    api.downloads()->storeThumbnail(&thumbnail);
     QVERIFY(recorder.calls.isEmpty());
+}
+
+void TestContentStore::failedPartIsLoggedAndCompletesNothing() {
+    // Guards against a part that could not be stored passing silently or counting the article as complete.
+    TestSupport::ScriptRecorder recorder;
+    WebApi api(nullptr);
+    QSignalSpy complete(api.downloads(), &DownloadRouter::articleComplete);
+    FakeReply archive("http://h/a1.zip", "a1", zipWithIndex("<p>A</p>"));
+    api.downloads()->store(Part::Archive, &archive);
+    FakeReply sentences("http://h/api/v4/vorb/sentence/a1", "a1", sentenceJson);
+    api.downloads()->store(Part::SentenceData, &sentences);
+    FakeReply media("http://h/media/a1.mp3", "a1", QByteArray(300000, 'm'));
+    media.breakAt(100000);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cannot write .*a1.rar: .*Connection closed"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("media of article a1 was not stored: .*Connection closed"));
+    api.downloads()->store(Part::Media, &media);
+    QCOMPARE(complete.size(), 0);
+    QVERIFY(recorder.calls.isEmpty());
+    QVERIFY(!QFile::exists(dataDirectory() + "a1.rar"));
 }
 
 void TestContentStore::bridgeDeletesRecordAndFiles() {

@@ -170,9 +170,9 @@ void TestDownloads::initTestCase() {
     qputenv("TAVROLIN_SERVICE_HOST", "127.0.0.1");
     qputenv("TAVROLIN_SERVICE_CA", FakeService::caFile().toLocal8Bit());
     window = std::make_unique<DataWindow>();
-    QVERIFY(WebApi::dataNetworkManager == window->view->page()->networkAccessManager());
+    QVERIFY(DownloadRouter::network() == window->view->page()->networkAccessManager());
     // Connected after the bridge's router, so a URL shows here once the router has dealt with its reply.
-    connect(WebApi::dataNetworkManager, &QNetworkAccessManager::finished, this,
+    connect(DownloadRouter::network(), &QNetworkAccessManager::finished, this,
             [this](QNetworkReply* reply) { finishedUrls << reply->url().path(); });
 }
 
@@ -191,8 +191,8 @@ void TestDownloads::init() {
         return QVariant(QString()); // the test view has no page functions to call
     };
     finishedUrls.clear();
-    WebApi::dataPageReady = true;
-    WebApi::deletedArticleIds.clear();
+    DownloadRouter::setReady(true);
+    WebApi::clearDeletedArticleIds();
 }
 
 void TestDownloads::cleanup() {
@@ -223,7 +223,7 @@ bool TestDownloads::waitFinished(const QString& path, int timeoutMs) {
 
 bool TestDownloads::drain() {
     const QString path = "/marker/" + QString::number(++markers);
-    WebApi::dataNetworkManager->get(QNetworkRequest(QUrl(http->url(path))));
+    DownloadRouter::network()->get(QNetworkRequest(QUrl(http->url(path))));
     return waitFinished(path);
 }
 
@@ -441,7 +441,7 @@ void TestDownloads::brokenTransferStoresNothing() {
 
 void TestDownloads::notReadyRecordsOnly() {
     // Guards against downloads starting before the offline-data page is synchronised.
-    WebApi::dataPageReady = false;
+    DownloadRouter::setReady(false);
     serveArticle("a1");
     http->setReply("/pool/ab/cd.png", answer("image/png", "png"));
     const QString article = record("a1", http->url("/pool/ab/cd.png"));
@@ -548,7 +548,7 @@ void TestDownloads::pageOwnLoadsAreLeftToTheEngine() {
     http->setReply("/page.html", page);
 
     QWebView view;
-    view.page()->setNetworkAccessManager(WebApi::dataNetworkManager);
+    view.page()->setNetworkAccessManager(DownloadRouter::network());
     QVERIFY(TestSupport::loadAndWait(&view, QUrl(http->url("/page.html"))));
     QCOMPARE(view.page()->mainFrame()->evaluateJavaScript("document.images[0].naturalWidth").toInt(), 4);
     QVERIFY(!QFileInfo::exists(dataDirectory() + "ab"));
@@ -611,7 +611,7 @@ void TestDownloads::deletedIdList() {
         else
             window->api->delDownloadArticleId(step.mid(1));
     }
-    QCOMPARE(WebApi::deletedArticleIds, list);
+    QCOMPARE(WebApi::deletedArticleIds(), list);
     window->api->historyLoaded();
     window->api->historyLoaded();
     const QString sent = "historyChannel.setDeletedArticleId('" + list + "');";
@@ -698,7 +698,7 @@ int main(int argc, char** argv) {
         std::printf("into %s\n", qPrintable(dataDirectory()));
         std::fflush(stdout);
         DataWindow window;
-        WebApi::dataPageReady = true;
+        DownloadRouter::setReady(true);
         bool said = false;
         PageScript::setRecorder([&said](const PageScript::Call& call) {
             const QList<Progress> reports = progressReports({call.snippet});

@@ -453,7 +453,7 @@ void TestJourney::exportAndDelete() {
     QCOMPARE(QFileInfo(suggested).fileName(), QString("Der Wochenmarkt.mp3"));
     QVERIFY(QFileInfo::exists(exported));
     QCOMPARE(TestSupport::fileBytes(exported), TestSupport::fileBytes(stored));
-    QMessageBox* info = window->bridge()->infoBox;
+    QMessageBox* info = window->bridge()->infoBox();
     QTRY_VERIFY(info->isVisible());
     QCOMPARE(info->text(), QString("文件导出成功。"));
     info->hide();

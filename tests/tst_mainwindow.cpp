@@ -167,7 +167,7 @@ void TestMainWindow::paragraphWindowUsesStoredGeometry() {
     QVERIFY(!paragraph->isVisible());
     QVERIFY(paragraph->testAttribute(Qt::WA_TranslucentBackground));
     QCOMPARE(int(paragraph->windowFlags()), 0x40c0b);
-    QCOMPARE(window.bridge()->paragraphWindow, paragraph);
+    QCOMPARE(window.bridge()->shell(), static_cast<ShellWindow*>(&window));
     QVERIFY(!settingsFile().value(Settings::ComponentRect).isNull());
 }
 
@@ -201,7 +201,7 @@ void TestMainWindow::dialogsAreFilledFromTheStoredSettings() {
     QCOMPARE(window.proxyWindow()->findChild<QLineEdit*>("host")->text(), QString("proxy.local"));
     QCOMPARE(window.proxyWindow()->findChild<QLineEdit*>("password")->text(), QString("p@ss:w/rd\""));
     QCOMPARE(window.proxyWindow()->mainWindow, &window);
-    QCOMPARE(window.bridge()->mainWindow, &window);
+    QCOMPARE(window.bridge()->shell(), static_cast<ShellWindow*>(&window));
     QCOMPARE(window.bridge()->readingSettings().playRepeatTimes, QString("5"));
 }
 

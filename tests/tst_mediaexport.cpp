@@ -170,17 +170,17 @@ void TestMediaExport::bridgeShowsTheOutcome() {
     WebApi api(nullptr);
     answer = targetDir->path() + "/ok.mp3";
     api.saveExportFile(source(), "ok.mp3");
-    QCOMPARE(api.infoBox->text(), QString("文件导出成功。"));
-    QVERIFY(api.infoBox->isVisible());
+    QCOMPARE(api.infoBox()->text(), QString("文件导出成功。"));
+    QVERIFY(api.infoBox()->isVisible());
 
-    api.infoBox->hide();
+    api.infoBox()->hide();
     answer.clear();
     api.saveExportFile(source(), "ok.mp3");
-    QVERIFY(!api.infoBox->isVisible());
+    QVERIFY(!api.infoBox()->isVisible());
 
     answer = targetDir->path() + "/missing/ok.mp3"; // no such folder
     api.saveExportFile(source(), "ok.mp3");
-    QCOMPARE(api.infoBox->text(), QString("文件导出失败，请尝试重新下载后导出。"));
+    QCOMPARE(api.infoBox()->text(), QString("文件导出失败，请尝试重新下载后导出。"));
 }
 
 QTEST_MAIN(TestMediaExport)

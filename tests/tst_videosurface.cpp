@@ -169,7 +169,7 @@ void TestVideoSurface::speedSteps() {
 void TestVideoSurface::keysOfTheFilter() {
     Rig rig;
     rig.startVideo();
-    QVERIFY(rig.bridge->eventFilterObject == nullptr); // the fake factory installs none
+    QVERIFY(rig.bridge->videoEventFilter() == nullptr); // the fake factory installs none
     VideoEventFilter filter(rig.bridge->practice(), rig.bridge);
     qApp->installEventFilter(&filter);
     Target target;
@@ -302,7 +302,7 @@ void TestVideoSurface::paraSetStateRoutesByPageMode() {
     QFETCH(QString, snippet);
     TestSupport::ScriptRecorder recorder;
     WebApi bridge(nullptr);
-    bridge.pageMode = pageMode;
+    bridge.setPageMode(pageMode);
     bridge.paraSetState(type, state);
     QCOMPARE(recorder.calls.size(), 1);
     QCOMPARE(int(recorder.calls.first().page), page);
@@ -352,7 +352,7 @@ void TestVideoSurface::volumeIsStoredInTheDataPage() {
     rig.startVideo();
     rig.bridge->setVolume(60);
     QCOMPARE(rig.player->currentVolume, 60);
-    QCOMPARE(rig.bridge->volume, 60);
+    QCOMPARE(rig.bridge->volume(), 60);
 }
 
 void TestVideoSurface::fmIdPlaysTheSignedMediaUrl() {

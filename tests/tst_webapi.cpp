@@ -92,7 +92,7 @@ void TestWebApi::init() {
     paragraphHost = std::make_unique<Host>("paragraph");
     for (Host* host : {mainHost.get(), dataHost.get(), paragraphHost.get()})
         QVERIFY(TestSupport::loadAndWait(host->view, TestSupport::dataUrl("pages/recorder.html")));
-    WebApi::dataPageReady = false;
+    DownloadRouter::setReady(false);
 }
 
 void TestWebApi::cleanup() {
@@ -115,7 +115,7 @@ void TestWebApi::publishesByParentNameAndAgainAfterReload() {
             QVERIFY(TestSupport::loadAndWait(host->view, TestSupport::dataUrl("pages/recorder.html")));
     }
     QCOMPARE(PageScript::frame(PageScript::Page::Main), mainHost->view->page()->mainFrame());
-    QCOMPARE(WebApi::dataNetworkManager, dataHost->view->page()->networkAccessManager());
+    QCOMPARE(DownloadRouter::network(), dataHost->view->page()->networkAccessManager());
 
     Host other("somethingElse");
     QVERIFY(TestSupport::loadAndWait(other.view, TestSupport::dataUrl("pages/recorder.html")));
@@ -129,7 +129,7 @@ void TestWebApi::indexPageOnlyCopiesDownloadState() {
     QCOMPARE(mainHost->calls(), QStringList{"setData(downloadState|a1,a2)"});
     QCOMPARE(dataHost->calls(), QStringList{"getData(downloadState)"});
     QVERIFY(paragraphHost->calls().isEmpty());
-    QVERIFY(!WebApi::dataPageReady);
+    QVERIFY(!DownloadRouter::isReady());
 }
 
 void TestWebApi::paragraphPageGetsItsLanguage() {
@@ -161,10 +161,10 @@ void TestWebApi::fullSynchronisation() {
     QCOMPARE(dataHost->calls(), (QStringList{"ListenDb.getDownloadData()", "getData(volume)", "getData(userInfo)",
                                              "getData(repeatState)", "ListenDb.getArticleData()"}));
     QCOMPARE(paragraphHost->calls(), QStringList{"paragraph.saveState(explainTipState|explain)"});
-    QCOMPARE(bridge->volume, 80);
-    QCOMPARE(bridge->userInfo, QString("{\"name\":\"Ann\"}"));
+    QCOMPARE(bridge->volume(), 80);
+    QCOMPARE(bridge->userInfo(), QString("{\"name\":\"Ann\"}"));
     QCOMPARE(bridge->practice()->repeatState, QString("repeat"));
-    QVERIFY(WebApi::dataPageReady);
+    QVERIFY(DownloadRouter::isReady());
 }
 
 void TestWebApi::saveDataReachesDataAndParagraphPages() {
@@ -212,13 +212,13 @@ void TestWebApi::gotoLocalComposesTheQuery() {
     QFETCH(QString, channel);
     QFETCH(QString, article);
     QFETCH(QString, query);
-    WebApi::dataPageReady = true;
+    DownloadRouter::setReady(true);
     mainHost->bridge->gotoLocal(channel, article);
     const QUrl url = mainHost->view->page()->mainFrame()->requestedUrl();
     QCOMPARE(url.query(), query);
     QVERIFY(url.path().endsWith("/local/local.html"));
-    QCOMPARE(mainHost->bridge->pageMode, QString("local"));
-    QVERIFY(!WebApi::dataPageReady);
+    QCOMPARE(mainHost->bridge->pageMode(), QString("local"));
+    QVERIFY(!DownloadRouter::isReady());
 }
 
 void TestWebApi::gotoFromOtherPagesDoesNothing() {
@@ -227,7 +227,7 @@ void TestWebApi::gotoFromOtherPagesDoesNothing() {
     dataHost->bridge->gotoLocal("c", "a");
     dataHost->bridge->gotoOnline();
     QCOMPARE(dataHost->view->url(), before);
-    QCOMPARE(dataHost->bridge->pageMode, QString("online"));
+    QCOMPARE(dataHost->bridge->pageMode(), QString("online"));
 }
 
 void TestWebApi::zipDirHasNoTrailingSeparator() {
@@ -264,10 +264,10 @@ void TestWebApi::popupFromDataPageOpensNothing() {
 void TestWebApi::showInfoWithoutWindowAncestorsStillShows() {
     // A bridge directly under a host window has fewer than three ancestors.
     dataHost->bridge->showInfo("Fertig");
-    QVERIFY(dataHost->bridge->infoBox->isVisible());
-    QCOMPARE(dataHost->bridge->infoBox->text(), QString("Fertig"));
-    QCOMPARE(dataHost->bridge->infoBox->windowTitle(), QString("Tavrolin"));
-    dataHost->bridge->infoBox->hide();
+    QVERIFY(dataHost->bridge->infoBox()->isVisible());
+    QCOMPARE(dataHost->bridge->infoBox()->text(), QString("Fertig"));
+    QCOMPARE(dataHost->bridge->infoBox()->windowTitle(), QString("Tavrolin"));
+    dataHost->bridge->infoBox()->hide();
 }
 
 QTEST_MAIN(TestWebApi)

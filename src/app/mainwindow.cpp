@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPageSize>
+#include <QPointer>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QSettings>
@@ -32,6 +33,7 @@
 #include <QTranslator>
 #include <QWebPage>
 #include <QWebSettings>
+#include <QWindow>
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), runModal([](QDialog* dialog) { return dialog->exec(); }), ui(new Ui::MainWindow),
@@ -42,6 +44,7 @@ MainWindow::MainWindow(QWidget* parent)
     QCoreApplication::installTranslator(translator.get());
 
     ui->setupUi(this);
+    Desktop::setMainWindow(this);
     // The export asks for its target through this native dialog.
     MediaExport::setSaveDialog([](const QString& caption, const QString& initialPath, const QString& filter) {
         return QFileDialog::getSaveFileName(nullptr, caption, initialPath, filter);
@@ -102,10 +105,9 @@ void MainWindow::initPageSide() {
     // before the layout takes the view into the central widget.
     webApi = new WebApi(webView);
     webApi->attachView(webView);
-    webApi->mainWindow = this;
+    webApi->setShell(this);
 
     paragraph = new Paragraph(nullptr);
-    webApi->paragraphWindow = paragraph;
 
     applyProxy(proxy.host, proxy.port, proxy.user, proxy.password);
     webApi->setReadingSettings(reading);
@@ -118,7 +120,10 @@ void MainWindow::initPageSide() {
 
     webView->setContextMenuPolicy(Qt::NoContextMenu);
 
-    vorbLayout = new VorbLayout(webApi);
+    vorbLayout = new VorbLayout([bridge = QPointer<WebApi>(webApi)] {
+        if (bridge)
+            bridge->updateVideoFrameGeometry();
+    });
     ui->centralwidget->setLayout(vorbLayout);
     vorbLayout->addWidget(webView);
     vorbLayout->setContentsMargins(0, 0, 0, 0);
@@ -185,6 +190,31 @@ void MainWindow::setPrintEnabled(bool flag) {
 
 void MainWindow::setMenuBarVisible(bool flag) {
     ui->menuBar->setVisible(flag);
+}
+
+void MainWindow::setParagraphWindowVisible(bool visible) {
+    paragraph->setVisible(visible);
+}
+
+void MainWindow::addVideoSurface(QWidget* surface) {
+    vorbLayout->addWidget(surface);
+}
+
+void MainWindow::relayoutVideoSurface() {
+    vorbLayout->invalidate();
+}
+
+void MainWindow::setVideoFullScreen(bool on) {
+    if (on) {
+        // Full screen on the screen the window is on now.
+        if (QWindow* handle = windowHandle())
+            handle->setScreen(handle->screen());
+        showFullScreen();
+        setMenuBarVisible(false);
+    } else {
+        showNormal();
+        setMenuBarVisible(true);
+    }
 }
 
 void MainWindow::showPreferences() {

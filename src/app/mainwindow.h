@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge/shellwindow.h"
 #include "core/settings.h"
 
 #include <QMainWindow>
@@ -23,8 +24,8 @@ class WebApi;
 class WebView;
 
 // The one main window: menus, the main page with its bridge, and the windows
-// and dialogs that live for the whole run.
-class MainWindow : public QMainWindow {
+// and dialogs that live for the whole run. Its bridge reaches it as a ShellWindow.
+class MainWindow : public QMainWindow, public ShellWindow {
     Q_OBJECT
 
 public:
@@ -34,12 +35,20 @@ public:
     // Installs the application-wide proxy (none when all four are empty) and
     // reloads the index page.
     void applyProxy(const QString& host, const QString& port, const QString& user, const QString& password);
-    void setTranslationState(const QString& state);
-    void setTranslationSelectable(const QString& flag);
-    void setHtmlPage(const QString& html, const QString& title);
-    void setPrintEnabled(bool flag);
     void setMenuBarVisible(bool flag);
-    void showPreferences();
+
+    // ShellWindow
+    void showPreferences() override;
+    void setHtmlPage(const QString& html, const QString& title) override;
+    void setPrintEnabled(bool flag) override;
+    void setTranslationSelectable(const QString& flag) override;
+    void setTranslationState(const QString& state) override;
+    void setParagraphWindowVisible(bool visible) override;
+    void addVideoSurface(QWidget* surface) override;
+    void relayoutVideoSurface() override;
+    void setVideoFullScreen(bool on) override;
+    bool isVideoFullScreen() const override { return isFullScreen(); }
+    QRect videoFullScreenRect() const override { return QRect(0, 0, width(), height()); }
 
     WebApi* bridge() const { return webApi; }
     WebView* view() const { return webView; }

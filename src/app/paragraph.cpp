@@ -39,6 +39,8 @@ Paragraph::Paragraph(QWidget* parent) : QWidget(parent) {
 
     auto* bridge = new WebApi(webView);
     bridge->attachView(webView);
+    // The page starts a drag on its mousedown and ends it when done.
+    bridge->setDragHandlers([this] { enableDrag(); }, [this] { saveRect(); });
 
     webView->setContextMenuPolicy(Qt::NoContextMenu);
 

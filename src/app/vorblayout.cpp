@@ -1,8 +1,6 @@
 #include "app/vorblayout.h"
 
-#include "bridge/webapi.h"
-
-VorbLayout::VorbLayout(WebApi* bridge) : bridge(bridge) {}
+VorbLayout::VorbLayout(std::function<void()> placeVideo) : placeVideo(std::move(placeVideo)) {}
 
 VorbLayout::~VorbLayout() {
     while (QLayoutItem* item = takeAt(0))
@@ -27,8 +25,8 @@ void VorbLayout::setGeometry(const QRect& rect) {
     for (int i = 0; i < items.size() && i < 2; ++i) {
         if (i == 0) {
             items.at(0)->setGeometry(rect);
-        } else if (bridge) {
-            bridge->updateVideoFrameGeometry();
+        } else if (placeVideo) {
+            placeVideo();
         }
     }
 }

@@ -3,13 +3,14 @@
 #include <QLayout>
 #include <QList>
 
-class WebApi;
+#include <functional>
 
 // Layout of the main window's central area: item 0 (the page) fills it, and
-// item 1 (the video surface) is placed by the bridge over the page's video frame.
+// item 1 (the video surface) is placed by `placeVideo` (the bridge puts it over
+// the page's video frame) on every layout pass.
 class VorbLayout : public QLayout {
 public:
-    explicit VorbLayout(WebApi* bridge);
+    explicit VorbLayout(std::function<void()> placeVideo);
     ~VorbLayout() override;
 
     void addItem(QLayoutItem* item) override;
@@ -21,6 +22,6 @@ public:
     QSize sizeHint() const override;
 
 private:
-    WebApi* bridge;
+    std::function<void()> placeVideo;
     QList<QLayoutItem*> items;
 };

@@ -2,6 +2,7 @@
 
 #include "bridge/archive.h"
 #include "bridge/contentcipher.h"
+#include "core/pageprotocol.h"
 #include "core/settings.h"
 
 #include <QBuffer>
@@ -76,8 +77,10 @@ QString ContentStore::partPath(const QString& articleId, Part part) const {
 }
 
 ContentStore::StoreResult ContentStore::storePart(const QString& articleId, Part part, QIODevice* body) {
+    lastError.clear();
     const QString path = partPath(articleId, part);
     if (path.isEmpty()) {
+        lastError = QStringLiteral("unusable article id \"%1\"").arg(articleId);
         qWarning("Refused to store a part for the article id \"%s\"", qUtf8Printable(articleId));
         return StoreResult::Refused;
     }
@@ -87,22 +90,34 @@ ContentStore::StoreResult ContentStore::storePart(const QString& articleId, Part
     QDir().mkpath(dir);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
+        lastError = QStringLiteral("cannot create %1: %2").arg(path, file.errorString());
         qWarning("Cannot create %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return StoreResult::Failed;
     }
     bool ok;
+    QString cause;
     if (part == Part::SentenceData) {
         ContentCipher cipher(programKey());
         cipher.setCompressionMode(ContentCipher::CompressionAlways);
         cipher.setIntegrityMode(ContentCipher::ProtectionHash);
         const QByteArray encrypted = cipher.encrypt(body->readAll());
         ok = cipher.lastError() == ContentCipher::ErrorNoError && file.write(encrypted) == encrypted.size();
+        if (cipher.lastError() != ContentCipher::ErrorNoError)
+            cause = QStringLiteral("the sentence data could not be enciphered");
     } else {
         ok = copyAll(body, file);
+        if (!ok && file.error() == QFileDevice::NoError)
+            cause = QStringLiteral("the download broke off: ") + body->errorString();
     }
-    if (!ok || !file.commit()) {
+    if (ok && !file.commit())
+        ok = false;
+    if (!ok) {
+        // Cancelling replaces the file's error with its own, so the cause is read first.
+        if (cause.isEmpty())
+            cause = file.errorString();
         file.cancelWriting();
-        qWarning("Cannot write %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        lastError = QStringLiteral("cannot write %1: %2").arg(path, cause);
+        qWarning("Cannot write %s: %s", qUtf8Printable(path), qUtf8Printable(cause));
         return StoreResult::Failed;
     }
     return StoreResult::Stored;
@@ -172,15 +187,15 @@ bool ContentStore::storeThumbnail(const QString& url, const QByteArray& body) {
 
 QString ContentStore::getFileContent(const QString& articleId, const QString& fileType) {
     if (!isValidArticleId(articleId))
-        return QStringLiteral("error");
-    if (fileType == QLatin1String("lrc"))
+        return PageProtocol::contentError;
+    if (fileType == PageProtocol::sentenceFile)
         return readEncrypted(partPath(articleId, Part::SentenceData));
-    if (fileType == QLatin1String("article")) {
+    if (fileType == PageProtocol::articleFile) {
         // On failure the folder keeps the article unpacked before, which is then read.
         extractArchive(partPath(articleId, Part::Archive), articleContentDir(), Archive::password(), QString());
         return readText(articleContentDir() + QStringLiteral("//index.html"));
     }
-    return QStringLiteral("error");
+    return PageProtocol::contentError;
 }
 
 void ContentStore::deleteDiskArticleData(const QString& articleId) {
@@ -196,7 +211,7 @@ void ContentStore::deleteDiskArticleData(const QString& articleId) {
 QString ContentStore::readEncrypted(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("error");
+        return PageProtocol::contentError;
     ContentCipher cipher(programKey());
     const QByteArray plain = cipher.decrypt(file.readAll());
     if (cipher.lastError() != ContentCipher::ErrorNoError)
@@ -207,7 +222,7 @@ QString ContentStore::readEncrypted(const QString& path) {
 QString ContentStore::readText(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QStringLiteral("error");
+        return PageProtocol::contentError;
     QByteArray text;
     while (!file.atEnd())
         text += file.readLine();

@@ -46,6 +46,8 @@ public:
     // enciphered (always compressed, SHA-1 protected).
     StoreResult storePart(const QString& articleId, Part part, QIODevice* body);
     StoreResult storePart(const QString& articleId, Part part, const QByteArray& body);
+    // Why the last storePart was Refused or Failed.
+    const QString& errorString() const { return lastError; }
 
     // All three part files exist.
     bool isComplete(const QString& articleId) const;
@@ -73,4 +75,5 @@ public:
 
 private:
     QString dir;
+    QString lastError;
 };

@@ -1,36 +1,27 @@
 #include "bridge/webapi.h"
 
-#include "app/mainwindow.h"
-#include "app/paragraph.h"
-#include "bridge/contentstore.h"
 #include "bridge/mediaexport.h"
-#include "bridge/pagescript.h"
+#include "bridge/shellwindow.h"
 #include "core/appinfo.h"
 #include "core/net/httpmanager.h"
-#include "core/settings.h"
+#include "core/pageprotocol.h"
+#include "desktop/desktop.h"
 #include "playback/practicecontroller.h"
 
-#include <QApplication>
 #include <QDesktopServices>
-#include <QLayout>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QUrl>
 #include <QWebFrame>
 #include <QWebPage>
 #include <QWebView>
 
 using PageScript::Page;
-
-QNetworkAccessManager* WebApi::dataNetworkManager = nullptr;
-bool WebApi::dataPageReady = false;
-QString WebApi::deletedArticleIds;
+namespace Script = PageProtocol::Script;
+namespace Word = PageProtocol;
 
 WebApi::WebApi(QObject* parent)
-    : QObject(parent), pageMode(QStringLiteral("online")), infoBox(new QMessageBox),
-      practiceController(std::make_unique<PracticeController>()) {
+    : QObject(parent), mainPageMode(Word::online), box(new QMessageBox),
+      practiceController(new PracticeController(this)), surface(practiceController) {
     practice()->setPage(&practicePage);
     practice()->createPlayer = [this] { return createPlayManager(); };
     // An online source is resolved through one redirect step before it is played.
@@ -38,241 +29,195 @@ WebApi::WebApi(QObject* parent)
         HttpManager::instance()->resolveRedirect(
             url, [done](bool, const QString& target) { done(target); }, this);
     };
-    practice()->placeVideo = [this] {
-        updateVideoFrameGeometry();
-        if (mainWindow && mainWindow->centralWidget() && mainWindow->centralWidget()->layout())
-            mainWindow->centralWidget()->layout()->invalidate();
-    };
+    practice()->placeVideo = [this] { surface.placeAndRelayout(); };
+
+    connect(&router, &DownloadRouter::progress, this,
+            [](const QString& kind, qint64 received, qint64 total, const QString& articleId) {
+                PageScript::run(Page::Main, Script::downloadProgress, {received, total, kind, articleId});
+            });
+    connect(&router, &DownloadRouter::articleComplete, this, &WebApi::downloadFinished);
 }
 
 WebApi::~WebApi() {
-    if (eventFilterObject)
-        QCoreApplication::instance()->removeEventFilter(eventFilterObject);
-    delete eventFilterObject;
-    delete infoBox;
+    // The controller (a child) outlives the members; it must not call into them.
+    practice()->setPage(nullptr);
+    delete box;
 }
 
 void WebApi::attachView(QWebView* view) {
     // Each test reads the parent's name afresh, as the windows may rename themselves.
     auto parentName = [view] { return view->parent() ? view->parent()->objectName() : QString(); };
 
-    if (parentName() == QLatin1String("MainWindow")) {
+    if (parentName() == Word::mainWindowName) {
         webFrame = view->page()->mainFrame();
         mainView = view;
         PageScript::setFrame(Page::Main, webFrame);
         attachMainObject();
         connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachMainObject);
     }
-    if (parentName() == QLatin1String("dataDialog")) {
+    if (parentName() == Word::dataWindowName) {
         webFrame = view->page()->mainFrame();
         PageScript::setFrame(Page::Data, webFrame);
-        dataNetworkManager = view->page()->networkAccessManager();
-        connect(dataNetworkManager, &QNetworkAccessManager::finished, this, &WebApi::downloadManager);
+        router.attach(view->page()->networkAccessManager());
         attachDataObject();
         connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachDataObject);
     }
-    if (parentName() == QLatin1String("paragraph")) {
+    if (parentName() == Word::paragraphWindowName) {
         webFrame = view->page()->mainFrame();
         PageScript::setFrame(Page::Paragraph, webFrame);
         attachParagraphObject();
         connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachParagraphObject);
     }
     practicePage.setOwnFrame(webFrame);
+    surface.setPageFrame(webFrame);
 }
 
 void WebApi::attachMainObject() {
     if (QWebFrame* frame = PageScript::frame(Page::Main))
-        frame->addToJavaScriptWindowObject(QStringLiteral("WebApi"), this, QWebFrame::QtOwnership);
+        frame->addToJavaScriptWindowObject(Word::mainObject, this, QWebFrame::QtOwnership);
 }
 
 void WebApi::attachDataObject() {
     if (QWebFrame* frame = PageScript::frame(Page::Data))
-        frame->addToJavaScriptWindowObject(QStringLiteral("ListenApi"), this, QWebFrame::QtOwnership);
+        frame->addToJavaScriptWindowObject(Word::dataObject, this, QWebFrame::QtOwnership);
 }
 
 void WebApi::attachParagraphObject() {
     if (QWebFrame* frame = PageScript::frame(Page::Paragraph))
-        frame->addToJavaScriptWindowObject(QStringLiteral("ParagraphApi"), this, QWebFrame::QtOwnership);
+        frame->addToJavaScriptWindowObject(Word::paragraphObject, this, QWebFrame::QtOwnership);
+}
+
+void WebApi::setShell(ShellWindow* window) {
+    surface.setShell(window);
+}
+
+void WebApi::setDragHandlers(std::function<void()> start, std::function<void()> end) {
+    dragStart = std::move(start);
+    dragEnd = std::move(end);
 }
 
 void WebApi::pushReadingSettings(const ReadingSettings& values) {
     // The page is not told the repeat count; the dictation replays need it here.
     practice()->playRepeatTimes = values.playRepeatTimes;
-    PageScript::run(Page::Main, QStringLiteral("setSet('%1', '%2', '%3', '%4', '%5', '%6', '%7');"),
+    PageScript::run(Page::Main, Script::setSet,
                     {values.fontLevel, values.theme, values.translationState, values.explainState,
                      values.explainTipState, values.fontFamily, values.textAlign});
-    PageScript::run(Page::Paragraph, QStringLiteral("paragraph.saveState('explainTipState', '%1');"),
-                    {values.explainTipState});
+    PageScript::run(Page::Paragraph, Script::saveExplainTipState, {values.explainTipState});
 }
 
 void WebApi::openBrowser(const QString& param) {
     QDesktopServices::openUrl(QUrl(param, QUrl::TolerantMode));
 }
 
-MainWindow* WebApi::applicationMainWindow() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<MainWindow*>(widget))
-            return window;
-    }
-    return nullptr;
-}
-
 void WebApi::showInfo(const QString& info) {
-    infoBox->setFont(QFont(QStringLiteral("Microsoft YaHei UI")));
-    infoBox->setWindowTitle(QString::fromLatin1(AppInfo::productName));
-    infoBox->setIcon(QMessageBox::Information);
-    infoBox->setText(info);
-    infoBox->show();
+    box->setFont(QFont(QStringLiteral("Microsoft YaHei UI")));
+    box->setWindowTitle(QString::fromLatin1(AppInfo::productName));
+    box->setIcon(QMessageBox::Information);
+    box->setText(info);
+    box->show();
 
-    // Centre on the window three levels up (web view, central widget, main
-    // window); a bridge that does not sit that deep centres on the main window.
-    QObject* anchor = parent() && parent()->parent() ? parent()->parent()->parent() : nullptr;
-    if (!anchor)
-        anchor = applicationMainWindow();
+    // Centred on the main window, whichever page asked.
+    const QWidget* anchor = Desktop::mainWindow();
     if (!anchor)
         return;
-    const int x = anchor->property("x").toInt();
-    const int y = anchor->property("y").toInt();
-    const int width = anchor->property("width").toInt();
-    const int height = anchor->property("height").toInt();
-    const int w = infoBox->width();
-    const int h = infoBox->height();
-    infoBox->setGeometry(width / 2 + x - w / 2, height / 2 + y - h / 2, w, h);
+    const int w = box->width();
+    const int h = box->height();
+    box->setGeometry(anchor->width() / 2 + anchor->x() - w / 2, anchor->height() / 2 + anchor->y() - h / 2, w, h);
 }
 
 void WebApi::setSetDialog() {
-    if (mainWindow)
-        mainWindow->showPreferences();
+    if (ShellWindow* window = shell())
+        window->showPreferences();
 }
 
 void WebApi::captureWord(const QString& url) {
-    if (dataNetworkManager)
-        dataNetworkManager->get(QNetworkRequest(QUrl(url)));
+    router.fetch(url);
 }
 
 void WebApi::pageLoaded(const QString& frame) {
     qDebug("page loaded: %s", qPrintable(frame));
-    if (frame == QLatin1String("index")) {
-        const QString state = PageScript::evaluate(Page::Data, QStringLiteral("getData('downloadState');")).toString();
-        PageScript::run(Page::Main, QStringLiteral("setData('downloadState', '%1');"), {state});
+    if (frame == Word::loadedIndex) {
+        const QString state = PageScript::evaluate(Page::Data, Script::getDownloadState).toString();
+        PageScript::run(Page::Main, Script::setDownloadState, {state});
         return;
     }
-    if (frame == QLatin1String("paragraph")) {
-        PageScript::run(Page::Paragraph, QStringLiteral("paragraph.setLang('%1');"), {"de"});
+    if (frame == Word::loadedParagraph) {
+        PageScript::run(Page::Paragraph, Script::setLang, {Word::language.latin1()});
         return;
     }
 
     pushReadingSettings(reading);
-    PageScript::evaluate(Page::Data, QStringLiteral("ListenDb.getDownloadData();"));
+    PageScript::evaluate(Page::Data, Script::getDownloadData);
 
-    QString volumeText = PageScript::evaluate(Page::Data, QStringLiteral("getData('volume');")).toString();
+    QString volumeText = PageScript::evaluate(Page::Data, Script::getVolume).toString();
     volumeText.remove(QLatin1Char('"'));
-    volume = volumeText.toInt(); // 0 when it is not a number
-    PageScript::run(Page::Main, QStringLiteral("setData('volume', '%1');"), {volume});
+    pageVolume = volumeText.toInt(); // 0 when it is not a number
+    PageScript::run(Page::Main, Script::setVolume, {pageVolume});
 
-    userInfo = PageScript::evaluate(Page::Data, QStringLiteral("getData('userInfo');")).toString();
-    PageScript::run(Page::Main, QStringLiteral("setData('userInfo', '%1');"), {userInfo});
+    storedUserInfo = PageScript::evaluate(Page::Data, Script::getUserInfo).toString();
+    PageScript::run(Page::Main, Script::setUserInfo, {storedUserInfo});
 
-    QString repeatState = PageScript::evaluate(Page::Data, QStringLiteral("getData('repeatState');")).toString();
+    QString repeatState = PageScript::evaluate(Page::Data, Script::getRepeatState).toString();
     repeatState.remove(QLatin1Char('"'));
     practice()->repeatState = repeatState;
-    PageScript::run(Page::Main, QStringLiteral("setData('repeatState', '%1');"), {repeatState});
+    PageScript::run(Page::Main, Script::setRepeatState, {repeatState});
 
-    dataPageReady = true;
-    PageScript::evaluate(Page::Data, QStringLiteral("ListenDb.getArticleData();"));
+    DownloadRouter::setReady(true);
+    PageScript::evaluate(Page::Data, Script::getArticleData);
 }
 
 void WebApi::setHtmlPage(const QString& htmlData, const QString& titleName) {
-    if (mainWindow)
-        mainWindow->setHtmlPage(htmlData, titleName);
+    if (ShellWindow* window = shell())
+        window->setHtmlPage(htmlData, titleName);
 }
 
 void WebApi::setPrintAble(bool able) {
-    if (mainWindow)
-        mainWindow->setPrintEnabled(able);
+    if (ShellWindow* window = shell())
+        window->setPrintEnabled(able);
 }
 
 void WebApi::gotoLocal(const QString& channelId, const QString& articleId) {
     if (!mainView)
         return; // only the main page navigates the main view
-    pageMode = QStringLiteral("local");
-    dataPageReady = false;
+    mainPageMode = Word::local;
+    DownloadRouter::setReady(false);
     mainView->load(QUrl(AppInfo::localArticlePageUrl(channelId, articleId), QUrl::TolerantMode));
 }
 
 void WebApi::saveData(const QString& key, const QString& value) {
-    if (key == QLatin1String("hasTranslation") && mainWindow)
-        mainWindow->setTranslationSelectable(value);
-    PageScript::run(Page::Data, QStringLiteral("setData('%1', '%2');"), {key, value});
-    PageScript::run(Page::Paragraph, QStringLiteral("paragraph.saveState('%1', '%2');"), {key, value});
+    if (key == Word::hasTranslationKey && shell())
+        shell()->setTranslationSelectable(value);
+    PageScript::run(Page::Data, Script::setData, {key, value});
+    PageScript::run(Page::Paragraph, Script::saveState, {key, value});
 }
 
 void WebApi::gotoOnline() {
     if (!mainView)
         return;
-    if (paragraphWindow)
-        paragraphWindow->hide();
-    pageMode = QStringLiteral("online");
-    dataPageReady = false;
+    if (ShellWindow* window = shell())
+        window->setParagraphWindowVisible(false);
+    mainPageMode = Word::online;
+    DownloadRouter::setReady(false);
     mainView->load(QUrl(AppInfo::indexPageUrl(), QUrl::TolerantMode));
 }
 
 void WebApi::getZipDir() {
     QString dir = dataDirectory();
     dir.chop(1);
-    PageScript::run(Page::Main, QStringLiteral("setZipDir('%1');"), {dir});
+    PageScript::run(Page::Main, Script::setZipDir, {dir});
 }
 
 void WebApi::queryState(const QString& type) {
     Q_UNUSED(type);
 }
 
-namespace {
-
-QString replyArticleId(QNetworkReply* reply) {
-    return QString::fromUtf8(reply->request().rawHeader("articleId"));
-}
-
-} // namespace
-
-void WebApi::storeMedia(QNetworkReply* reply) {
-    const QString id = replyArticleId(reply);
-    ContentStore().storePart(id, ContentStore::Part::Media, reply);
-    reply->close();
-    checkDownloadComplete(id);
-}
-
-void WebApi::storeArchive(QNetworkReply* reply) {
-    const QString id = replyArticleId(reply);
-    ContentStore().storePart(id, ContentStore::Part::Archive, reply);
-    reply->close();
-    checkDownloadComplete(id);
-}
-
-void WebApi::storeSentenceData(QNetworkReply* reply) {
-    const QString id = replyArticleId(reply);
-    ContentStore().storePart(id, ContentStore::Part::SentenceData, reply);
-    reply->close();
-    checkDownloadComplete(id);
-}
-
-void WebApi::storeThumbnail(QNetworkReply* reply) {
-    ContentStore().storeThumbnail(reply->url().toString(), reply->readAll());
-}
-
-void WebApi::checkDownloadComplete(const QString& articleId) {
-    if (ContentStore().isComplete(articleId))
-        downloadFinished(articleId);
-}
-
 void WebApi::downloadFinished(const QString& articleId) {
-    PageScript::run(Page::Main, QStringLiteral("if(window.downloadData){downloadData.downloadFinished('%1');}"),
-                    {articleId});
-    PageScript::run(Page::Data, QStringLiteral("ListenDb.setDownloadState('%1');"), {articleId});
+    PageScript::run(Page::Main, Script::downloadFinished, {articleId});
+    PageScript::run(Page::Data, Script::setArticleDownloaded, {articleId});
 }
 
 void WebApi::deleteArticleData(const QString& articleId, const QString& channelId) {
-    PageScript::run(Page::Data, QStringLiteral("ListenDb.deleteArticleData('%1', '%2');"), {articleId, channelId});
+    PageScript::run(Page::Data, Script::deleteArticleData, {articleId, channelId});
     deleteDiskArticleData(articleId);
 }
 

@@ -1,30 +1,34 @@
 #pragma once
 
+#include "bridge/downloadrouter.h"
 #include "bridge/pagescript.h"
+#include "bridge/videosurface.h"
 #include "core/settings.h"
 #include "playback/playmanager.h"
 #include "playback/videocommands.h"
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
-class MainWindow;
-class Paragraph;
 class PracticeController;
 class QMessageBox;
-class QNetworkAccessManager;
-class QNetworkReply;
 class QWebFrame;
 class QWebView;
+class ShellWindow;
 
 // The script bridge: one instance per web view, published into its page as
 // "WebApi" (main window), "ListenApi" (offline-data window) or "ParagraphApi"
-// (paragraph window). The pages call its slots; it answers by running short
-// snippets in the pages (see PageScript). The slots stay thin: the work lives
-// in the collaborators they call.
+// (paragraph window). The pages call its slots, whose names and signatures are
+// fixed by the page contract; it answers by running snippets in the pages
+// (PageScript, with the templates of core/pageprotocol.h). The slots stay thin:
+// the work lives in the collaborators they call (PracticeController,
+// DownloadRouter, VideoSurface, ContentStore, MediaExport) and in the window
+// around the main page (ShellWindow).
 class WebApi : public QObject, public VideoCommands {
     Q_OBJECT
 
@@ -36,6 +40,12 @@ public:
     // the view's parent; call while the parent is still the creating window.
     void attachView(QWebView* view);
 
+    // The main window, for the main page's bridge only.
+    void setShell(ShellWindow* window);
+    ShellWindow* shell() const { return surface.shellWindow(); }
+    // The paragraph window's drag, for the paragraph page's bridge only.
+    void setDragHandlers(std::function<void()> start, std::function<void()> end);
+
     // The reading settings this bridge sends when its page has loaded.
     void setReadingSettings(const ReadingSettings& values) { reading = values; }
     const ReadingSettings& readingSettings() const { return reading; }
@@ -43,43 +53,31 @@ public:
     // the repeat count stays here, for the dictation replays.
     void pushReadingSettings(const ReadingSettings& values);
 
-    // Stores a finished download reply as the article's part file (the id is the
-    // request's "articleId" header) unless it exists, then checks completion.
-    void storeMedia(QNetworkReply* reply);
-    void storeArchive(QNetworkReply* reply);
-    void storeSentenceData(QNetworkReply* reply);
-    // Saves a thumbnail picture under the data directory (no completion check).
-    void storeThumbnail(QNetworkReply* reply);
-    // Tells both pages that the article is complete once all three part files exist.
-    void checkDownloadComplete(const QString& articleId);
-
     // Places the video surface over the page's video frame (or the whole
     // window in full screen). Called on every layout pass of the main window.
     void updateVideoFrameGeometry();
 
-    int volume = 0;
-    QString userInfo;
-    MainWindow* mainWindow = nullptr;
-    Paragraph* paragraphWindow = nullptr;
-    QString pageMode;
-    QMessageBox* infoBox = nullptr;
-    QWebView* mainView = nullptr;
-    QWebFrame* webFrame = nullptr;
-    QObject* eventFilterObject = nullptr;
-    int frameOffset = 0;
-
     // Sentence tracking and practice state (playState, mode, repeatState,
     // currentIndex, startTimes, ...) and the player live here.
-    PracticeController* practice() const { return practiceController.get(); }
+    PracticeController* practice() const { return practiceController; }
+    DownloadRouter* downloads() { return &router; }
+    QObject* videoEventFilter() const { return surface.keyFilter(); }
 
-    // The video surface's keys and menu (VideoCommands).
+    int volume() const { return pageVolume; }
+    const QString& userInfo() const { return storedUserInfo; }
+    // "online" or "local": which page holds the main view, and so where the
+    // paragraph page's commands go.
+    const QString& pageMode() const { return mainPageMode; }
+    void setPageMode(const QString& mode) { mainPageMode = mode; }
+    QMessageBox* infoBox() const { return box; }
+
+    // Articles deleted from the history, comma-separated; shared by all bridges.
+    static const QString& deletedArticleIds();
+    static void clearDeletedArticleIds();
+
+    // VideoCommands: the video surface's keys and menu.
     void askPageToPlay(bool play) override;
     void setFullScreen(bool on) override;
-
-    // Process-wide state shared by all bridges (the frame registers live in PageScript).
-    static QNetworkAccessManager* dataNetworkManager;
-    static bool dataPageReady;
-    static QString deletedArticleIds;
 
 public slots:
     void openBrowser(const QString& param);
@@ -88,6 +86,7 @@ public slots:
     void captureWord(const QString& url);
     void pageLoaded(const QString& frame);
     void setHtmlPage(const QString& htmlData, const QString& titleName);
+    // Spelt so by the page contract.
     void setParagaraph(const QString& type, const QString& paragraph);
     void setPrintAble(bool able);
     void setDownloadingList(const QString& articleList);
@@ -137,6 +136,7 @@ public slots:
     void setHideDisplayTipIndex(const QString& index);
     void setDragState(const QString& state);
     void paragraphFillwordSuccess();
+    // "srouce" is spelt so by the page contract.
     void saveExportFile(const QString& srouce, const QString& fileName);
     void setVideoFullscreen(const QString& state);
     void exitVideoFullscreen();
@@ -145,34 +145,27 @@ private slots:
     void attachMainObject();
     void attachDataObject();
     void attachParagraphObject();
-    void downloadManager(QNetworkReply* reply);
-    void dealLrcDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
-    void dealMp3DownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
-    void dealArchiveDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
     void durationChanged(qint64 duration);
     void mediaStatusChanged(ObDataBase::PlayManager::MediaStatus mediaStatus);
 
 private:
-    ReadingSettings reading;
-    // Declared before the controller that calls it, so it outlives the controller.
-    PracticePageScript practicePage;
-    std::unique_ptr<PracticeController> practiceController;
-
     // Creates the player on the first initPlay: the video surface goes into the
-    // main window's central layout and the video keys are installed.
+    // shell window's central area and the video keys are installed.
     std::unique_ptr<PracticePlayer> createPlayManager();
-    // Sends the requests of an "article" (thumbnail and the three parts) or a
-    // "channel" (thumbnail only) described by a page record.
-    void startDownload(const QString& type, const QString& data);
-    // Sends one part request carrying the "articleId" header through the
-    // offline-data page's manager; progress, when given, is reported by that
-    // slot. A follow-up (a redirect or a media URL the service named) is not
-    // followed any further.
-    using ProgressSlot = void (WebApi::*)(qint64, qint64);
-    void requestPart(const QString& url, const QString& articleId, ProgressSlot progress = nullptr,
-                     bool followUp = false);
-    void reportProgress(const char* kind, qint64 bytesReceived, qint64 bytesTotal);
 
-    // The window that owns the main page, wherever this bridge lives.
-    static MainWindow* applicationMainWindow();
+    ReadingSettings reading;
+    int pageVolume = 0;
+    QString storedUserInfo;
+    QString mainPageMode;
+    QMessageBox* box = nullptr;
+    QWebView* mainView = nullptr;
+    QPointer<QWebFrame> webFrame;
+    std::function<void()> dragStart;
+    std::function<void()> dragEnd;
+
+    PracticePageScript practicePage;
+    // A child, so it goes after this object's connections (the player's reports) are gone.
+    PracticeController* practiceController;
+    VideoSurface surface;
+    DownloadRouter router;
 };

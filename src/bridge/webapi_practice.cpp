@@ -1,39 +1,36 @@
 // The bridge's practice, paragraph and video slots. The state machine itself
 // is the PracticeController; these slots route page calls to it, to the
-// paragraph window and to the video surface.
+// paragraph page and window, and to the video surface.
 #include "bridge/webapi.h"
 
-#include "app/mainwindow.h"
-#include "app/paragraph.h"
-#include "bridge/pagescript.h"
+#include "bridge/shellwindow.h"
+#include "core/pageprotocol.h"
 #include "core/signing.h"
 #include "playback/practicecontroller.h"
-#include "playback/videoeventfilter.h"
 
-#include <QCoreApplication>
-#include <QLayout>
-#include <QWebFrame>
-#include <QWindow>
+#include <QMessageBox>
+#include <QtDebug>
 
 using PageScript::Page;
+namespace Script = PageProtocol::Script;
+namespace Word = PageProtocol;
 
 void WebApi::setParagaraph(const QString& type, const QString& paragraph) {
     PracticePlayer* player = practice()->player();
     QString templ;
-    if (type == QLatin1String("sentence") || type == QLatin1String("dictation")) {
-        templ = QStringLiteral("paragraph.setParagraph('%1');");
+    if (type == Word::sentenceText || type == Word::dictationText) {
+        templ = Script::setParagraph;
         if (player)
             player->setSentenceSubtitle(paragraph);
-    } else if (type == QLatin1String("chinese") || type == QLatin1String("dictTrans") ||
-               type == QLatin1String("trans")) {
-        templ = QStringLiteral("paragraph.setDictTrans('%1');");
+    } else if (type == Word::chineseText || type == Word::dictationTranslationText || type == Word::translationText) {
+        templ = Script::setDictTrans;
         if (player)
             player->setTranslationSubtitle(paragraph);
         qDebug() << paragraph;
-    } else if (type == QLatin1String("fillword")) {
-        templ = QStringLiteral("paragraph.setFillword('%1');");
-    } else if (type == QLatin1String("choised")) {
-        templ = QStringLiteral("paragraph.setChoised('%1');");
+    } else if (type == Word::fillwordText) {
+        templ = Script::setFillword;
+    } else if (type == Word::chosenWordText) {
+        templ = Script::setChoised;
     }
     PageScript::run(Page::Paragraph, templ, {paragraph});
 }
@@ -47,12 +44,12 @@ void WebApi::initPlay(const QString& src, const QString& type, const QList<int>&
 }
 
 void WebApi::initPlay(const QString& src, const QString& type, const QList<int>& startTime) {
-    initPlay(src, type, startTime, QStringLiteral("audio"));
+    initPlay(src, type, startTime, Word::audioMediaType);
 }
 
 void WebApi::setFmId(const QString& fmArticleId) {
     // The article's audio from the service, without sentence times.
-    initPlay(signedMediaUrl(fmArticleId), QStringLiteral("online"), {}, QString());
+    initPlay(signedMediaUrl(fmArticleId), Word::online, {}, QString());
 }
 
 void WebApi::setState(const QString& stateName, const QString& state) {
@@ -81,8 +78,8 @@ void WebApi::setClickState(const QString& state) {
 
 void WebApi::setVolume(int value) {
     practice()->setVolume(value);
-    volume = value;
-    PageScript::run(Page::Data, QStringLiteral("setData('volume', '%1');"), {value});
+    pageVolume = value;
+    PageScript::run(Page::Data, Script::setVolume, {value});
 }
 
 void WebApi::setLoadPositionState(const QString& state) {
@@ -128,12 +125,7 @@ std::unique_ptr<PracticePlayer> WebApi::createPlayManager() {
         showInfo(tr("媒体播放器无法启动：%1").arg(QString::fromUtf8(failure.what())));
         return nullptr;
     }
-    if (mainWindow && mainWindow->centralWidget() && mainWindow->centralWidget()->layout())
-        mainWindow->centralWidget()->layout()->addWidget(widget);
-
-    auto* filter = new VideoEventFilter(practice(), this);
-    eventFilterObject = filter;
-    QCoreApplication::instance()->installEventFilter(filter);
+    surface.adopt(widget, this);
 
     connect(manager.get(), &ObDataBase::PlayManager::positionChanged, this, &WebApi::positionChanged);
     connect(manager.get(), &ObDataBase::PlayManager::durationChanged, this, &WebApi::durationChanged);
@@ -142,153 +134,100 @@ std::unique_ptr<PracticePlayer> WebApi::createPlayManager() {
 }
 
 void WebApi::setTranslationState(const QString& translationState) {
-    if (mainWindow)
-        mainWindow->setTranslationState(translationState);
+    if (ShellWindow* window = shell())
+        window->setTranslationState(translationState);
 }
 
 void WebApi::setDesktopState(const QString& desktopState) {
-    if (!paragraphWindow)
+    ShellWindow* window = shell();
+    if (!window)
         return;
-    if (desktopState.contains(QLatin1String("desktopOn")))
-        paragraphWindow->show();
-    if (desktopState.contains(QLatin1String("desktopOff")) || desktopState.contains(QLatin1String("off")))
-        paragraphWindow->hide();
+    if (desktopState.contains(Word::desktopOn))
+        window->setParagraphWindowVisible(true);
+    if (desktopState.contains(Word::desktopOff) || desktopState.contains(Word::off))
+        window->setParagraphWindowVisible(false);
 }
 
 void WebApi::jumpToNextSentence() {
-    PageScript::evaluate(webFrame, QStringLiteral("media.nextSentence();"));
+    PageScript::evaluate(webFrame.data(), Script::nextSentence);
 }
 
 void WebApi::jumpToPreviousSentence() {
-    PageScript::evaluate(webFrame, QStringLiteral("media.previousSentence();"));
+    PageScript::evaluate(webFrame.data(), Script::previousSentence);
+}
+
+void WebApi::askPageToPlay(bool play) {
+    // The paragraph page's play button: in state "pause" it asks the page to play, in "play" to pause.
+    paraSetState(Word::playControl, play ? Word::paused : Word::playing);
 }
 
 void WebApi::paraSetState(const QString& type, const QString& state) {
     QString snippet;
-    if (type == QLatin1String("play")) {
-        if (state == QLatin1String("next"))
-            snippet = QStringLiteral("media.next();");
-        else if (state == QLatin1String("pre"))
-            snippet = QStringLiteral("media.pre();");
-        else if (state == QLatin1String("play"))
-            snippet = QStringLiteral("media.pause();");
-        else if (state == QLatin1String("pause"))
-            snippet = QStringLiteral("media.play(0, true);");
-    } else if (type == QLatin1String("translateState")) {
-        snippet = QStringLiteral("media.translateControl();");
-    } else if (type == QLatin1String("repeatState")) {
-        snippet = QStringLiteral("media.repeatControl();");
-    } else if (type == QLatin1String("modeState")) {
-        snippet = QStringLiteral("media.modeControl();");
-    } else if (type == QLatin1String("desktopState")) {
-        snippet = QStringLiteral("media.desktopControl()");
+    if (type == Word::playControl) {
+        if (state == Word::nextState)
+            snippet = Script::next;
+        else if (state == Word::previousState)
+            snippet = Script::previous;
+        else if (state == Word::playing)
+            snippet = Script::pause;
+        else if (state == Word::paused)
+            snippet = Script::playFromParagraph;
+    } else if (type == Word::translateControl) {
+        snippet = Script::translateControl;
+    } else if (type == Word::repeatControl) {
+        snippet = Script::repeatControl;
+    } else if (type == Word::modeControl) {
+        snippet = Script::modeControl;
+    } else if (type == Word::desktopControl) {
+        snippet = Script::desktopControl;
     }
-    if (pageMode == QLatin1String("online"))
+    if (mainPageMode == Word::online)
         PageScript::evaluate(Page::Main, snippet);
-    else if (pageMode == QLatin1String("local"))
+    else if (mainPageMode == Word::local)
         PageScript::evaluate(Page::Data, snippet);
 }
 
 void WebApi::setHideDisplayTipIndex(const QString& index) {
-    PageScript::run(Page::Main, QStringLiteral("article.setHideDisplayTipIndex('%1');"), {index});
+    PageScript::run(Page::Main, Script::setHideDisplayTipIndex, {index});
 }
 
 void WebApi::setDragState(const QString& state) {
-    QObject* grandparent = parent() ? parent()->parent() : nullptr;
-    auto* window = qobject_cast<Paragraph*>(grandparent);
-    if (!window)
-        return;
-    if (state == QLatin1String("start"))
-        window->enableDrag();
-    else if (state == QLatin1String("end"))
-        window->saveRect();
+    if (state == Word::dragStart && dragStart)
+        dragStart();
+    else if (state == Word::dragEnd && dragEnd)
+        dragEnd();
 }
 
 void WebApi::paragraphFillwordSuccess() {
-    PageScript::evaluate(Page::Main, QStringLiteral("article.paragraphFillwordSuccess();"));
+    PageScript::evaluate(Page::Main, Script::paragraphFillwordSuccess);
 }
 
 // The video surface -------------------------------------------------------------
 
-namespace {
-
-QWidget* visibleVideo(PracticeController* practice) {
-    PracticePlayer* player = practice->player();
-    QWidget* widget = player ? player->playerWidget() : nullptr;
-    return widget && widget->isVisible() ? widget : nullptr;
-}
-
-} // namespace
-
 void WebApi::updateVideoFrameGeometry() {
-    QWidget* widget = practice()->isVideo ? visibleVideo(practice()) : nullptr;
-    if (!widget || !mainWindow)
-        return;
-    if (mainWindow->isFullScreen()) {
-        widget->setGeometry(0, 0, mainWindow->width(), mainWindow->height());
-        return;
-    }
-    const QStringList parts =
-        PageScript::evaluate(webFrame, QStringLiteral("media.showVideoFrame();")).toString().split(QLatin1Char(','));
-    if (parts.size() != 4)
-        return;
-    // A one-pixel nudge that alternates on every placement forces a repaint of the surface.
-    frameOffset = frameOffset != 1 ? 1 : -1;
-    const int x = int(parts.at(0).toDouble() + frameOffset);
-    const int y = int(parts.at(1).toDouble());
-    const int width = int(parts.at(2).toDouble());
-    const int height = int(parts.at(3).toDouble());
-    widget->setGeometry(x, y, width, height);
+    surface.place();
 }
 
 void WebApi::raiseVideoFrame() {
-    if (PracticePlayer* player = practice()->player())
-        player->playerWidget()->raise();
+    surface.raise();
 }
 
 void WebApi::lowerVideoFrame() {
-    if (PracticePlayer* player = practice()->player())
-        player->playerWidget()->lower();
+    surface.lower();
 }
 
 void WebApi::setVideoFullscreen(const QString& state) {
     Q_UNUSED(state); // the call toggles
-    if (!mainWindow || !practice()->player())
-        return;
-    if (!mainWindow->isFullScreen()) {
-        setFullScreen(true);
-    } else {
-        exitVideoFullscreen();
-        updateVideoFrameGeometry();
-    }
-}
-
-void WebApi::setFullScreen(bool on) {
-    PracticePlayer* player = practice()->player();
-    if (!on) {
-        exitVideoFullscreen();
-        return;
-    }
-    if (!mainWindow || !player)
-        return;
-    if (QWindow* handle = mainWindow->windowHandle())
-        handle->setScreen(handle->screen());
-    mainWindow->showFullScreen();
-    mainWindow->setMenuBarVisible(false);
-    player->setSubtitlesVisible(true);
-    updateVideoFrameGeometry();
-}
-
-void WebApi::askPageToPlay(bool play) {
-    // The paragraph page's play button: "pause" asks the page to play, "play" to pause.
-    paraSetState(QStringLiteral("play"), play ? QStringLiteral("pause") : QStringLiteral("play"));
+    surface.toggleFullScreen();
 }
 
 void WebApi::exitVideoFullscreen() {
-    PracticePlayer* player = practice()->player();
-    if (!mainWindow || !player)
-        return;
-    mainWindow->showNormal();
-    mainWindow->setMenuBarVisible(true);
-    player->setSubtitlesVisible(false);
+    surface.exitFullScreen();
+}
+
+void WebApi::setFullScreen(bool on) {
+    if (on)
+        surface.enterFullScreen();
+    else
+        surface.exitFullScreen();
 }

@@ -1,5 +1,6 @@
 #include "core/appinfo.h"
 
+#include "core/pageprotocol.h"
 #include "core/serviceconfig.h"
 
 #include <QCoreApplication>
@@ -16,20 +17,20 @@ QString pageUrl(const QString& pagePath) {
 }
 
 QString indexPageUrl() {
-    return pageUrl(QStringLiteral("/static/index.html?lang=de&version=") + QLatin1String(version));
+    return pageUrl(PageProtocol::indexPage + QString::fromLatin1(version));
 }
 
 QString localArticlePageUrl(const QString& channelId, const QString& articleId) {
-    return pageUrl(QStringLiteral("/local/local.html?lang=de") + QStringLiteral("&channelId=") + channelId +
-                   QStringLiteral("&articleId=") + articleId);
+    return pageUrl(QString(PageProtocol::localArticlePage) + PageProtocol::channelIdQuery + channelId +
+                   PageProtocol::articleIdQuery + articleId);
 }
 
 QString listenPageUrl() {
-    return pageUrl(QStringLiteral("/local/listen.html"));
+    return pageUrl(PageProtocol::listenPage);
 }
 
 QString paragraphPageUrl() {
-    return pageUrl(QStringLiteral("/local/paragraph.html"));
+    return pageUrl(PageProtocol::paragraphPage);
 }
 
 QString serviceWebsiteUrl() {

@@ -1,6 +1,7 @@
 #include "desktop/desktop.h"
 
-#include <QtGlobal>
+#include <QPointer>
+#include <QWidget>
 
 static void registerResources() {
     Q_INIT_RESOURCE(resources);
@@ -8,9 +9,21 @@ static void registerResources() {
 
 namespace Desktop {
 
+namespace {
+QPointer<QWidget> registeredMainWindow;
+} // namespace
+
 void ensureResources() {
     static const bool done = (registerResources(), true);
     Q_UNUSED(done);
+}
+
+QWidget* mainWindow() {
+    return registeredMainWindow.data();
+}
+
+void setMainWindow(QWidget* window) {
+    registeredMainWindow = window;
 }
 
 } // namespace Desktop

@@ -1,0 +1,99 @@
+#include "bridge/videosurface.h"
+
+#include "bridge/pagescript.h"
+#include "bridge/shellwindow.h"
+#include "core/pageprotocol.h"
+#include "playback/practicecontroller.h"
+#include "playback/videoeventfilter.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QWidget>
+
+VideoSurface::VideoSurface(PracticeController* practice) : practice(practice) {}
+
+VideoSurface::~VideoSurface() {
+    if (filter)
+        QCoreApplication::instance()->removeEventFilter(filter.get());
+}
+
+void VideoSurface::adopt(QWidget* widget, VideoCommands* commands) {
+    if (shell)
+        shell->addVideoSurface(widget);
+    filter = std::make_unique<VideoEventFilter>(practice, commands);
+    QCoreApplication::instance()->installEventFilter(filter.get());
+}
+
+QObject* VideoSurface::keyFilter() const {
+    return filter.get();
+}
+
+QWidget* VideoSurface::visibleWidget() const {
+    PracticePlayer* player = practice->player();
+    QWidget* widget = player ? player->playerWidget() : nullptr;
+    return widget && widget->isVisible() ? widget : nullptr;
+}
+
+void VideoSurface::place() {
+    QWidget* widget = practice->isVideo ? visibleWidget() : nullptr;
+    if (!widget || !shell)
+        return;
+    if (shell->isVideoFullScreen()) {
+        widget->setGeometry(shell->videoFullScreenRect());
+        return;
+    }
+    const QStringList parts =
+        PageScript::evaluate(pageFrame.data(), PageProtocol::Script::showVideoFrame).toString().split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return;
+    frameOffset = frameOffset != 1 ? 1 : -1;
+    const int x = int(parts.at(0).toDouble() + frameOffset);
+    const int y = int(parts.at(1).toDouble());
+    const int width = int(parts.at(2).toDouble());
+    const int height = int(parts.at(3).toDouble());
+    widget->setGeometry(x, y, width, height);
+}
+
+void VideoSurface::placeAndRelayout() {
+    place();
+    if (shell)
+        shell->relayoutVideoSurface();
+}
+
+void VideoSurface::raise() {
+    if (PracticePlayer* player = practice->player())
+        player->playerWidget()->raise();
+}
+
+void VideoSurface::lower() {
+    if (PracticePlayer* player = practice->player())
+        player->playerWidget()->lower();
+}
+
+void VideoSurface::toggleFullScreen() {
+    if (!shell || !practice->player())
+        return;
+    if (!shell->isVideoFullScreen()) {
+        enterFullScreen();
+    } else {
+        exitFullScreen();
+        place();
+    }
+}
+
+void VideoSurface::enterFullScreen() {
+    PracticePlayer* player = practice->player();
+    if (!shell || !player)
+        return;
+    shell->setVideoFullScreen(true);
+    player->setSubtitlesVisible(true);
+    place();
+}
+
+void VideoSurface::exitFullScreen() {
+    PracticePlayer* player = practice->player();
+    if (!shell || !player)
+        return;
+    shell->setVideoFullScreen(false);
+    player->setSubtitlesVisible(false);
+}
