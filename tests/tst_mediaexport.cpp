@@ -1,6 +1,7 @@
 // Exporting a stored media file: the suggested name, the dialog, the remembered folder and a safe replace.
 #include "bridge/mediaexport.h"
 #include "bridge/webapi.h"
+#include "desktop/desktop.h"
 #include "support/testsupport.h"
 
 #include "core/settings.h"
@@ -72,14 +73,14 @@ void TestMediaExport::init() {
     writeFile(source(), "media bytes");
     dialogCalls.clear();
     answer.clear();
-    MediaExport::setSaveDialog([this](const QString& caption, const QString& initialPath, const QString& filter) {
+    Desktop::setSaveFileName([this](QWidget*, const QString& caption, const QString& initialPath, const QString& filter) {
         dialogCalls.append({caption, initialPath, filter});
         return answer;
     });
 }
 
 void TestMediaExport::cleanup() {
-    MediaExport::setSaveDialog(nullptr);
+    Desktop::setSaveFileName(nullptr);
 }
 
 void TestMediaExport::nameAndDialog_data() {

@@ -6,6 +6,7 @@
 #include "app/webview.h"
 #include "core/appinfo.h"
 #include "core/settings.h"
+#include "desktop/desktop.h"
 #include "support/testsupport.h"
 
 #include <QAction>
@@ -131,12 +132,13 @@ void TestMenus::init() {
 }
 
 void TestMenus::cleanup() {
+    Desktop::setExec(nullptr);
     window.reset();
     TestSupport::deleteTopLevelWindows();
 }
 
 void TestMenus::catchBoxes() {
-    window->runModal = [this](QDialog* dialog) {
+    Desktop::setExec([this](QDialog* dialog) {
         auto* box = qobject_cast<QMessageBox*>(dialog);
         if (!box)
             return 0;
@@ -145,7 +147,7 @@ void TestMenus::catchBoxes() {
             shown.buttons << button->text();
         boxes << shown;
         return 0;
-    };
+    });
 }
 
 void TestMenus::menusInOrder() {
@@ -321,7 +323,7 @@ void TestMenus::quitClosesWindowsAndEndsTheLoop() {
 void TestMenus::printNeedsADocument() {
     // Guards against a preview of an empty document before the page handed one over.
     int previews = 0;
-    window->runModal = [&](QDialog*) { return ++previews, 0; };
+    Desktop::setExec([&](QDialog*) { return ++previews, 0; });
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_P, Qt::ControlModifier);
@@ -345,7 +347,7 @@ void TestMenus::previewsReuseOnePrinterAndResetIt() {
         int pages;
     };
     QList<Seen> seen;
-    window->runModal = [&](QDialog* dialog) {
+    Desktop::setExec([&](QDialog* dialog) {
         auto* preview = qobject_cast<QPrintPreviewDialog*>(dialog);
         if (!preview)
             return 0;
@@ -366,7 +368,7 @@ void TestMenus::previewsReuseOnePrinterAndResetIt() {
         printer->setFullPage(false);
         preview->close();
         return 0;
-    };
+    });
     action("action_Print")->trigger();
     window->setHtmlPage(article, "Die Katze");
     action("action_Print")->trigger();
@@ -401,13 +403,13 @@ void TestMenus::printPageWritesTimesElevenOnA4() {
     const QString pdf = dir.path() + "/article.pdf";
     if (throughPreview) {
         // Through the preview's own connection, onto a PDF file.
-        window->runModal = [&](QDialog* dialog) {
+        Desktop::setExec([&](QDialog* dialog) {
             auto* preview = qobject_cast<QPrintPreviewDialog*>(dialog);
             preview->printer()->setOutputFormat(QPrinter::PdfFormat);
             preview->printer()->setOutputFileName(pdf);
             emit preview->paintRequested(preview->printer());
             return 0;
-        };
+        });
         action("action_Print")->trigger();
     } else {
         QPrinter printer(QPrinter::HighResolution);

@@ -5,6 +5,7 @@
 #include "core/net/httpmanager.h"
 #include "core/settings.h"
 #include "core/signing.h"
+#include "desktop/desktop.h"
 #include "support/fakeservice.h"
 #include "support/testsupport.h"
 #include "update/obupdatedialog.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -73,9 +75,8 @@ private slots:
     void menuCommandOpensANewDialogEachTime();
 
 private:
-    // A shown dialog whose boxes and exit are recorded; the question answers `answer`.
+    // A shown dialog; its boxes and exit are recorded, the question answers `answer`.
     ObUpdateDialog* openDialog(QWidget* parent = nullptr);
-    void watch(ObUpdateDialog* dialog);
     void answerCheck(const QByteArray& body, int status = 200, int delayMs = 0);
     QPushButton* button(QDialogButtonBox::StandardButton which) const {
         return dialog->findChild<QDialogButtonBox*>("buttonBox")->button(which);
@@ -109,10 +110,25 @@ void TestUpdateDialog::init() {
     questions.clear();
     exits.clear();
     answer = QMessageBox::No;
+    Desktop::setExec([this](QDialog* d) {
+        auto* box = qobject_cast<QMessageBox*>(d);
+        if (!box)
+            return 0;
+        const Box shown{box->parentWidget(), box->windowTitle(), box->text()};
+        if (box->icon() == QMessageBox::Question) {
+            questions << shown;
+            return int(answer);
+        }
+        informations << shown;
+        return int(QMessageBox::Ok);
+    });
+    Desktop::setExit([this](int code) { exits << code; });
 }
 
 void TestUpdateDialog::cleanup() {
     delete dialog.data();
+    Desktop::setExec(nullptr);
+    Desktop::setExit(nullptr);
     // A new route table for the next test; the old one may still be serving.
     FakeService::Reply notFound;
     notFound.status = 404;
@@ -120,20 +136,8 @@ void TestUpdateDialog::cleanup() {
     service->setReply(installerRoute, notFound);
 }
 
-void TestUpdateDialog::watch(ObUpdateDialog* d) {
-    d->showInformation = [this](QWidget* parent, const QString& title, const QString& text) {
-        informations << Box{parent, title, text};
-    };
-    d->askQuestion = [this](QWidget* parent, const QString& title, const QString& text) {
-        questions << Box{parent, title, text};
-        return answer;
-    };
-    d->exitApplication = [this](int code) { exits << code; };
-}
-
 ObUpdateDialog* TestUpdateDialog::openDialog(QWidget* parent) {
     dialog = new ObUpdateDialog(parent);
-    watch(dialog);
     dialog->show();
     return dialog;
 }
@@ -360,7 +364,6 @@ void TestUpdateDialog::menuCommandOpensANewDialogEachTime() {
     for (ObUpdateDialog* d : dialogs) {
         QCOMPARE(d->parentWidget(), &window);
         QVERIFY(d->isVisible());
-        watch(d);
     }
     QTRY_COMPARE_WITH_TIMEOUT(informations.size(), 2, 10000);
     QTRY_VERIFY(window.findChildren<ObUpdateDialog*>().isEmpty());

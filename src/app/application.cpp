@@ -1,6 +1,8 @@
 #include "app/application.h"
 
 #include "core/appinfo.h"
+#include "desktop/desktop.h"
+#include "player/mpvtypes.h"
 
 #include <QFont>
 #include <QMessageBox>
@@ -9,11 +11,13 @@
 #include <clocale>
 #include <exception>
 
-static void showFailure(const QString& text) {
-    QMessageBox::critical(nullptr, QString::fromLatin1(AppInfo::productName), text);
+namespace {
+
+void showFailure(const QString& text) {
+    Desktop::message(nullptr, QMessageBox::Critical, QString::fromLatin1(AppInfo::productName), text);
 }
 
-void (*Application::reportFailure)(const QString& text) = showFailure;
+} // namespace
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // libmpv refuses to start unless numbers are formatted the C way.
@@ -29,9 +33,13 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
 bool Application::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception& failure) {
+    } catch (const MediaEngineError& failure) {
         qCritical("%s", failure.what());
-        reportFailure(tr("媒体播放器无法启动：%1").arg(QString::fromUtf8(failure.what())));
+        showFailure(tr("媒体播放器无法启动：%1").arg(QString::fromUtf8(failure.what())));
+        return false;
+    } catch (const std::exception& failure) {
+        qCritical("Unexpected failure: %s", failure.what());
+        showFailure(tr("程序内部错误：%1").arg(QString::fromUtf8(failure.what())));
         return false;
     }
 }

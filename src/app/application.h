@@ -5,7 +5,8 @@
 // The application object. The media engine reports start-up failures as
 // exceptions, and one of them (the video renderer) can surface from inside an
 // event handler when the video surface is first shown; it is caught here and
-// shown to the user instead of ending the program. It also sets the
+// shown to the user instead of ending the program. Any other exception that
+// reaches the event loop is shown for what it is. It also sets the
 // process-wide conventions: C number formatting (libmpv requires it), the
 // interface font and UTF-8 as the local text encoding.
 class Application : public QApplication {
@@ -15,7 +16,4 @@ public:
     Application(int& argc, char** argv);
 
     bool notify(QObject* receiver, QEvent* event) override;
-
-    // How a caught failure is shown; tests replace it.
-    static void (*reportFailure)(const QString& text);
 };

@@ -6,7 +6,6 @@
 #include "app/setdialog.h"
 #include "app/vorblayout.h"
 #include "app/webview.h"
-#include "bridge/mediaexport.h"
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
 #include "core/net/networkaccessmanager.h"
@@ -19,8 +18,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPageSize>
@@ -35,9 +32,7 @@
 #include <QWebSettings>
 #include <QWindow>
 
-MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), runModal([](QDialog* dialog) { return dialog->exec(); }), ui(new Ui::MainWindow),
-      translator(new QTranslator) {
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow), translator(new QTranslator) {
     Desktop::ensureResources();
     // A missing file leaves the form's own (English) texts.
     translator->load(AppInfo::applicationDirectory() + QStringLiteral("/locale/zh_CN.qm"));
@@ -45,10 +40,6 @@ MainWindow::MainWindow(QWidget* parent)
 
     ui->setupUi(this);
     Desktop::setMainWindow(this);
-    // The export asks for its target through this native dialog.
-    MediaExport::setSaveDialog([](const QString& caption, const QString& initialPath, const QString& filter) {
-        return QFileDialog::getSaveFileName(nullptr, caption, initialPath, filter);
-    });
     loadSettings();
     setWindowTitle(QString::fromLatin1(AppInfo::productName));
 
@@ -254,7 +245,7 @@ void MainWindow::showInformation(const QString& text) {
     QMessageBox box(QMessageBox::Information, QString::fromLatin1(AppInfo::productName), text, QMessageBox::NoButton,
                     this);
     box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
-    runModal(&box);
+    Desktop::exec(&box);
 }
 
 void MainWindow::on_action_About_triggered() {
@@ -276,7 +267,7 @@ void MainWindow::on_action_Shortcuts_triggered() {
 }
 
 void MainWindow::on_action_Support_triggered() {
-    QDesktopServices::openUrl(QUrl(AppInfo::serviceSupportUrl()));
+    Desktop::openUrl(QUrl(AppInfo::serviceSupportUrl()));
 }
 
 void MainWindow::on_action_Copy_triggered() {
@@ -284,7 +275,7 @@ void MainWindow::on_action_Copy_triggered() {
 }
 
 void MainWindow::on_action_Homepage_triggered() {
-    QDesktopServices::openUrl(QUrl(AppInfo::serviceWebsiteUrl()));
+    Desktop::openUrl(QUrl(AppInfo::serviceWebsiteUrl()));
 }
 
 void MainWindow::on_action_Print_triggered() {
@@ -300,12 +291,12 @@ void MainWindow::on_action_Print_triggered() {
     QPrintPreviewDialog preview(printer, this);
     preview.setWindowTitle(QStringLiteral("打印文章预览"));
     connect(&preview, &QPrintPreviewDialog::paintRequested, this, &MainWindow::printPage);
-    runModal(&preview);
+    Desktop::exec(&preview);
 }
 
 void MainWindow::on_action_Quit_triggered() {
     // The action's close() connection has closed the window already.
-    QCoreApplication::quit();
+    Desktop::exit(0);
 }
 
 void MainWindow::on_action_update_triggered() {

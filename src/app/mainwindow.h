@@ -6,7 +6,6 @@
 #include <QMainWindow>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -14,7 +13,6 @@ class MainWindow;
 }
 class Paragraph;
 class ProxyDialog;
-class QDialog;
 class QPrinter;
 class QTextBrowser;
 class QTranslator;
@@ -63,10 +61,6 @@ public:
 
     // Shows a window of the program centred on this one.
     void showCentred(QWidget* window);
-
-    // Runs the modal boxes and the print preview and returns the dialog's result;
-    // tests replace it to inspect or answer them without a nested event loop.
-    std::function<int(QDialog*)> runModal;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -1,6 +1,7 @@
 #include "bridge/mediaexport.h"
 
 #include "core/settings.h"
+#include "desktop/desktop.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,11 +13,6 @@
 namespace MediaExport {
 
 namespace {
-
-SaveDialog& installedDialog() {
-    static SaveDialog dialog;
-    return dialog;
-}
 
 QString tr(const char* text) {
     return QCoreApplication::translate("WebApi", text);
@@ -50,10 +46,6 @@ bool copyReplacing(const QString& source, const QString& target) {
 
 } // namespace
 
-void setSaveDialog(SaveDialog dialog) {
-    installedDialog() = std::move(dialog);
-}
-
 QString cleanFileName(const QString& fileName) {
     QString name = fileName;
     name.remove(QLatin1Char('?'));
@@ -77,12 +69,7 @@ Outcome saveExportFile(const QString& source, const QString& fileName) {
     const QString filter =
         video ? tr(QT_TRANSLATE_NOOP("WebApi", "视频文件(*.mp4)")) : tr(QT_TRANSLATE_NOOP("WebApi", "音频文件(*.mp3)"));
 
-    const SaveDialog& dialog = installedDialog();
-    if (!dialog) {
-        qWarning("No save dialog installed; export skipped");
-        return Outcome::Cancelled;
-    }
-    const QString target = dialog(caption, suggestion, filter);
+    const QString target = Desktop::saveFileName(nullptr, caption, suggestion, filter);
     if (target.isEmpty())
         return Outcome::Cancelled;
 

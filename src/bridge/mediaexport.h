@@ -2,22 +2,16 @@
 
 #include <QString>
 
-#include <functional>
-
 // Saving a copy of a stored media file where the learner chooses.
 namespace MediaExport {
-
-// Asks for a target file (caption, initial path, filter); empty when cancelled.
-// The application installs a native save dialog; tests install their own answer.
-using SaveDialog = std::function<QString(const QString& caption, const QString& initialPath, const QString& filter)>;
-void setSaveDialog(SaveDialog dialog);
 
 enum class Outcome { Cancelled, Exported, Failed };
 
 // The suggested name with "?" removed, "/" made "_" and "\" removed.
 QString cleanFileName(const QString& fileName);
 
-// Asks for the target (video dialog for a ".mp4" name, else the audio one),
+// Asks for the target through the desktop's save dialog (video captions for a
+// ".mp4" name, else the audio ones),
 // starting in the folder used last (storePrefix), remembers the chosen folder
 // and copies the source there. An existing target is replaced only once the
 // copy is complete.

@@ -8,7 +8,6 @@
 #include "desktop/desktop.h"
 #include "playback/practicecontroller.h"
 
-#include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
 #include <QWebFrame>
@@ -106,7 +105,7 @@ void WebApi::pushReadingSettings(const ReadingSettings& values) {
 }
 
 void WebApi::openBrowser(const QString& param) {
-    QDesktopServices::openUrl(QUrl(param, QUrl::TolerantMode));
+    Desktop::openUrl(QUrl(param, QUrl::TolerantMode));
 }
 
 void WebApi::showInfo(const QString& info) {

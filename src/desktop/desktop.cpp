@@ -1,6 +1,11 @@
 #include "desktop/desktop.h"
 
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
 #include <QPointer>
+#include <QUrl>
 #include <QWidget>
 
 static void registerResources() {
@@ -10,12 +15,76 @@ static void registerResources() {
 namespace Desktop {
 
 namespace {
+
 QPointer<QWidget> registeredMainWindow;
+
+std::function<int(QDialog*)>& execReplacement() {
+    static std::function<int(QDialog*)> replacement;
+    return replacement;
+}
+
+std::function<QString(QWidget*, const QString&, const QString&, const QString&)>& saveFileNameReplacement() {
+    static std::function<QString(QWidget*, const QString&, const QString&, const QString&)> replacement;
+    return replacement;
+}
+
+std::function<bool(const QUrl&)>& openUrlReplacement() {
+    static std::function<bool(const QUrl&)> replacement;
+    return replacement;
+}
+
+std::function<void(int)>& exitReplacement() {
+    static std::function<void(int)> replacement;
+    return replacement;
+}
+
 } // namespace
 
-void ensureResources() {
-    static const bool done = (registerResources(), true);
-    Q_UNUSED(done);
+int exec(QDialog* dialog) {
+    if (execReplacement())
+        return execReplacement()(dialog);
+    return dialog->exec();
+}
+
+QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                                    QMessageBox::StandardButtons buttons) {
+    QMessageBox box(icon, title, text, buttons, parent);
+    return QMessageBox::StandardButton(exec(&box));
+}
+
+QString saveFileName(QWidget* parent, const QString& caption, const QString& initialPath, const QString& filter) {
+    if (saveFileNameReplacement())
+        return saveFileNameReplacement()(parent, caption, initialPath, filter);
+    return QFileDialog::getSaveFileName(parent, caption, initialPath, filter);
+}
+
+bool openUrl(const QUrl& url) {
+    if (openUrlReplacement())
+        return openUrlReplacement()(url);
+    return QDesktopServices::openUrl(url);
+}
+
+void exit(int returnCode) {
+    if (exitReplacement())
+        exitReplacement()(returnCode);
+    else
+        QCoreApplication::exit(returnCode);
+}
+
+void setExec(std::function<int(QDialog*)> replacement) {
+    execReplacement() = std::move(replacement);
+}
+
+void setSaveFileName(std::function<QString(QWidget*, const QString&, const QString&, const QString&)> replacement) {
+    saveFileNameReplacement() = std::move(replacement);
+}
+
+void setOpenUrl(std::function<bool(const QUrl&)> replacement) {
+    openUrlReplacement() = std::move(replacement);
+}
+
+void setExit(std::function<void(int)> replacement) {
+    exitReplacement() = std::move(replacement);
 }
 
 QWidget* mainWindow() {
@@ -24,6 +93,11 @@ QWidget* mainWindow() {
 
 void setMainWindow(QWidget* window) {
     registeredMainWindow = window;
+}
+
+void ensureResources() {
+    static const bool done = (registerResources(), true);
+    Q_UNUSED(done);
 }
 
 } // namespace Desktop

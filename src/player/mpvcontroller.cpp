@@ -195,7 +195,7 @@ void MpvController::create(bool video, bool audio) {
     protocols.clear();
     mpv_handle* raw = mpv_create();
     if (!raw)
-        throw std::runtime_error("could not create mpv context");
+        throw MediaEngineError("could not create mpv context");
     handle = std::shared_ptr<mpv_handle>(raw, mpv_terminate_destroy);
 
     // A stats script shipped beside the program replaces libmpv's built-in one;
@@ -205,7 +205,7 @@ void MpvController::create(bool video, bool audio) {
         setOptionVariant(QStringLiteral("scripts"), statsScript);
 
     if (mpv_initialize(raw) < 0)
-        throw std::runtime_error("could not initialize mpv context");
+        throw MediaEngineError("could not initialize mpv context");
 
     if (!audio) {
         setOptionVariant(QStringLiteral("ao"), QStringLiteral("null"));

@@ -2,6 +2,15 @@
 
 #include <QMetaType>
 
+#include <stdexcept>
+
+// A start-up failure of the media engine (libmpv or its video renderer). These
+// are the only exceptions the program raises; the application object shows them.
+class MediaEngineError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // A failed libmpv call travelling inside a QVariant; any other content of such a
 // QVariant is a plain value.
 struct MpvErrorCode {

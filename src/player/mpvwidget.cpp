@@ -88,7 +88,7 @@ MpvWidget::MpvWidget(QWidget* parent, const QString& clientName) : QOpenGLWidget
         worker->wait();
         delete ctrl;
         delete worker;
-        throw std::runtime_error(failure.toStdString());
+        throw MediaEngineError(failure.toStdString());
     }
 
     // The render context needs a GL context, so it is created in initializeGL;
@@ -522,7 +522,7 @@ void MpvWidget::initializeGL() {
     };
     mpv_render_context* created = nullptr;
     if (mpv_render_context_create(&created, ctrl->mpvHandle(), params) < 0)
-        throw std::runtime_error("[MpvWidget] cb init gl failed.");
+        throw MediaEngineError("[MpvWidget] cb init gl failed.");
     glContext = created;
     mpv_render_context_set_update_callback(glContext, &MpvWidget::onUpdate, this);
     QMetaObject::invokeMethod(

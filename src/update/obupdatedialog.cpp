@@ -6,7 +6,6 @@
 #include "desktop/desktop.h"
 #include "ui_obupdatedialog.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -22,14 +21,7 @@ const QString productName = QString::fromLatin1(AppInfo::productName);
 
 } // namespace
 
-ObUpdateDialog::ObUpdateDialog(QWidget* parent)
-    : QDialog(parent), showInformation([](QWidget* parent, const QString& title, const QString& text) {
-          QMessageBox::information(parent, title, text, QMessageBox::Ok);
-      }),
-      askQuestion([](QWidget* parent, const QString& title, const QString& text) {
-          return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
-      }),
-      exitApplication([](int returnCode) { QCoreApplication::exit(returnCode); }), ui(new Ui::ObUpdateDialog) {
+ObUpdateDialog::ObUpdateDialog(QWidget* parent) : QDialog(parent), ui(new Ui::ObUpdateDialog) {
     Desktop::ensureResources();
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     // Each check makes a new dialog, so a closed one must not linger.
@@ -48,6 +40,10 @@ ObUpdateDialog::ObUpdateDialog(QWidget* parent)
 }
 
 ObUpdateDialog::~ObUpdateDialog() = default;
+
+void ObUpdateDialog::showInformation(const QString& text) {
+    Desktop::message(this, QMessageBox::Information, productName, text);
+}
 
 QPushButton* ObUpdateDialog::openButton() const {
     return ui->buttonBox->button(QDialogButtonBox::Open);
@@ -107,7 +103,7 @@ void ObUpdateDialog::answerReceived(bool ok, const QString& body) {
 
 void ObUpdateDialog::showLatestVersion() {
     close();
-    showInformation(this, productName, tr("您使用的是最新版本，无需更新。"));
+    showInformation(tr("您使用的是最新版本，无需更新。"));
 }
 
 void ObUpdateDialog::accept() {
@@ -139,23 +135,23 @@ void ObUpdateDialog::downloadFinished(bool ok, const QString& result) {
         ui->progressDownload->hide();
         ui->progressDownload->setValue(0);
         openButton()->setEnabled(true);
-        showInformation(this, productName, tr("下载失败：") + result);
+        showInformation(tr("下载失败：") + result);
         return;
     }
-    if (askQuestion(this, productName, tr("下载完成，是否安装更新？")) != QMessageBox::Yes) {
+    if (Desktop::message(this, QMessageBox::Question, productName, tr("下载完成，是否安装更新？"),
+                         QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
         reject();
         return;
     }
     QString error;
     if (!startInstaller(result, &error)) {
         qWarning() << "Installer did not start:" << result << error;
-        showInformation(this, productName,
-                        tr("无法启动安装程序：") + QDir::toNativeSeparators(result) + QLatin1Char('\n') + error);
+        showInformation(tr("无法启动安装程序：") + QDir::toNativeSeparators(result) + QLatin1Char('\n') + error);
         reject();
         return;
     }
     // Only now that the installer runs on its own may the program end.
-    exitApplication(0);
+    Desktop::exit(0);
 }
 
 bool ObUpdateDialog::startInstaller(const QString& path, QString* error) {

@@ -1,10 +1,8 @@
 #pragma once
 
 #include <QDialog>
-#include <QMessageBox>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -29,18 +27,13 @@ public:
     // True when `version` (dotted numbers) is newer than the running program.
     static bool isNewerVersion(const QString& version);
 
-    // The message boxes and the end of the program; tests answer or observe
-    // them without a nested event loop.
-    std::function<void(QWidget* parent, const QString& title, const QString& text)> showInformation;
-    std::function<QMessageBox::StandardButton(QWidget* parent, const QString& title, const QString& text)> askQuestion;
-    std::function<void(int returnCode)> exitApplication;
-
 public slots:
     void accept() override;
     void reject() override;
 
 private:
     void answerReceived(bool ok, const QString& body);
+    void showInformation(const QString& text);
     void showLatestVersion();
     void downloadFinished(bool ok, const QString& result);
     // Makes the installer executable where needed and starts it detached;
