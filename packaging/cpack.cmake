@@ -42,7 +42,3 @@ libstdc++6, libgcc-s1, libc6, ${fonts}")
 endif()
 
 include(CPack)
-
-# Builds the package, unpacks it and starts the unpacked command (needs X).
-add_test(NAME package_layout COMMAND sh ${CMAKE_SOURCE_DIR}/packaging/check-package.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(package_layout PROPERTIES TIMEOUT 120 ENVIRONMENT "LC_ALL=C.UTF-8")

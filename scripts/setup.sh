@@ -12,7 +12,8 @@ PACKAGES=(
   pulseaudio
   espeak-ng sox ffmpeg
   mpv  # the command line player: baseline of bench/bench_player
-  libgtest-dev libbenchmark-dev
+  libbenchmark-dev
+  python3  # scripts/includegraph.py, run by the test suite
   poppler-utils
   fonts-dejavu-core fonts-droid-fallback fonts-urw-base35
 )
