@@ -1,6 +1,7 @@
 #include "core/signing.h"
 
 #include "core/appinfo.h"
+#include "core/pageprotocol.h"
 #include "core/serviceconfig.h"
 
 #include <QCryptographicHash>
@@ -101,7 +102,7 @@ void signRequest(QNetworkRequest& request, const QList<QNetworkCookie>& cookies)
     const QByteArray identity = clientIdentity();
     request.setRawHeader(QByteArrayLiteral("Authorization"), authorization(tokenJson(stamp, token, urlsign, userid)));
     request.setRawHeader(QByteArrayLiteral("User-Agent"), identity);
-    request.setRawHeader(QByteArrayLiteral("MarloUserAgent"), identity);
+    request.setRawHeader(ServiceProtocol::userAgentHeader, identity);
 }
 
 void setAddressSource(std::function<QList<QHostAddress>()> source) {
@@ -142,7 +143,7 @@ QString urlSignature(const QByteArray& key, const QByteArray& message) {
 
 QString signedMediaUrl(const QString& articleId) {
     const QByteArray identity = clientIdentity();
-    const QString path = QStringLiteral("/api/v3/media/mp3/") + articleId + QStringLiteral("?agent=") +
+    const QString path = ServiceProtocol::signedMediaPath + articleId + QStringLiteral("?agent=") +
                          QString::fromUtf8(identity.constData()); // up to the first NUL
     const QString urlsign = urlSignature(Signing::saltBytes(), path.toUtf8());
     const QByteArray json = Signing::tokenJson(signatureStamp(), QString(), urlsign, QStringLiteral(" "));

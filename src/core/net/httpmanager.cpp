@@ -1,5 +1,6 @@
 #include "core/net/httpmanager.h"
 
+#include "core/pageprotocol.h"
 #include "core/serviceconfig.h"
 #include "core/signing.h"
 
@@ -60,7 +61,7 @@ void HttpManager::prepareRequest(const QString& path, QNetworkRequest& request) 
     request.setUrl(QUrl(ServiceConfig::httpsBase() + path, QUrl::TolerantMode));
     const QByteArray identity = clientIdentity();
     request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromUtf8(identity.constData()));
-    request.setRawHeader(QByteArrayLiteral("MarloUserAgent"), QString::fromUtf8(identity).toUtf8());
+    request.setRawHeader(ServiceProtocol::userAgentHeader, QString::fromUtf8(identity).toUtf8());
 }
 
 void HttpManager::getRequest(const QString& path, std::function<void(QNetworkReply*, NetwordReplyType)> callback,
@@ -111,20 +112,19 @@ void HttpManager::resolveRedirect(const QString& url, std::function<void(bool, Q
 
 void HttpManager::checkUpdate(std::function<void(bool, QString)> callback, QObject* context) {
     callback = guarded(context, std::move(callback));
-    getRequest(QStringLiteral("/api/v2/appsupport/CheckVersion"),
-               [callback](QNetworkReply* reply, NetwordReplyType type) {
-                   if (type != ReplyFinished)
-                       return;
-                   if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
-                       callback(false, QString());
-                       return;
-                   }
-                   const QString body = QString::fromUtf8(reply->readAll());
-                   if (body == QStringLiteral("\"暂无更新\""))
-                       callback(false, QString());
-                   else
-                       callback(true, body);
-               });
+    getRequest(ServiceProtocol::checkVersionPath, [callback](QNetworkReply* reply, NetwordReplyType type) {
+        if (type != ReplyFinished)
+            return;
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
+            callback(false, QString());
+            return;
+        }
+        const QString body = QString::fromUtf8(reply->readAll());
+        if (body == QString::fromUtf8(ServiceProtocol::noUpdateAnswer))
+            callback(false, QString());
+        else
+            callback(true, body);
+    });
 }
 
 void HttpManager::downloadFile(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
