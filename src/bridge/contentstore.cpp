@@ -34,7 +34,7 @@ const char* suffixOf(ContentStore::Part part) {
     return "";
 }
 
-bool copyAll(QIODevice* from, QSaveFile& to) {
+bool copyAll(QIODevice* from, QSaveFile& to, qint64* copied) {
     // A finished reply says "no more" with -1 once its buffer is drained; that is its end, not an error.
     auto* reply = qobject_cast<QNetworkReply*>(from);
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
@@ -46,7 +46,21 @@ bool copyAll(QIODevice* from, QSaveFile& to) {
             return true; // a finished reply has everything buffered
         if (to.write(buffer.constData(), n) != n)
             return false;
+        *copied += n;
     }
+}
+
+// A connection closed early can end a reply without an error; the announced length
+// tells. (With a content encoding it counts the encoded bytes, not what arrives here.)
+QString shortOfAnnounced(QIODevice* body, qint64 received) {
+    auto* reply = qobject_cast<QNetworkReply*>(body);
+    if (!reply || reply->hasRawHeader("Content-Encoding"))
+        return QString();
+    bool known = false;
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (!known || received == announced)
+        return QString();
+    return QStringLiteral("incomplete transfer: %1 of %2 bytes").arg(received).arg(announced);
 }
 
 } // namespace
@@ -97,17 +111,25 @@ ContentStore::StoreResult ContentStore::storePart(const QString& articleId, Part
     bool ok;
     QString cause;
     if (part == Part::SentenceData) {
+        const QByteArray plain = body->readAll();
+        cause = shortOfAnnounced(body, plain.size());
         ContentCipher cipher(programKey());
         cipher.setCompressionMode(ContentCipher::CompressionAlways);
         cipher.setIntegrityMode(ContentCipher::ProtectionHash);
-        const QByteArray encrypted = cipher.encrypt(body->readAll());
-        ok = cipher.lastError() == ContentCipher::ErrorNoError && file.write(encrypted) == encrypted.size();
-        if (cipher.lastError() != ContentCipher::ErrorNoError)
+        const QByteArray encrypted = cause.isEmpty() ? cipher.encrypt(plain) : QByteArray();
+        ok = cause.isEmpty() && cipher.lastError() == ContentCipher::ErrorNoError &&
+             file.write(encrypted) == encrypted.size();
+        if (cause.isEmpty() && cipher.lastError() != ContentCipher::ErrorNoError)
             cause = QStringLiteral("the sentence data could not be enciphered");
     } else {
-        ok = copyAll(body, file);
+        qint64 copied = 0;
+        ok = copyAll(body, file, &copied);
         if (!ok && file.error() == QFileDevice::NoError)
             cause = QStringLiteral("the download broke off: ") + body->errorString();
+        if (ok) {
+            cause = shortOfAnnounced(body, copied);
+            ok = cause.isEmpty();
+        }
     }
     if (ok && !file.commit())
         ok = false;
