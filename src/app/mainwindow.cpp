@@ -70,8 +70,8 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::loadSettings() {
-    reading = ReadingSettings::load();
-    proxy = ProxySettings::load();
+    readingSettings = ReadingSettings::load();
+    proxySettings = ProxySettings::load();
 
     // The form's minimum (920 x 685) is lowered before the stored geometry is
     // applied, so a 675-pixel-high window is restored as it was saved.
@@ -100,8 +100,8 @@ void MainWindow::initPageSide() {
 
     paragraph = new Paragraph(nullptr);
 
-    applyProxy(proxy.host, proxy.port, proxy.user, proxy.password);
-    webApi->setReadingSettings(reading);
+    applyProxy(proxySettings.host, proxySettings.port, proxySettings.user, proxySettings.password);
+    webApi->setReadingSettings(readingSettings);
 
     setDialog = new SetDialog(nullptr);
     proxyDialog = new ProxyDialog(nullptr);
@@ -123,9 +123,9 @@ void MainWindow::initPageSide() {
 }
 
 void MainWindow::fillDialogs() {
-    setDialog->setValues(reading);
-    proxyDialog->setFields(proxy);
-    webApi->pushReadingSettings(reading);
+    setDialog->setValues(readingSettings);
+    proxyDialog->setFields(proxySettings);
+    webApi->pushReadingSettings(readingSettings);
 }
 
 void MainWindow::configureWebEngine() {
@@ -159,7 +159,7 @@ void MainWindow::applyProxy(const QString& host, const QString& port, const QStr
 }
 
 void MainWindow::setTranslationState(const QString& state) {
-    reading.translationState = state;
+    readingSettings.translationState = state;
     setDialog->selectTranslationState(state);
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
     settings.setValue(Settings::TranslationState, state);

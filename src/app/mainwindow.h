@@ -96,8 +96,8 @@ private:
     QString indexUrl;
 
     // As stored at start-up; afterwards only setTranslationState changes them.
-    ReadingSettings reading;
-    ProxySettings proxy;
+    ReadingSettings readingSettings;
+    ProxySettings proxySettings;
 
     QString printTitle;
     QPrinter* printer = nullptr;
