@@ -106,7 +106,7 @@ void MainWindow::initPageSide() {
     setDialog = new SetDialog(nullptr);
     proxyDialog = new ProxyDialog(nullptr);
     setDialog->setBridge(webApi);
-    proxyDialog->mainWindow = this;
+    proxyDialog->setMainWindow(this);
     fillDialogs();
 
     webView->setContextMenuPolicy(Qt::NoContextMenu);

@@ -39,8 +39,8 @@ void ProxyDialog::on_password_editingFinished() {
 
 void ProxyDialog::on_ok_clicked() {
     entered.save();
-    if (mainWindow)
-        mainWindow->applyProxy(entered.host, entered.port, entered.user, entered.password);
+    if (owner)
+        owner->applyProxy(entered.host, entered.port, entered.user, entered.password);
     close();
 }
 

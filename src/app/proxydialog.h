@@ -20,7 +20,9 @@ public:
     explicit ProxyDialog(QWidget* parent);
     ~ProxyDialog() override;
 
-    MainWindow* mainWindow = nullptr;
+    // The window that applies the proxy on OK.
+    void setMainWindow(MainWindow* window) { owner = window; }
+    MainWindow* mainWindow() const { return owner; }
 
     // The four line edits, for the main window to fill at start-up.
     void setFields(const ProxySettings& values);
@@ -36,6 +38,7 @@ private slots:
     void on_cancel_clicked();
 
 private:
+    MainWindow* owner = nullptr;
     ProxySettings entered;
     std::unique_ptr<Ui::ProxyDialog> form;
 };
