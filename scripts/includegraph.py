@@ -25,6 +25,8 @@ MAY_INCLUDE = {
     "bridge": ["playback", "player", "desktop", "core"],
     "update": ["desktop", "core"],
     "app": ["bridge", "update", "desktop", "playback", "player", "core"],
+    # Local media import and the media library: no GUI, beside the player.
+    "library": ["core"],
     "forms": [],
     "resources": [],
 }

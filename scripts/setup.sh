@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config
   qtbase5-dev libqt5webkit5-dev qtscript5-dev qttools5-dev-tools
   libmpv-dev libquazip1-qt5-dev
+  libavformat-dev libavcodec-dev libavutil-dev libqt5sql5-sqlite  # local media and the media library
   libcpp-httplib-dev libssl-dev openssl curl
   xvfb xauth libgl1-mesa-dri x11-utils
   pulseaudio

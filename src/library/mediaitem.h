@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// One practice sentence of a local media file. Times are milliseconds from the
+// start of the media; starts ascend strictly and an end never passes the next
+// start, as the practice controller expects.
+struct MediaSentence {
+    qint64 start = 0;
+    qint64 end = 0;
+    QString text;        // empty for sentences found by pauses
+    QString translation; // empty when there is none
+};
+
+// A local audio or video file made ready for practice.
+struct MediaItem {
+    QString id; // stable for the file's path
+    QString path;
+    QString title;
+    QString mediaType;      // "audio" | "video"
+    qint64 duration = 0;    // ms
+    QString sentenceSource; // "sidecar" | "embedded" | "silence"
+    QVector<MediaSentence> sentences;
+    int lastSentence = 0;
+    bool missing = false;
+    int skippedCues = 0;  // unreadable or empty cues left out
+    QStringList warnings; // for the learner: what was read in place of what
+
+    // What the file looked like when it was read; a change means reading it again.
+    qint64 fileSize = 0;
+    qint64 fileModified = 0; // ms since the epoch
+
+    // {"id","path","title","mediaType","duration","sentenceSource","sentences":[{"start","end","text",
+    // "translation"}],"lastSentence","missing","skippedCues","warnings"}
+    QJsonObject toJson() const;
+    static QJsonArray sentencesToJson(const QVector<MediaSentence>& sentences);
+    static QVector<MediaSentence> sentencesFromJson(const QJsonArray& array);
+};
+
+// {"error": text}: how every failure reaches the page.
+QJsonObject mediaErrorJson(const QString& text);

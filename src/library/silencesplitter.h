@@ -1,0 +1,46 @@
+#pragma once
+
+#include "library/mediaitem.h"
+
+#include <QString>
+#include <QVector>
+
+#include <functional>
+
+namespace Ffmpeg {
+class Progress;
+}
+
+// How sentences are found in sound without subtitles. The defaults suit speech
+// recorded with little background noise.
+struct SilenceOptions {
+    double thresholdDb = -35.0; // quieter than this (dBFS, on every channel) is a pause
+    int minPauseMs = 400;       // shorter quiet stretches are pauses within a sentence
+    int minSegmentMs = 1000;    // shorter stretches of sound join the nearer neighbour
+    int leadInMs = 50;          // a sentence starts this much before its sound, inside the pause
+};
+
+// A stretch of sound between pauses, in ms from the start of the media.
+struct SpeechSegment {
+    qint64 start = 0;
+    qint64 end = 0;
+};
+
+struct SilenceSplit {
+    QVector<SpeechSegment> segments; // ascending, short ones merged
+    qint64 duration = 0;             // ms of sound decoded
+    QString error;
+};
+
+// Decodes the best audio stream of a file and finds the pauses in it.
+SilenceSplit splitAtSilence(const QString& path, const SilenceOptions& options,
+                            const std::function<bool(int percent)>& progress = {});
+SilenceSplit splitAtSilence(const QString& path, const SilenceOptions& options, Ffmpeg::Progress& progress,
+                            int progressFrom, int progressTo);
+
+// Joins each segment shorter than minimumMs to the neighbour across the shorter pause.
+QVector<SpeechSegment> mergeShortSegments(QVector<SpeechSegment> segments, qint64 minimumMs);
+
+// Sentences without text, one per segment, each starting options.leadInMs
+// early but not before the end of the one before.
+QVector<MediaSentence> sentencesFromSegments(const QVector<SpeechSegment>& segments, const SilenceOptions& options);

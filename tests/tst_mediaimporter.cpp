@@ -1,0 +1,373 @@
+// Local media as practice items: sentences from subtitle files, from subtitle
+// streams and from pauses, and input that must fail or be skipped cleanly.
+#include "library/mediaimporter.h"
+#include "library/subtitletext.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString samples = QStringLiteral(TAVROLIN_SAMPLE_MEDIA);
+
+struct Expected {
+    qint64 start;
+    QString text;
+    QString translation;
+};
+
+QList<Expected> expectedSentences() {
+    QFile file(samples + "/samples.json");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<Expected> out;
+    for (const QJsonValue& v : QJsonDocument::fromJson(file.readAll()).object().value("sentences").toArray()) {
+        const QJsonObject o = v.toObject();
+        out.append(
+            {qint64(o.value("start").toDouble()), o.value("text").toString(), o.value("translation").toString()});
+    }
+    return out;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(), qPrintable(path));
+}
+
+// What the practice controller relies on: strictly ascending starts, no end before
+// its start or past the next start, and no timing line left in a text.
+void verifyPracticeOrder(const MediaItem& item) {
+    for (int i = 0; i < item.sentences.size(); ++i) {
+        const MediaSentence& s = item.sentences.at(i);
+        QVERIFY2(s.end >= s.start, qPrintable(QString("sentence %1: %2..%3").arg(i).arg(s.start).arg(s.end)));
+        QVERIFY2(!s.text.contains("-->"), qPrintable(s.text));
+        if (i + 1 < item.sentences.size()) {
+            QVERIFY2(s.start < item.sentences.at(i + 1).start, qPrintable(QString("sentence %1 start").arg(i)));
+            QVERIFY2(s.end <= item.sentences.at(i + 1).start, qPrintable(QString("sentence %1 end").arg(i)));
+        }
+    }
+}
+
+QByteArray srt(const QList<std::tuple<QString, QString, QString>>& cues) {
+    QByteArray out;
+    int n = 0;
+    for (const auto& [from, to, text] : cues)
+        out += QString("%1\n%2 --> %3\n%4\n\n").arg(++n).arg(from, to, text).toUtf8();
+    return out;
+}
+
+} // namespace
+
+class TestMediaImporter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sentenceSources_data();
+    void sentenceSources();
+    void silenceFindsEverySentenceStart_data();
+    void silenceFindsEverySentenceStart();
+    void markupBecomesPlainText_data();
+    void markupBecomesPlainText();
+    void badInput_data();
+    void badInput();
+    void twentyThousandCues();
+    void progressIsReportedAndCancels();
+
+private:
+    QList<Expected> expected;
+    QTemporaryDir dir;
+};
+
+void TestMediaImporter::initTestCase() {
+    expected = expectedSentences();
+    QCOMPARE(expected.size(), 5);
+    QVERIFY(dir.isValid());
+}
+
+void TestMediaImporter::sentenceSources_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("mediaType");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("translated");
+    // ms the file's time format rounds to, or the container shifts by for the audio codec's priming
+    QTest::addColumn<int>("tolerance");
+    QTest::addColumn<int>("skipped");
+    QTest::newRow("SubRip .de with .zh translation") << "gespraech.mp3"
+                                                     << "sidecar"
+                                                     << "audio"
+                                                     << "gespraech" << true << 0 << 0;
+    QTest::newRow("MKV with Chinese then German SubRip stream") << "film.mkv"
+                                                                << "embedded"
+                                                                << "video"
+                                                                << "Ein Film" << true << 10 << 0;
+    QTest::newRow("WebVTT with style block, settings, tags") << "vortrag.m4a"
+                                                             << "sidecar"
+                                                             << "audio"
+                                                             << "vortrag" << false << 0 << 0;
+    QTest::newRow("ASS with overrides, drawing, comment") << "lied.ogg"
+                                                          << "sidecar"
+                                                          << "audio"
+                                                          << "lied" << false << 10 << 1;
+    QTest::newRow("SubRip in Windows-1252") << "alt.flac"
+                                            << "sidecar"
+                                            << "audio"
+                                            << "alt" << false << 0 << 0;
+}
+
+void TestMediaImporter::sentenceSources() {
+    // Guards against a source losing, shifting or garbling sentences, or pairing translations wrongly.
+    QFETCH(QString, file);
+    QFETCH(QString, source);
+    QFETCH(QString, mediaType);
+    QFETCH(QString, title);
+    QFETCH(bool, translated);
+    QFETCH(int, tolerance);
+    QFETCH(int, skipped);
+
+    const MediaImportResult result = importMedia(samples + "/" + file);
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    const MediaItem& item = result.item;
+    QCOMPARE(item.sentenceSource, source);
+    QCOMPARE(item.mediaType, mediaType);
+    QCOMPARE(item.title, title);
+    QCOMPARE(item.skippedCues, skipped);
+    QCOMPARE(item.path, QFileInfo(samples + "/" + file).canonicalFilePath());
+    QVERIFY2(item.warnings.isEmpty(), qPrintable(item.warnings.join('\n')));
+    QVERIFY2(item.duration > 17000 && item.duration < 19000, qPrintable(QString::number(item.duration)));
+    QCOMPARE(item.sentences.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const MediaSentence& s = item.sentences.at(i);
+        QCOMPARE(s.text, expected.at(i).text);
+        QVERIFY2(qAbs(s.start - expected.at(i).start) <= tolerance,
+                 qPrintable(QString("%1: %2 instead of %3").arg(i).arg(s.start).arg(expected.at(i).start)));
+        QCOMPARE(s.translation, translated ? expected.at(i).translation : QString());
+    }
+    verifyPracticeOrder(item);
+
+    const QJsonObject json = result.toJson();
+    QCOMPARE(json.keys(), (QStringList{"duration", "id", "lastSentence", "mediaType", "missing", "path",
+                                       "sentenceSource", "sentences", "skippedCues", "title", "warnings"}));
+    QCOMPARE(json.value("sentences").toArray().at(1).toObject().keys(),
+             (QStringList{"end", "start", "text", "translation"}));
+    QCOMPARE(json.value("id").toString(), importMedia(samples + "/" + file).item.id); // stable
+}
+
+void TestMediaImporter::silenceFindsEverySentenceStart_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("Opus") << "pausen.opus";
+    QTest::newRow("MP3") << "gespraech.mp3";
+    QTest::newRow("AAC in MP4") << "vortrag.m4a";
+    QTest::newRow("Vorbis") << "lied.ogg";
+    QTest::newRow("FLAC") << "alt.flac";
+}
+
+void TestMediaImporter::silenceFindsEverySentenceStart() {
+    // Guards against pauses missed, found inside sentences, or placed late, in any decoder's sample format.
+    QFETCH(QString, file);
+    const QString copy = dir.filePath("nur-ton." + QFileInfo(file).suffix()); // without its subtitles
+    QFile::remove(copy);
+    QVERIFY(QFile::copy(samples + "/" + file, copy));
+
+    const MediaImportResult result = importMedia(copy);
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.item.sentenceSource, QString("silence"));
+    QCOMPARE(result.item.sentences.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const MediaSentence& s = result.item.sentences.at(i);
+        QVERIFY2(
+            qAbs(s.start - expected.at(i).start) <= 100,
+            qPrintable(QString("sentence %1 at %2 ms, spoken at %3 ms").arg(i).arg(s.start).arg(expected.at(i).start)));
+        QVERIFY(s.text.isEmpty());
+    }
+    verifyPracticeOrder(result.item);
+}
+
+void TestMediaImporter::markupBecomesPlainText_data() {
+    QTest::addColumn<QString>("decoded");
+    QTest::addColumn<QString>("plain");
+    QTest::newRow("ASS overrides") << "{\\an8}{\\i1}kursiv{\\i0} und {\\b1\\c&H00FFFF&}fett{\\b0}"
+                                   << "kursiv und fett";
+    QTest::newRow("ASS line breaks, hard space") << "eins\\Nzwei\\ndrei\\hvier"
+                                                 << "eins zwei drei vier";
+    QTest::newRow("ASS drawing") << "{\\p1}m 0 0 l 10 0 10 10{\\p0}Text"
+                                 << "Text";
+    QTest::newRow("WebVTT voice, class, timestamp") << "<v Anna>Hallo</v> <c.gelb.gross>Welt</c> <00:00:01.500>da"
+                                                    << "Hallo Welt da";
+    QTest::newRow("HTML-like tags") << "<i>schräg</i> <font color=\"red\">rot</font>"
+                                    << "schräg rot";
+    QTest::newRow("entities") << "a &lt;b&gt; &amp; c&nbsp;d &#252;&#x00DF; &unbekannt;"
+                              << "a <b> & c d üß &unbekannt;";
+    QTest::newRow("comparison signs are text") << "1 < 2 und 3 > 2"
+                                               << "1 < 2 und 3 > 2";
+    QTest::newRow("unclosed brace is text") << "{ offen"
+                                            << "{ offen";
+}
+
+void TestMediaImporter::markupBecomesPlainText() {
+    // Guards against styling markup reaching the sentence text the learner types in dictation.
+    QFETCH(QString, decoded);
+    QFETCH(QString, plain);
+    QCOMPARE(SubtitleText::plainText(decoded), plain);
+}
+
+void TestMediaImporter::badInput_data() {
+    QTest::addColumn<QString>("media");      // created in an empty folder; "" = none
+    QTest::addColumn<QByteArray>("content"); // "<audio>" = a copy of the sample sound
+    QTest::addColumn<QString>("sidecar");
+    QTest::addColumn<QByteArray>("sidecarContent");
+    QTest::addColumn<QString>("error"); // part of the expected error; "" = imported
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<QStringList>("texts");
+
+    const QByteArray audio = "<audio>";
+    QTest::newRow("missing file") << "" << QByteArray() << "" << QByteArray() << "does not exist"
+                                  << "" << 0 << QStringList();
+    QTest::newRow("empty file") << "a.mp3" << QByteArray() << "" << QByteArray() << "is empty"
+                                << "" << 0 << QStringList();
+    QTest::newRow("text named .mp4") << "a.mp4" << QByteArray("Das ist kein Film.\nNur Text.\n") << "" << QByteArray()
+                                     << "not an audio or video file"
+                                     << "" << 0 << QStringList();
+    QTest::newRow("subtitles named .mp4") << "a.mp4" << srt({{"00:00:01,000", "00:00:02,000", "Hallo"}}) << ""
+                                          << QByteArray() << "contains no audio or video"
+                                          << "" << 0 << QStringList();
+    QTest::newRow("unsupported suffix") << "a.txt" << QByteArray("Text") << "" << QByteArray() << "not a media file"
+                                        << "" << 0 << QStringList();
+    QTest::newRow("0-byte .srt: pauses instead") << "a.mp3" << audio << "a.srt" << QByteArray() << ""
+                                                 << "silence" << 0 << QStringList();
+    QTest::newRow("binary .srt: pauses instead")
+        << "a.mp3" << audio << "a.srt" << QByteArray("\x00\x01\x02\xff\xfe", 5) << ""
+        << "silence" << 0 << QStringList();
+    QTest::newRow("SubRip broken timestamps") << "a.mp3" << audio << "a.srt"
+                                              << QByteArray("1\n00:00:01,000 --> 00:00:02,000\nEins\n\n"
+                                                            "2\n00:00:0x,000 --> 00:00:03,000\nKaputt\n\n"
+                                                            "3\n00:00:04,000 --> 00:00:05,000\nDrei\n\n"
+                                                            "4\n00:00:06,000 -> 00:00:07,000\nAuch kaputt\n\n"
+                                                            "5\n00:00:08,000 --> 00:00:09,000\nFünf\n\n"
+                                                            "6\n00:00:10,000 --> 00:00:11,000\n\n\n"
+                                                            "7\n00:00:12,000 --> 00:00:13,000\nSieben\n")
+                                              << ""
+                                              << "sidecar" << 2 << QStringList{"Eins", "Drei", "Fünf", "Sieben"};
+    QTest::newRow("WebVTT broken cue does not end the file")
+        << "a.mp3" << audio << "a.de.vtt"
+        << QByteArray("WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nEins\n\n"
+                      "00:00:0x.000 --> 00:00:03.000\nKaputt\n\n"
+                      "REGION\nid:unten width:40%\n\n"
+                      "00:00:04.000 --> 00:00:05.000 align:end\nDrei\n\n"
+                      "zwei Zeilen vor\nder Zeit\n00:00:06.000 --> 00:00:07.000\nKaputt\n\n"
+                      "00:00:08.000 --> 00:00:09.000\nFünf\n")
+        << ""
+        << "sidecar" << 2 << QStringList{"Eins", "Drei", "Fünf"};
+    QTest::newRow("overlapping cues") << "a.mp3" << audio << "a.srt"
+                                      << srt({{"00:00:01,000", "00:00:04,000", "A sagt etwas"},
+                                              {"00:00:03,500", "00:00:06,000", "B antwortet"}, // sloppy end: cut
+                                              {"00:00:06,000", "00:00:09,000", "C spricht"},
+                                              {"00:00:06,000", "00:00:07,000", "D zugleich"}, // same start: together
+                                              {"00:00:10,500", "00:00:13,500", "F gleichzeitig"},
+                                              {"00:00:10,000", "00:00:14,000", "E lange"}, // mostly together: together
+                                              {"00:00:20,000", "00:00:21,000", "G"},
+                                              {"00:00:20,000", "00:00:21,000", "G"}}) // given twice: once
+                                      << ""
+                                      << "sidecar" << 0
+                                      << QStringList{"A sagt etwas", "B antwortet", "D zugleich C spricht",
+                                                     "E lange F gleichzeitig", "G"};
+}
+
+void TestMediaImporter::badInput() {
+    // Guards against crashes, unreadable cues poisoning the rest, and failures reported as items.
+    QFETCH(QString, media);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, sidecar);
+    QFETCH(QByteArray, sidecarContent);
+    QFETCH(QString, error);
+    QFETCH(QString, source);
+    QFETCH(int, skipped);
+    QFETCH(QStringList, texts);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(media.isEmpty() ? "fehlt.mp3" : media);
+    if (content == "<audio>")
+        QVERIFY(QFile::copy(samples + "/pausen.opus", path + ".opus") && QFile::rename(path + ".opus", path));
+    else if (!media.isEmpty())
+        writeFile(path, content);
+    if (!sidecar.isEmpty())
+        writeFile(folder.filePath(sidecar), sidecarContent);
+
+    const MediaImportResult result = importMedia(path);
+    if (!error.isEmpty()) {
+        QVERIFY(!result.ok());
+        QVERIFY2(result.error.contains(error), qPrintable(result.error));
+        QCOMPARE(result.toJson(), (QJsonObject{{"error", result.error}}));
+        return;
+    }
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.item.sentenceSource, source);
+    QCOMPARE(result.item.skippedCues, skipped);
+    verifyPracticeOrder(result.item);
+    if (source == "silence") {
+        QCOMPARE(result.item.sentences.size(), expected.size());
+        QVERIFY2(result.item.warnings.join(' ').contains(sidecar), qPrintable(result.item.warnings.join(' ')));
+        return;
+    }
+    QStringList got;
+    for (const MediaSentence& s : result.item.sentences)
+        got << s.text;
+    QCOMPARE(got, texts);
+}
+
+void TestMediaImporter::twentyThousandCues() {
+    // Guards against large subtitle files being cut off or left unsorted.
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(samples + "/pausen.opus", folder.filePath("lang.opus")));
+    QByteArray file;
+    for (int i = 0; i < 20000; ++i) {
+        // Written out of order in pairs, with markup, as edited files are.
+        const int n = i % 2 ? i - 1 : i + 1;
+        const qint64 start = 1000 + qint64(n) * 400;
+        auto time = [](qint64 ms) {
+            return QString::asprintf("%02lld:%02lld:%02lld,%03lld", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                                     ms % 1000);
+        };
+        file +=
+            QString("%1\n%2 --> %3\n<i>Satz</i> %4\n\n").arg(i + 1).arg(time(start), time(start + 350)).arg(n).toUtf8();
+    }
+    writeFile(folder.filePath("lang.srt"), file);
+
+    const MediaImportResult result = importMedia(folder.filePath("lang.opus"));
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.item.sentences.size(), 20000);
+    QCOMPARE(result.item.skippedCues, 0);
+    QCOMPARE(result.item.sentences.first().text, QString("Satz 0"));
+    QCOMPARE(result.item.sentences.last().text, QString("Satz 19999"));
+    QCOMPARE(result.item.sentences.last().start, 1000 + 19999 * 400);
+    verifyPracticeOrder(result.item);
+}
+
+void TestMediaImporter::progressIsReportedAndCancels() {
+    // Guards against a long import that cannot show progress or be stopped.
+    QList<int> seen;
+    MediaImportOptions options;
+    options.progress = [&](int percent) {
+        seen << percent;
+        return true;
+    };
+    QVERIFY(importMedia(samples + "/pausen.opus", options).ok());
+    QVERIFY(!seen.isEmpty());
+    QCOMPARE(seen.last(), 100);
+    QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+
+    options.progress = [](int percent) { return percent < 10; };
+    const MediaImportResult cancelled = importMedia(samples + "/pausen.opus", options);
+    QVERIFY(!cancelled.ok());
+    QVERIFY2(cancelled.error.contains("cancelled"), qPrintable(cancelled.error));
+}
+
+QTEST_GUILESS_MAIN(TestMediaImporter)
+#include "tst_mediaimporter.moc"
