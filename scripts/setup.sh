@@ -8,6 +8,7 @@ PACKAGES=(
   qtbase5-dev libqt5webkit5-dev qtscript5-dev qttools5-dev-tools
   libmpv-dev libquazip1-qt5-dev
   libavformat-dev libavcodec-dev libavutil-dev libqt5sql5-sqlite  # local media and the media library
+  libsqlite3-dev  # the media library test stops SQLite in the middle of a write
   libcpp-httplib-dev libssl-dev openssl curl
   xvfb xauth libgl1-mesa-dri x11-utils
   pulseaudio

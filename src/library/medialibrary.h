@@ -1,0 +1,66 @@
+#pragma once
+
+#include "library/mediaimporter.h"
+#include "library/mediaitem.h"
+
+#include <QJsonArray>
+#include <QString>
+
+#include <optional>
+
+// The learner's imported media, kept in an SQLite database in a directory (the
+// data directory): for each file its path, size and modification time, what was
+// read from it, the last practised sentence and when it was last opened.
+//
+// A library object uses its own database connection, which belongs to the thread
+// that created it: call it from that thread only. For long files, look up the
+// stored item here, run importMedia() on a worker thread, and store() the result.
+//
+// Every write is one transaction in write-ahead-log mode, so a process killed
+// while writing leaves a database with every earlier write intact. A database
+// that cannot be opened, is damaged or comes from a newer version is left as it
+// is: the library reports it through errorString() and stores nothing.
+class MediaLibrary {
+public:
+    explicit MediaLibrary(const QString& directory);
+    ~MediaLibrary();
+    MediaLibrary(const MediaLibrary&) = delete;
+    MediaLibrary& operator=(const MediaLibrary&) = delete;
+
+    static QString fileName() { return QStringLiteral("medialibrary.sqlite"); }
+    static constexpr int schemaVersion = 1;
+
+    bool isOpen() const { return usable; }
+    // Why the library cannot be used, for the learner; empty when it can.
+    QString errorString() const { return error; }
+    QString databasePath() const { return path; }
+
+    // The stored item of a file that has not changed since it was read (same
+    // size and modification time), with its last opened time set to now.
+    std::optional<MediaItem> storedItem(const QString& mediaPath);
+    // Stores an item read by importMedia(), replacing an earlier reading of the
+    // same file but keeping its last practised sentence where it still exists.
+    bool store(const MediaItem& item);
+    // storedItem(), or else importMedia() and store(). When the library cannot be
+    // used the item is still returned, with a warning that it is not kept.
+    MediaImportResult importOrGet(const QString& mediaPath, const MediaImportOptions& options = {});
+
+    // Every item without its sentences, last opened first:
+    // {"id","path","title","mediaType","duration","sentenceSource","sentenceCount","lastSentence","lastOpened"
+    // (ms since the epoch),"missing","skippedCues"}. "missing" is true when the file is no longer there.
+    QJsonArray list();
+    bool forget(const QString& id);
+    // Remembers the last practised sentence (clamped to the item's sentences).
+    bool setProgress(const QString& id, int sentence);
+
+private:
+    bool open();
+    bool migrate(int from);
+    bool fail(const QString& what, const QString& detail);
+
+    QString path;
+    QString connection;
+    QString error;
+    QString writeError;
+    bool usable = false;
+};
