@@ -11,6 +11,8 @@ PACKAGES=(
   libsqlite3-dev  # the media library test stops SQLite in the middle of a write
   libcpp-httplib-dev libssl-dev openssl curl
   xvfb xauth libgl1-mesa-dri x11-utils
+  openbox  # the window manager the GUI tests run under
+  libxtst-dev  # real pointer input for the window-dragging test
   pulseaudio
   espeak-ng sox ffmpeg
   mpv  # the command line player: baseline of bench/bench_player

@@ -1,5 +1,6 @@
-// Start-up and shutdown of the main window: settings defaults, geometry,
-// proxy, the small operations the bridge and dialogs call.
+// Start-up and shutdown of the main window: settings defaults, geometry (kept
+// within reach of the screens), proxy, the end of the program, the small
+// operations the bridge and dialogs call.
 #include "app/mainwindow.h"
 #include "app/paragraph.h"
 #include "app/proxydialog.h"
@@ -7,17 +8,24 @@
 #include "app/webview.h"
 #include "bridge/webapi.h"
 #include "core/settings.h"
+#include "desktop/screens.h"
+#include "playback/practicecontroller.h"
+#include "support/fakeplayer.h"
 #include "support/testsupport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPointer>
+#include <QScreen>
 #include <QSettings>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QWebFrame>
 #include <QWebSettings>
 #include <QWebView>
@@ -52,6 +60,10 @@ private slots:
     void hasTranslationControlsTheOption();
     void printActionFollowsThePage();
     void closingClosesTheParagraphWindow();
+    void closingEndsTheProgram();
+    void reachableRectangles_data();
+    void reachableRectangles();
+    void offScreenWindowsComeBackOnScreen();
     void webEngineSettingsAndStorage();
     void preferencesAreCentredOnTheWindow();
 };
@@ -211,12 +223,15 @@ void TestMainWindow::applyProxy_data() {
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
     QTest::newRow("all empty") << QStringList{"", "", "", ""} << int(QNetworkProxy::NoProxy) << "" << 0;
-    QTest::newRow("only a port") << QStringList{"", "8080", "", ""} << int(QNetworkProxy::HttpProxy) << "" << 8080;
-    QTest::newRow("only a host") << QStringList{"proxy", "", "", ""} << int(QNetworkProxy::HttpProxy) << "proxy" << 0;
-    QTest::newRow("port not a number") << QStringList{"proxy", "80a", "", ""} << int(QNetworkProxy::HttpProxy)
-                                       << "proxy" << 0;
-    QTest::newRow("port above 16 bits") << QStringList{"proxy", "70000", "u", "p"} << int(QNetworkProxy::HttpProxy)
-                                        << "proxy" << (70000 & 0xFFFF);
+    QTest::newRow("host and port") << QStringList{"proxy", "8080", "u", "p"} << int(QNetworkProxy::HttpProxy)
+                                   << "proxy" << 8080;
+    // Stored by hand or by an older version: such a proxy would cut the network off, so none is used.
+    QTest::newRow("only a port") << QStringList{"", "8080", "", ""} << int(QNetworkProxy::NoProxy) << "" << 0;
+    QTest::newRow("only a host") << QStringList{"proxy", "", "", ""} << int(QNetworkProxy::NoProxy) << "" << 0;
+    QTest::newRow("port not a number") << QStringList{"proxy", "80a", "", ""} << int(QNetworkProxy::NoProxy) << ""
+                                       << 0;
+    QTest::newRow("port above 16 bits") << QStringList{"proxy", "70000", "u", "p"} << int(QNetworkProxy::NoProxy)
+                                        << "" << 0;
 }
 
 void TestMainWindow::applyProxy() {
@@ -230,7 +245,7 @@ void TestMainWindow::applyProxy() {
     QCOMPARE(int(proxy.type()), type);
     QCOMPARE(proxy.hostName(), host);
     QCOMPARE(int(proxy.port()), port);
-    QCOMPARE(proxy.user(), fields[2]);
+    QCOMPARE(proxy.user(), type == QNetworkProxy::HttpProxy ? fields[2] : QString());
     QCOMPARE(window.view()->page()->mainFrame()->requestedUrl().toString(), window.indexPageUrl());
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 }
@@ -276,6 +291,130 @@ void TestMainWindow::closingClosesTheParagraphWindow() {
     window.paragraphWindow()->show();
     QVERIFY(window.close());
     QVERIFY(!window.paragraphWindow()->isVisible());
+}
+
+void TestMainWindow::closingEndsTheProgram() {
+    // Guards against windows without the main window as parent (proxy window, information box,
+    // pop-up view) keeping the program running after its main window has closed.
+    auto* window = new MainWindow(nullptr);
+    FakePlayer* player = nullptr;
+    window->bridge()->practice()->createPlayer = [&player] {
+        auto made = std::make_unique<FakePlayer>();
+        player = made.get();
+        return std::unique_ptr<PracticePlayer>(std::move(made));
+    };
+    window->bridge()->initPlay("/data/a.mp3", "local", {0, 1000});
+    QVERIFY(player);
+    player->paused = false; // playing
+
+    window->showCentred(window->proxyWindow());
+    window->bridge()->showInfo("Fertig");
+    QMessageBox* info = window->bridge()->infoBox();
+    QVERIFY(info->isVisible());
+    const bool blocking = QApplication::activeModalWidget();
+    window->paragraphWindow()->show();
+    window->view()->page()->mainFrame()->evaluateJavaScript("window.open('data:text/html,<p>pop-up</p>');");
+    QWidget* popup = nullptr;
+    QTRY_VERIFY([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QWebView*>(w) && w->isVisible())
+                popup = w;
+        return popup;
+    }());
+    QList<QWidget*> owners;
+    for (QWidget* w : {static_cast<QWidget*>(window->proxyWindow()), static_cast<QWidget*>(info), popup})
+        owners << w->parentWidget();
+
+    const QRect placed(130, 140, 1000, 700);
+    window->setGeometry(placed);
+    QTRY_COMPARE(window->geometry(), placed);
+
+    // The user closes the main window while the program runs its event loop.
+    QTimer::singleShot(0, window, [window] { window->close(); });
+    QTimer stuck;
+    stuck.setSingleShot(true);
+    connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    stuck.start(15000);
+    QCOMPARE(QApplication::exec(), 0);
+    stuck.stop();
+
+    // The windows belong to the main window; the box informs without blocking any window.
+    QCOMPARE(owners, (QList<QWidget*>{window, window, window}));
+    QVERIFY(!blocking);
+
+    // Playback stopped and the place was kept as the window closed, not when it was destroyed.
+    QVERIFY(player->paused);
+    QCOMPARE(settingsFile().value(Settings::MainWindowRect).toRect(), placed);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        QVERIFY2(!w->isVisible(), qPrintable(w->metaObject()->className()));
+    delete window;
+}
+
+void TestMainWindow::reachableRectangles_data() {
+    QTest::addColumn<QList<QRect>>("screens");
+    QTest::addColumn<QRect>("stored");
+    QTest::addColumn<QRect>("restored");
+    QTest::addColumn<QRect>("inside");
+    const QList<QRect> two{QRect(0, 0, 1920, 1040), QRect(1920, 0, 1280, 1024)};
+    const QRect plain(100, 100, 920, 675);
+    QTest::newRow("on a screen") << two << plain << plain << plain;
+    QTest::newRow("partly on the second") << two << QRect(3000, 900, 800, 500) << QRect(3000, 900, 800, 500)
+                                          << QRect(2400, 524, 800, 500);
+    QTest::newRow("right of the second (a third unplugged)")
+        << two << QRect(3500, 300, 800, 500) << QRect(2400, 300, 800, 500) << QRect(2400, 300, 800, 500);
+    QTest::newRow("below both, nearer the first")
+        << two << QRect(200, 1500, 800, 500) << QRect(200, 540, 800, 500) << QRect(200, 540, 800, 500);
+    QTest::newRow("left of the first, larger than it")
+        << two << QRect(-4000, -50, 2500, 1200) << QRect(0, 0, 1920, 1040) << QRect(0, 0, 1920, 1040);
+    QTest::newRow("the default paragraph rectangle") << QList<QRect>{QRect(0, 0, 1920, 1040)}
+                                                     << QRect(560, 840, 800, 500) << QRect(560, 840, 800, 500)
+                                                     << QRect(560, 540, 800, 500);
+    QTest::newRow("screens with an origin") << QList<QRect>{QRect(1280, 24, 1920, 1056)} << QRect(0, 0, 800, 500)
+                                            << QRect(1280, 24, 800, 500) << QRect(1280, 24, 800, 500);
+    QTest::newRow("no screens") << QList<QRect>{} << QRect(5000, 5000, 800, 500) << QRect(5000, 5000, 800, 500)
+                                << QRect(5000, 5000, 800, 500);
+}
+
+void TestMainWindow::reachableRectangles() {
+    // Guards against windows restored where no screen shows them, or moved although they are on one.
+    QFETCH(QList<QRect>, screens);
+    QFETCH(QRect, stored);
+    QFETCH(QRect, restored);
+    QFETCH(QRect, inside);
+    QCOMPARE(Screens::reachable(stored, screens), restored);
+    QCOMPARE(Screens::inside(stored, screens), inside);
+}
+
+void TestMainWindow::offScreenWindowsComeBackOnScreen() {
+    // Guards against both windows being mapped with no pixel on screen after a monitor has gone.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    {
+        QSettings s = settingsFile();
+        s.setValue(Settings::MainWindowRect, QRect(screen.right() + 600, 200, 920, 675));
+        s.setValue(Settings::ComponentRect, QRect(300, screen.bottom() + 900, 800, 300));
+    }
+    auto window = std::make_unique<MainWindow>(nullptr);
+    // Placed on the screen by the program, whatever a window manager would do.
+    QVERIFY(screen.contains(window->geometry()));
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // The title bar can be grabbed, and as much of the window as its client area shows.
+    auto onScreen = [&] {
+        const QRect frame = window->frameGeometry();
+        const QRect seen = screen.intersected(frame);
+        return screen.contains(frame.topLeft()) && seen.width() >= window->width() &&
+               seen.height() >= window->height();
+    };
+    QTRY_VERIFY(onScreen());
+    QCOMPARE(window->size(), QSize(920, 675));
+    QCOMPARE(window->paragraphWindow()->geometry(), QRect(300, screen.bottom() + 1 - 300, 800, 300));
+    window.reset();
+    TestSupport::deleteTopLevelWindows();
+
+    // On first use the paragraph window lies wholly on the screen.
+    TestSupport::useCleanDataDirectory();
+    window = std::make_unique<MainWindow>(nullptr);
+    QVERIFY(screen.contains(window->paragraphWindow()->geometry()));
+    QCOMPARE(window->paragraphWindow()->size(), QSize(800, 500));
 }
 
 void TestMainWindow::webEngineSettingsAndStorage() {

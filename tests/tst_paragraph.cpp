@@ -1,14 +1,19 @@
 // The desktop paragraph window: drag requests from its page, moving with the
-// mouse, and the geometry kept in Component_Rect.
+// mouse (real pointer input, under the window manager), the page filling the
+// window, and the geometry kept in Component_Rect.
 #include "app/paragraph.h"
 #include "bridge/webapi.h"
 #include "core/settings.h"
 #include "support/testsupport.h"
 
-#include <QMouseEvent>
+#include <QGuiApplication>
 #include <QSettings>
 #include <QTest>
 #include <QWebView>
+
+// Last: Xlib's macros (None, Bool, ...) would clash with Qt's names.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -16,11 +21,32 @@ QRect storedRect() {
     return QSettings(Settings::settingsFilePath(), QSettings::IniFormat).value(Settings::ComponentRect).toRect();
 }
 
-// A mouse event at a screen position, as the window system would deliver it.
-void mouse(QWidget* target, QEvent::Type type, const QPoint& global, Qt::MouseButtons buttons) {
-    QMouseEvent event(type, target->mapFromGlobal(global), global, Qt::LeftButton, buttons, Qt::NoModifier);
-    QApplication::sendEvent(target, &event);
-}
+// The pointer as the X server moves it, so that the window system and the window
+// manager see the drag as they see a user's.
+class Pointer {
+public:
+    Pointer() : display(XOpenDisplay(nullptr)) {}
+    ~Pointer() {
+        if (!display)
+            return;
+        release();
+        XCloseDisplay(display);
+    }
+    bool available() const { return display; }
+    void moveTo(const QPoint& p) {
+        XTestFakeMotionEvent(display, -1, p.x(), p.y(), CurrentTime);
+        XFlush(display);
+    }
+    void press() { button(true); }
+    void release() { button(false); }
+
+private:
+    void button(bool down) {
+        XTestFakeButtonEvent(display, 1, down, CurrentTime);
+        XFlush(display);
+    }
+    Display* display;
+};
 
 } // namespace
 
@@ -31,6 +57,7 @@ private slots:
     void init() { TestSupport::useCleanDataDirectory(); }
     void startThenEndWithoutAMoveClearsTheFlag();
     void draggingMovesTheWindowAndSavesItsGeometry();
+    void theViewFillsTheWindow();
     void aMoveWithoutADragRequestIsSavedWhenItSettles();
     void dragStateFromOtherPagesDoesNothing();
 };
@@ -50,32 +77,53 @@ void TestParagraph::startThenEndWithoutAMoveClearsTheFlag() {
 }
 
 void TestParagraph::draggingMovesTheWindowAndSavesItsGeometry() {
+    // Guards against a drag handed to a window manager that ignores it (the window bypasses it):
+    // the window must follow the mouse itself. Run under the test command's window manager.
+    Pointer pointer;
+    QVERIFY2(pointer.available(), "no X display");
     Paragraph paragraph(nullptr);
     paragraph.setGeometry(100, 100, 800, 200);
     paragraph.show();
     QVERIFY(QTest::qWaitForWindowExposed(&paragraph));
-    QWebView* view = paragraph.view();
 
     // Without a drag request the mouse belongs to the page.
-    mouse(view, QEvent::MouseButtonPress, QPoint(110, 110), Qt::LeftButton);
-    mouse(view, QEvent::MouseMove, QPoint(160, 140), Qt::LeftButton);
-    mouse(view, QEvent::MouseButtonRelease, QPoint(160, 140), Qt::NoButton);
+    pointer.moveTo(QPoint(110, 110));
+    pointer.press();
+    QTRY_VERIFY(QGuiApplication::mouseButtons() & Qt::LeftButton);
+    pointer.moveTo(QPoint(160, 140));
+    pointer.release();
+    QTRY_VERIFY(!(QGuiApplication::mouseButtons() & Qt::LeftButton));
     QCOMPARE(paragraph.pos(), QPoint(100, 100));
 
-    mouse(view, QEvent::MouseButtonPress, QPoint(110, 110), Qt::LeftButton);
+    pointer.moveTo(QPoint(110, 110));
+    pointer.press();
+    QTRY_VERIFY(QGuiApplication::mouseButtons() & Qt::LeftButton);
     paragraph.enableDrag(); // the page asks on its mousedown
-    mouse(view, QEvent::MouseMove, QPoint(160, 140), Qt::LeftButton);
-    mouse(view, QEvent::MouseMove, QPoint(180, 150), Qt::LeftButton);
+    pointer.moveTo(QPoint(160, 140));
+    pointer.moveTo(QPoint(180, 150));
     QTRY_COMPARE(paragraph.pos(), QPoint(170, 140));
-    mouse(view, QEvent::MouseButtonRelease, QPoint(180, 150), Qt::NoButton);
-    QVERIFY(!paragraph.dragging());
-    QCOMPARE(storedRect().topLeft(), QPoint(170, 140));
+    pointer.release();
+    QTRY_VERIFY(!paragraph.dragging());
+    QCOMPARE(storedRect(), QRect(170, 140, 800, 200));
 
     // A second drag needs a new request.
-    mouse(view, QEvent::MouseButtonPress, QPoint(180, 150), Qt::LeftButton);
-    mouse(view, QEvent::MouseMove, QPoint(250, 250), Qt::LeftButton);
-    mouse(view, QEvent::MouseButtonRelease, QPoint(250, 250), Qt::NoButton);
+    pointer.press();
+    QTRY_VERIFY(QGuiApplication::mouseButtons() & Qt::LeftButton);
+    pointer.moveTo(QPoint(250, 250));
+    pointer.release();
+    QTRY_VERIFY(!(QGuiApplication::mouseButtons() & Qt::LeftButton));
     QCOMPARE(paragraph.pos(), QPoint(170, 140));
+}
+
+void TestParagraph::theViewFillsTheWindow() {
+    // Guards against the page keeping its own size, cut off by (or short of) its window.
+    Paragraph paragraph(nullptr);
+    paragraph.setGeometry(100, 100, 800, 500);
+    paragraph.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&paragraph));
+    QCOMPARE(paragraph.view()->geometry(), QRect(0, 0, 800, 500));
+    paragraph.resize(640, 120);
+    QTRY_COMPARE(paragraph.view()->geometry(), QRect(0, 0, 640, 120));
 }
 
 void TestParagraph::aMoveWithoutADragRequestIsSavedWhenItSettles() {

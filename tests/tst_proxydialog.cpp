@@ -1,5 +1,5 @@
-// The proxy window: what saving stores and installs, Cancel, and a page
-// request really travelling through the configured proxy.
+// The proxy window: what saving stores and installs, what it refuses, Cancel,
+// and a page request really travelling through the configured proxy.
 #include "app/mainwindow.h"
 #include "app/proxydialog.h"
 #include "app/webview.h"
@@ -7,6 +7,7 @@
 #include "support/testsupport.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QNetworkProxy>
 #include <QPointer>
@@ -19,6 +20,7 @@
 #include <QWebFrame>
 #include <QWebView>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -92,7 +94,9 @@ private slots:
     void saveStoresAndInstalls();
     void valuesRoundTripThroughTheSettingsFile_data();
     void valuesRoundTripThroughTheSettingsFile();
-    void cancelKeepsTheEditsForALaterSave();
+    void unusableValuesAreRefused_data();
+    void unusableValuesAreRefused();
+    void cancelRestoresTheStoredValues();
     void saveTakesTheFieldBeingEdited();
     void pageRequestTravelsThroughTheProxy();
 
@@ -139,11 +143,11 @@ void TestProxyDialog::saveStoresAndInstalls_data() {
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("port");
     QTest::newRow("all empty") << QStringList{"", "", "", ""} << int(QNetworkProxy::NoProxy) << 0;
-    QTest::newRow("only a host") << QStringList{"proxy.example", "", "", ""} << int(QNetworkProxy::HttpProxy) << 0;
+    QTest::newRow("host and port") << QStringList{"proxy.example", "8080", "", ""} << int(QNetworkProxy::HttpProxy)
+                                   << 8080;
     QTest::newRow("everything") << QStringList{"10.0.0.2", "3128", "anna", "geheim"} << int(QNetworkProxy::HttpProxy)
                                 << 3128;
-    QTest::newRow("port typed with letters")
-        << QStringList{"proxy", "31a", "", ""} << int(QNetworkProxy::HttpProxy) << 0;
+    QTest::newRow("highest port") << QStringList{"proxy", "65535", "", ""} << int(QNetworkProxy::HttpProxy) << 65535;
 }
 
 void TestProxyDialog::saveStoresAndInstalls() {
@@ -185,6 +189,50 @@ void TestProxyDialog::saveStoresAndInstalls() {
     QVERIFY(!proxy->isVisible());
 }
 
+void TestProxyDialog::unusableValuesAreRefused_data() {
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QString>("faultyField");
+    QTest::newRow("host without port") << QStringList{"proxy.example", "", "", ""} << "port";
+    QTest::newRow("port with letters") << QStringList{"proxy", "31a", "", ""} << "port";
+    QTest::newRow("port 0") << QStringList{"proxy", "0", "", ""} << "port";
+    QTest::newRow("port above 65535") << QStringList{"proxy", "70000", "", ""} << "port";
+    QTest::newRow("negative port") << QStringList{"proxy", "-8080", "", ""} << "port";
+    QTest::newRow("port without host") << QStringList{"", "8080", "", ""} << "host";
+    QTest::newRow("only a user") << QStringList{"", "", "anna", "geheim"} << "host";
+}
+
+void TestProxyDialog::unusableValuesAreRefused() {
+    // Guards against installing a proxy that silently cuts the program off the network.
+    QFETCH(QStringList, fields);
+    QFETCH(QString, faultyField);
+    window->view()->setHtml("<p>elsewhere</p>");
+    const char* names[] = {"host", "port", "user", "password"};
+    for (int i = 0; i < 4; ++i)
+        enter(names[i], fields[i]);
+    click("ok");
+
+    // Nothing stored, nothing installed, nothing reloaded; the window says why and stays.
+    QVERIFY(!settingsFile().contains(Settings::ProxyHost));
+    QCOMPARE(int(QNetworkProxy::applicationProxy().type()), int(QNetworkProxy::NoProxy));
+    QVERIFY(window->view()->page()->mainFrame()->requestedUrl().toString() != window->indexPageUrl());
+    QVERIFY(proxy->isVisible());
+    QVERIFY(!proxy->errorText().isEmpty());
+    const QList<QLabel*> labels = proxy->findChildren<QLabel*>();
+    QVERIFY(std::any_of(labels.begin(), labels.end(),
+                        [&](QLabel* label) { return label->isVisible() && label->text() == proxy->errorText(); }));
+    QCOMPARE(proxy->focusWidget(), field(qPrintable(faultyField)));
+
+    // Fixed, it is saved and applied.
+    enter("host", "proxy.example");
+    enter("port", "3128");
+    click("ok");
+    QVERIFY(!proxy->isVisible());
+    QCOMPARE(settingsFile().value(Settings::ProxyPort).toString(), QString("3128"));
+    QCOMPARE(QNetworkProxy::applicationProxy().hostName(), QString("proxy.example"));
+    QCOMPARE(int(QNetworkProxy::applicationProxy().port()), 3128);
+    QVERIFY(proxy->errorText().isEmpty());
+}
+
 void TestProxyDialog::valuesRoundTripThroughTheSettingsFile_data() {
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
@@ -205,6 +253,7 @@ void TestProxyDialog::valuesRoundTripThroughTheSettingsFile() {
     QFETCH(QString, user);
     QFETCH(QString, password);
     enter("host", "127.0.0.1");
+    enter("port", "3128");
     enter("user", user);
     enter("password", password);
     click("ok");
@@ -222,28 +271,45 @@ void TestProxyDialog::valuesRoundTripThroughTheSettingsFile() {
     QCOMPARE(QNetworkProxy::applicationProxy().user(), user);
 }
 
-void TestProxyDialog::cancelKeepsTheEditsForALaterSave() {
-    // Guards against Cancel writing the settings or throwing the edits away.
+void TestProxyDialog::cancelRestoresTheStoredValues() {
+    // Guards against a cancelled edit staying in the fields and being stored by a later save.
+    {
+        QSettings s = settingsFile();
+        s.setValue(Settings::ProxyHost, "stored.example");
+        s.setValue(Settings::ProxyPort, "8080");
+    }
     enter("host", "proxy.example");
     enter("port", "3128");
+    enter("user", "anna");
     click("cancel");
     QVERIFY(!proxy->isVisible());
-    QVERIFY(!settingsFile().contains(Settings::ProxyHost));
+    QCOMPARE(settingsFile().value(Settings::ProxyHost).toString(), QString("stored.example"));
     QCOMPARE(int(QNetworkProxy::applicationProxy().type()), int(QNetworkProxy::NoProxy));
-    QCOMPARE(field("host")->text(), QString("proxy.example"));
-    QCOMPARE(proxy->values().host, QString("proxy.example"));
+    QCOMPARE(field("host")->text(), QString("stored.example"));
+    QCOMPARE(field("port")->text(), QString("8080"));
+    QCOMPARE(field("user")->text(), QString());
+    QCOMPARE(proxy->values().host, QString("stored.example"));
+    QCOMPARE(proxy->values().user, QString());
 
+    // A refused save followed by closing the window leaves no error behind either.
     window->showCentred(proxy);
+    enter("port", "0");
     click("ok");
-    QCOMPARE(settingsFile().value(Settings::ProxyHost).toString(), QString("proxy.example"));
-    QCOMPARE(settingsFile().value(Settings::ProxyPort).toString(), QString("3128"));
-    QCOMPARE(int(QNetworkProxy::applicationProxy().port()), 3128);
+    QVERIFY(!proxy->errorText().isEmpty());
+    proxy->close();
+    window->showCentred(proxy);
+    QVERIFY(proxy->errorText().isEmpty());
+    QCOMPARE(field("port")->text(), QString("8080"));
+    click("ok");
+    QCOMPARE(settingsFile().value(Settings::ProxyPort).toString(), QString("8080"));
+    QCOMPARE(int(QNetworkProxy::applicationProxy().port()), 8080);
 }
 
 void TestProxyDialog::saveTakesTheFieldBeingEdited() {
     // Guards against losing the text of the field still being edited when Save is clicked.
     proxy->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(proxy));
+    enter("port", "3128");
     field("host")->setFocus();
     QTest::keyClicks(field("host"), "typed.example");
     QTest::mouseClick(proxy->findChild<QPushButton*>("ok"), Qt::LeftButton);

@@ -1,5 +1,5 @@
 // The preferences dialog: box items and their stored values, the explanation
-// mode switch, and what OK and Cancel write and push.
+// mode switch, what OK writes and pushes, and what Cancel puts back.
 #include "app/setdialog.h"
 #include "bridge/webapi.h"
 #include "core/settings.h"
@@ -43,7 +43,8 @@ private slots:
     void explainStateSwitchesTipState();
     void constructionReadsWithoutDefaults();
     void okStoresAllAndPushesSevenInOrder();
-    void cancelWritesNothingAndLaterOkStores();
+    void cancelRestoresTheStoredChoices_data();
+    void cancelRestoresTheStoredChoices();
     void okWithoutChangeRewritesAndPushesAgain();
     void unknownStoredValueSurvivesOk();
 
@@ -198,24 +199,37 @@ void TestSetDialog::okStoresAllAndPushesSevenInOrder() {
     QVERIFY(!dialog->isVisible());
 }
 
-void TestSetDialog::cancelWritesNothingAndLaterOkStores() {
-    // Guards against Cancel writing, or reverting the choice that a later OK must store.
+void TestSetDialog::cancelRestoresTheStoredChoices_data() {
+    QTest::addColumn<bool>("byEscape");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("Escape") << true;
+}
+
+void TestSetDialog::cancelRestoresTheStoredChoices() {
+    // Guards against a cancelled choice staying in the boxes and being stored by a later OK.
+    QFETCH(bool, byEscape);
     TestSupport::ScriptRecorder recorder;
     dialog->show();
-    dialog->box("theme")->setCurrentIndex(1); // Night
-    click("cancelBtn");
+    dialog->box("theme")->setCurrentIndex(1);        // Night
+    dialog->box("explainState")->setCurrentIndex(2); // middle, which enables the tip box
+    if (byEscape)
+        QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    else
+        click("cancelBtn");
     QVERIFY(!dialog->isVisible());
     QCOMPARE(stored(Settings::Theme), QString("Normal"));
     QVERIFY(recorder.calls.isEmpty());
-    QCOMPARE(bridge->readingSettings().theme, QString());
+    QCOMPARE(dialog->box("theme")->currentIndex(), 0);
+    QCOMPARE(dialog->box("explainState")->currentIndex(), 0);
+    QVERIFY(!dialog->box("explainTipState")->isEnabled());
+    QCOMPARE(dialog->values().theme, QString("Normal"));
+    QCOMPARE(dialog->values().explainState, QString("close"));
 
     dialog->show();
-    QCOMPARE(dialog->box("theme")->currentIndex(), 1);
-    QCOMPARE(dialog->values().theme, QString("Night"));
     click("okBtn");
-    QCOMPARE(stored(Settings::Theme), QString("Night"));
+    QCOMPARE(stored(Settings::Theme), QString("Normal"));
     QCOMPARE(recorder.snippets(PageScript::Page::Main),
-             QStringList{"setSet('Medium', 'Night', 'on', 'close', 'highlight', 'Arial', 'justify');"});
+             QStringList{"setSet('Medium', 'Normal', 'on', 'close', 'highlight', 'Arial', 'justify');"});
 }
 
 void TestSetDialog::okWithoutChangeRewritesAndPushesAgain() {

@@ -69,6 +69,7 @@ private slots:
     void hostileTextArrivesUnchanged_data();
     void hostileTextArrivesUnchanged();
     void pushReadingSettingsArgumentOrder();
+    void translationStateSurvivesAPageLoad();
     void gotoLocalComposesTheQuery_data();
     void gotoLocalComposesTheQuery();
     void gotoFromOtherPagesDoesNothing();
@@ -200,6 +201,15 @@ void TestWebApi::pushReadingSettingsArgumentOrder() {
     QCOMPARE(paragraphHost->calls(), QStringList{"paragraph.saveState(explainTipState|highlight)"});
 }
 
+void TestWebApi::translationStateSurvivesAPageLoad() {
+    // Guards against the next page load pushing the translation state the page had turned off back on.
+    mainHost->bridge->setReadingSettings({"Medium", "Normal", "justify", "Arial", "close", "highlight", "on", "3"});
+    mainHost->eval("WebApi.setTranslationState('off');");
+    mainHost->clear();
+    mainHost->bridge->pageLoaded("listen");
+    QCOMPARE(mainHost->calls().value(0), QString("setSet(Medium|Normal|off|close|highlight|Arial|justify)"));
+}
+
 void TestWebApi::gotoLocalComposesTheQuery_data() {
     QTest::addColumn<QString>("channel");
     QTest::addColumn<QString>("article");
@@ -249,7 +259,8 @@ void TestWebApi::popupFromMainPageIsSeparateAndBridgeless() {
         return nullptr;
     }()));
     QVERIFY(QApplication::topLevelWidgets().size() > before);
-    QVERIFY(!popup->parent());
+    QCOMPARE(popup->parent(), &mainHost->window); // a window of its own that ends with the main window
+    QVERIFY(popup->isWindow());
     QTRY_COMPARE(popup->page()->mainFrame()->evaluateJavaScript("document.getElementById('b').textContent").toString(),
                  QString("undefined"));
 }

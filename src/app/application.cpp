@@ -17,9 +17,19 @@ void showFailure(const QString& text) {
     Desktop::message(nullptr, QMessageBox::Critical, QString::fromLatin1(AppInfo::productName), text);
 }
 
+// Scaling has to be chosen before the application object exists: sizes follow
+// the screen's scale factor, a fractional one (125 %, 150 %) as it is rather
+// than rounded, and images are drawn at the screen's resolution.
+int& withScreenScaling(int& argc) {
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    return argc;
+}
+
 } // namespace
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+Application::Application(int& argc, char** argv) : QApplication(withScreenScaling(argc), argv) {
     // libmpv refuses to start unless numbers are formatted the C way.
     std::setlocale(LC_NUMERIC, "C");
 

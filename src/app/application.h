@@ -7,8 +7,8 @@
 // event handler when the video surface is first shown; it is caught here and
 // shown to the user instead of ending the program. Any other exception that
 // reaches the event loop is shown for what it is. It also sets the
-// process-wide conventions: C number formatting (libmpv requires it), the
-// interface font and UTF-8 as the local text encoding.
+// process-wide conventions: high-DPI scaling, C number formatting (libmpv
+// requires it), the interface font and UTF-8 as the local text encoding.
 class Application : public QApplication {
     Q_OBJECT
 

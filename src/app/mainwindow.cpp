@@ -11,6 +11,7 @@
 #include "core/net/networkaccessmanager.h"
 #include "core/settings.h"
 #include "desktop/desktop.h"
+#include "desktop/screens.h"
 #include "ui_mainwindow.h"
 #include "update/obupdatedialog.h"
 
@@ -53,20 +54,26 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 }
 
 MainWindow::~MainWindow() {
-    {
-        QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
-        if (isMaximized()) {
-            settings.setValue(Settings::MainWindowIsMax, true);
-        } else if (isMinimized()) {
-            settings.setValue(Settings::MainWindowIsMax, false);
-        } else {
-            settings.setValue(Settings::MainWindowIsMax, false);
-            settings.setValue(Settings::MainWindowRect, geometry());
-        }
-    }
+    if (!stateSaved)
+        saveWindowState();
     ui.reset();
     delete webApi;
     delete printer;
+}
+
+void MainWindow::saveWindowState() {
+    stateSaved = true;
+    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+    // Full screen is the video's: what counts is the state beneath it.
+    const bool maximized = isFullScreen() ? windowState().testFlag(Qt::WindowMaximized) : isMaximized();
+    if (maximized) {
+        settings.setValue(Settings::MainWindowIsMax, true);
+    } else if (isMinimized()) {
+        settings.setValue(Settings::MainWindowIsMax, false);
+    } else {
+        settings.setValue(Settings::MainWindowIsMax, false);
+        settings.setValue(Settings::MainWindowRect, isFullScreen() ? normalGeometry() : geometry());
+    }
 }
 
 void MainWindow::loadSettings() {
@@ -77,7 +84,16 @@ void MainWindow::loadSettings() {
     // applied, so a 675-pixel-high window is restored as it was saved.
     setMinimumSize(912, 675);
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
-    setGeometry(settings.value(Settings::MainWindowRect, Settings::mainWindowRectDefault()).toRect());
+    const QRect stored = settings.value(Settings::MainWindowRect, Settings::mainWindowRectDefault()).toRect();
+    const QRect reachable = Screens::reachable(stored, Screens::availableAreas());
+    if (reachable == stored) {
+        setGeometry(stored);
+    } else {
+        // Its place is on no screen any more: onto the nearest one, frame and
+        // title bar included, so the window can be grabbed and moved.
+        resize(reachable.size());
+        move(reachable.topLeft());
+    }
     if (settings.value(Settings::MainWindowIsMax, false).toBool())
         showMaximized();
     else
@@ -103,8 +119,9 @@ void MainWindow::initPageSide() {
     applyProxy(proxySettings.host, proxySettings.port, proxySettings.user, proxySettings.password);
     webApi->setReadingSettings(readingSettings);
 
-    setDialog = new SetDialog(nullptr);
-    proxyDialog = new ProxyDialog(nullptr);
+    // Both belong to this window: they stay above it and end with it.
+    setDialog = new SetDialog(this);
+    proxyDialog = new ProxyDialog(this);
     setDialog->setBridge(webApi);
     proxyDialog->setMainWindow(this);
     fillDialogs();
@@ -144,15 +161,14 @@ void MainWindow::configureWebEngine() {
 }
 
 void MainWindow::applyProxy(const QString& host, const QString& port, const QString& user, const QString& password) {
-    QNetworkProxy proxy;
-    if (!host.isEmpty() || !port.isEmpty() || !user.isEmpty() || !password.isEmpty()) {
-        proxy.setType(QNetworkProxy::HttpProxy);
-        proxy.setHostName(host);
-        proxy.setPort(quint16(port.toInt())); // not a number gives 0; larger ones keep their low 16 bits
-        proxy.setUser(user);
-        proxy.setPassword(password);
-    } else {
-        proxy.setType(QNetworkProxy::NoProxy);
+    const ProxySettings wanted{host, port, user, password};
+    QNetworkProxy proxy(QNetworkProxy::NoProxy);
+    if (wanted.fault() != ProxySettings::Fault::None) {
+        // Stored by an older version or by hand: such a proxy would cut the
+        // program off the network without a word, so none is used.
+        qWarning("Proxy settings not applied: a proxy needs a host and a port from 1 to 65535");
+    } else if (!wanted.isEmpty()) {
+        proxy = QNetworkProxy(QNetworkProxy::HttpProxy, host.trimmed(), wanted.portNumber(), user, password);
     }
     QNetworkProxy::setApplicationProxy(proxy);
     webView->load(QUrl(indexUrl, QUrl::TolerantMode));
@@ -220,8 +236,34 @@ void MainWindow::showCentred(QWidget* window) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // Closing the main window ends the program: playback stops, the window's
+    // place is kept now, and every other window goes with it (a window still
+    // open would keep the event loop, and so the program, running).
+    if (webApi)
+        webApi->cancelPlay();
+    saveWindowState();
     paragraph->close();
+    QList<QPointer<QWidget>> others;
+    for (QWidget* other : QApplication::topLevelWidgets()) {
+        if (other != this && other->isVisible() && !other->inherits("QMenu"))
+            others << other;
+    }
+    for (const QPointer<QWidget>& other : others) {
+        if (other)
+            other->close();
+    }
     QMainWindow::closeEvent(event);
+}
+
+void MainWindow::receiveCommandLine(const QStringList& arguments, const QString& workingDirectory) {
+    Q_UNUSED(arguments);
+    Q_UNUSED(workingDirectory);
+    // Started again: the running program comes forward instead.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::on_action_Preferences_triggered() {

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -66,6 +67,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 public slots:
+    // The command line of a later start of the program, handed over to this one
+    // (SingleInstance): brings this window forward.
+    void receiveCommandLine(const QStringList& arguments, const QString& workingDirectory);
+
     void on_action_Preferences_triggered();
     void on_action_Proxy_triggered();
     void printPage(QPrinter* target);
@@ -83,6 +88,8 @@ private slots:
 private:
     void showInformation(const QString& text);
     void loadSettings();
+    // MainWindow_isMax and MainWindow_Rect, at the close or else at the end.
+    void saveWindowState();
     void initPageSide();
     void fillDialogs();
     void configureWebEngine();
@@ -94,6 +101,7 @@ private:
     WebView* webView = nullptr;
     WebApi* webApi = nullptr;
     QString indexUrl;
+    bool stateSaved = false;
 
     // As stored at start-up; afterwards only setTranslationState changes them.
     ReadingSettings readingSettings;

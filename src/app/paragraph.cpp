@@ -3,6 +3,7 @@
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
 #include "core/settings.h"
+#include "desktop/screens.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -10,8 +11,8 @@
 #include <QSettings>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QWebView>
-#include <QWindow>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -27,14 +28,26 @@ Paragraph::Paragraph(QWidget* parent) : QWidget(parent) {
     setWindowFlags(Qt::Tool | Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setStyleSheet(QStringLiteral("background-color:transparent;"));
 
-    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
-    setGeometry(settings.value(Settings::ComponentRect, Settings::componentRectDefault(available.size())).toRect());
+    // Where it was left, unless no screen shows that place any more; the
+    // default (which reaches below the screen) is moved fully onto it.
+    const QList<QRect> areas = Screens::availableAreas();
+    const QRect stored =
+        QSettings(Settings::settingsFilePath(), QSettings::IniFormat).value(Settings::ComponentRect).toRect();
+    if (stored.isEmpty()) {
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        setGeometry(Screens::inside(Settings::componentRectDefault(available.size()), areas));
+    } else {
+        setGeometry(Screens::reachable(stored, areas));
+    }
 
     const QString url = AppInfo::paragraphPageUrl();
     webView = new QWebView(this);
     setObjectName(QStringLiteral("paragraph"));
     webView->load(QUrl(url, QUrl::TolerantMode));
+    // The page fills the window, whatever size the window is given.
+    auto* fill = new QVBoxLayout(this);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(webView);
     webView->show();
 
     auto* bridge = new WebApi(webView);
@@ -82,13 +95,9 @@ bool Paragraph::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         if (dragEnabled) {
-            // Hand the move to the window manager where it takes it; otherwise
-            // follow the mouse until the button is released.
-            QWindow* handle = windowHandle();
-            if (handle && handle->startSystemMove()) {
-                dragEnabled = false;
-                return true;
-            }
+            // The window bypasses the window manager, which therefore ignores a
+            // system move request (while accepting it): follow the mouse until
+            // the button is released.
             followingMouse = true;
             move(mouse->globalPos() - dragOffset);
             return true;

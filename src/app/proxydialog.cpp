@@ -4,9 +4,14 @@
 #include "desktop/desktop.h"
 #include "ui_proxydialog.h"
 
-ProxyDialog::ProxyDialog(QWidget* parent) : QWidget(parent), form(new Ui::ProxyDialog) {
+#include <QCloseEvent>
+
+// A window of its own even with a parent: the main window, so that it stays with
+// it on the desktop and goes when the program ends.
+ProxyDialog::ProxyDialog(QWidget* parent) : QWidget(parent, Qt::Window), form(new Ui::ProxyDialog) {
     Desktop::ensureResources();
     form->setupUi(this);
+    form->error->hide();
     setWindowTitle(QStringLiteral("代理设置"));
 
     entered = ProxySettings::load();
@@ -37,7 +42,30 @@ void ProxyDialog::on_password_editingFinished() {
     entered.password = form->password->text();
 }
 
+QString ProxyDialog::errorText() const {
+    return form->error->text();
+}
+
+void ProxyDialog::showError(const QString& text, QWidget* field) {
+    form->error->setText(text);
+    form->error->setVisible(!text.isEmpty());
+    if (field)
+        field->setFocus();
+}
+
 void ProxyDialog::on_ok_clicked() {
+    // Nothing is stored or applied until the values make a usable proxy (or none).
+    switch (entered.fault()) {
+    case ProxySettings::Fault::MissingHost:
+        showError(tr("请填写代理服务器的地址。"), form->host);
+        return;
+    case ProxySettings::Fault::BadPort:
+        showError(tr("端口必须是 1 到 65535 之间的数字。"), form->port);
+        return;
+    case ProxySettings::Fault::None:
+        break;
+    }
+    showError(QString(), nullptr);
     entered.save();
     if (owner)
         owner->applyProxy(entered.host, entered.port, entered.user, entered.password);
@@ -46,4 +74,13 @@ void ProxyDialog::on_ok_clicked() {
 
 void ProxyDialog::on_cancel_clicked() {
     close();
+}
+
+void ProxyDialog::closeEvent(QCloseEvent* event) {
+    // Whatever was typed and not saved goes: the next opening shows what is in use.
+    const ProxySettings stored = ProxySettings::load();
+    setFields(stored);
+    entered = stored;
+    showError(QString(), nullptr);
+    QWidget::closeEvent(event);
 }

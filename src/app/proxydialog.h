@@ -12,7 +12,9 @@ class ProxyDialog;
 }
 class MainWindow;
 
-// The proxy window: host, port, user and password, stored as typed.
+// The proxy window: host, port, user and password, stored as typed. Values that
+// make no usable proxy are refused with the reason shown in the window; Cancel
+// (or closing the window) puts the stored values back.
 class ProxyDialog : public QWidget {
     Q_OBJECT
 
@@ -28,6 +30,11 @@ public:
     void setFields(const ProxySettings& values);
     // What the fields held when each was last left.
     const ProxySettings& values() const { return entered; }
+    // Why the last Save was refused; empty when it was not.
+    QString errorText() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private slots:
     void on_host_editingFinished();
@@ -38,6 +45,8 @@ private slots:
     void on_cancel_clicked();
 
 private:
+    void showError(const QString& text, QWidget* field);
+
     MainWindow* owner = nullptr;
     ProxySettings entered;
     std::unique_ptr<Ui::ProxyDialog> form;

@@ -100,9 +100,18 @@ void SetDialog::on_okBtn_clicked() {
         webApi->setReadingSettings(chosen);
         webApi->pushReadingSettings(chosen);
     }
-    close();
+    accept();
 }
 
 void SetDialog::on_cancelBtn_clicked() {
     close();
+}
+
+void SetDialog::reject() {
+    // Escape, the window's close button and Cancel all end here: a choice not
+    // confirmed with OK is dropped, so it cannot slip into a later OK.
+    const ReadingSettings stored = ReadingSettings::stored();
+    setValues(stored);
+    chosen = stored;
+    QDialog::reject();
 }

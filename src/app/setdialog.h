@@ -15,7 +15,8 @@ class QComboBox;
 class WebApi;
 
 // The modal preferences dialog for the reading settings. Each box's choice is
-// kept in values() at once; OK stores all eight and pushes them to the pages.
+// kept in values() at once; OK stores all eight and pushes them to the pages,
+// Cancel (or closing the dialog) puts the boxes back to the stored values.
 class SetDialog : public QDialog {
     Q_OBJECT
 
@@ -34,6 +35,9 @@ public:
     void setValues(const ReadingSettings& values);
     void selectTranslationState(const QString& state);
     const ReadingSettings& values() const { return chosen; }
+
+public slots:
+    void reject() override;
 
 private slots:
     void on_fontsize_currentIndexChanged(int index);

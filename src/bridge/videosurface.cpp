@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <cmath>
+
 VideoSurface::VideoSurface(PracticeController* practice) : practice(practice) {}
 
 VideoSurface::~VideoSurface() {
@@ -46,12 +48,14 @@ void VideoSurface::place() {
         PageScript::evaluate(pageFrame.data(), PageProtocol::Script::showVideoFrame).toString().split(QLatin1Char(','));
     if (parts.size() != 4)
         return;
-    frameOffset = frameOffset != 1 ? 1 : -1;
-    const int x = int(parts.at(0).toDouble() + frameOffset);
-    const int y = int(parts.at(1).toDouble());
-    const int width = int(parts.at(2).toDouble());
-    const int height = int(parts.at(3).toDouble());
-    widget->setGeometry(x, y, width, height);
+    // Exactly over the frame; a frame on fractional pixels is covered whole.
+    const double left = parts.at(0).toDouble();
+    const double top = parts.at(1).toDouble();
+    const double right = left + parts.at(2).toDouble();
+    const double bottom = top + parts.at(3).toDouble();
+    const int x = int(std::floor(left));
+    const int y = int(std::floor(top));
+    widget->setGeometry(x, y, int(std::ceil(right)) - x, int(std::ceil(bottom)) - y);
 }
 
 void VideoSurface::placeAndRelayout() {

@@ -52,6 +52,4 @@ private:
     ShellWindow* shell = nullptr;
     QPointer<QWebFrame> pageFrame;
     std::unique_ptr<VideoEventFilter> filter;
-    // A one-pixel nudge that alternates on every placement forces a repaint of the surface.
-    int frameOffset = 0;
 };

@@ -40,7 +40,7 @@ WebApi::WebApi(QObject* parent)
 WebApi::~WebApi() {
     // The controller (a child) outlives the members; it must not call into them.
     practice()->setPage(nullptr);
-    delete box;
+    delete box.data(); // unless the main window, its parent, has taken it along
 }
 
 void WebApi::attachView(QWebView* view) {
@@ -108,7 +108,17 @@ void WebApi::openBrowser(const QString& param) {
     Desktop::openUrl(QUrl(param, QUrl::TolerantMode));
 }
 
+QMessageBox* WebApi::infoBox() const {
+    return box.data();
+}
+
 void WebApi::showInfo(const QString& info) {
+    // The box belongs to the main window (it stays above it and goes with it),
+    // and it informs without blocking any window.
+    QWidget* anchor = Desktop::mainWindow();
+    if (anchor && box->parentWidget() != anchor)
+        box->setParent(anchor, box->windowFlags() | Qt::Dialog);
+    box->setWindowModality(Qt::NonModal);
     box->setFont(QFont(QStringLiteral("Microsoft YaHei UI")));
     box->setWindowTitle(QString::fromLatin1(AppInfo::productName));
     box->setIcon(QMessageBox::Information);
@@ -116,7 +126,6 @@ void WebApi::showInfo(const QString& info) {
     box->show();
 
     // Centred on the main window, whichever page asked.
-    const QWidget* anchor = Desktop::mainWindow();
     if (!anchor)
         return;
     const int w = box->width();

@@ -69,7 +69,7 @@ public:
     // paragraph page's commands go.
     const QString& pageMode() const { return mainPageMode; }
     void setPageMode(const QString& mode) { mainPageMode = mode; }
-    QMessageBox* infoBox() const { return box; }
+    QMessageBox* infoBox() const;
 
     // Articles deleted from the history, comma-separated; shared by all bridges.
     static const QString& deletedArticleIds();
@@ -157,7 +157,7 @@ private:
     int pageVolume = 0;
     QString storedUserInfo;
     QString mainPageMode;
-    QMessageBox* box = nullptr;
+    QPointer<QMessageBox> box;
     QWebView* mainView = nullptr;
     QPointer<QWebFrame> webFrame;
     std::function<void()> dragStart;

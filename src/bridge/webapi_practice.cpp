@@ -134,6 +134,8 @@ std::unique_ptr<PracticePlayer> WebApi::createPlayManager() {
 }
 
 void WebApi::setTranslationState(const QString& translationState) {
+    // Kept here too, or the next page load would push the old state back.
+    reading.translationState = translationState;
     if (ShellWindow* window = shell())
         window->setTranslationState(translationState);
 }

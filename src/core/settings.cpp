@@ -56,6 +56,26 @@ void ReadingSettings::save() const {
     writeAll(Settings::readingSettings, *this);
 }
 
+bool ProxySettings::isEmpty() const {
+    return host.isEmpty() && port.isEmpty() && user.isEmpty() && password.isEmpty();
+}
+
+quint16 ProxySettings::portNumber() const {
+    bool numeric = false;
+    const uint number = port.trimmed().toUInt(&numeric);
+    return numeric && number >= 1 && number <= 65535 ? quint16(number) : 0;
+}
+
+ProxySettings::Fault ProxySettings::fault() const {
+    if (isEmpty())
+        return Fault::None;
+    if (host.trimmed().isEmpty())
+        return Fault::MissingHost;
+    if (portNumber() == 0)
+        return Fault::BadPort;
+    return Fault::None;
+}
+
 ProxySettings ProxySettings::load() {
     return readAll(Settings::proxySettings, false);
 }

@@ -82,6 +82,15 @@ struct ProxySettings {
     QString user;
     QString password;
 
+    // Why these do not make a usable proxy. All four empty means no proxy;
+    // anything else needs a host and a port from 1 to 65535, or every request
+    // would go to a proxy that is not there.
+    enum class Fault { None, MissingHost, BadPort };
+    Fault fault() const;
+    bool isEmpty() const;
+    // The port as a number; 0 when it is not one from 1 to 65535.
+    quint16 portNumber() const;
+
     static ProxySettings load();
     void save() const;
 };

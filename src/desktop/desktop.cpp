@@ -48,14 +48,14 @@ int exec(QDialog* dialog) {
 
 QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                                     QMessageBox::StandardButtons buttons) {
-    QMessageBox box(icon, title, text, buttons, parent);
+    QMessageBox box(icon, title, text, buttons, parent ? parent : mainWindow());
     return QMessageBox::StandardButton(exec(&box));
 }
 
 QString saveFileName(QWidget* parent, const QString& caption, const QString& initialPath, const QString& filter) {
     if (saveFileNameReplacement())
         return saveFileNameReplacement()(parent, caption, initialPath, filter);
-    return QFileDialog::getSaveFileName(parent, caption, initialPath, filter);
+    return QFileDialog::getSaveFileName(parent ? parent : mainWindow(), caption, initialPath, filter);
 }
 
 bool openUrl(const QUrl& url) {

@@ -21,7 +21,8 @@ namespace Desktop {
 
 // Runs a modal dialog (message boxes, the print preview) and returns its result.
 int exec(QDialog* dialog);
-// A message box run through exec(); the button that closed it.
+// A message box run through exec(); the button that closed it. Without a
+// parent of its own it belongs to the main window, as does the save dialog.
 QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                                     QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 // The save-file dialog; empty when cancelled.

@@ -51,8 +51,9 @@ void LogoDrawer::resize(int w, int h) {
 
 void LogoDrawer::paint(QOpenGLWidget* widget) {
     QPainter painter(widget);
-    const int side = 2 * widget->devicePixelRatio();
-    painter.setWindow(QRect(-1, -1, side, side));
+    // The painter maps the whole widget whatever its pixel ratio; the logo's
+    // place, from resize(), is already in the widget's device pixels.
+    painter.setWindow(QRect(-1, -1, 2, 2));
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.fillRect(painter.window(), QBrush(backgroundColor, Qt::SolidPattern));
     if (!logoImage.isNull())

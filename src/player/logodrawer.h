@@ -20,6 +20,8 @@ public:
     void setLogoFile(const QString& path);
     void reloadLogo();
     void setBackgroundColor(const QColor& color);
+    // The surface's size in device pixels, so that a logo that fits is shown
+    // pixel for pixel on any screen.
     void resize(int w, int h);
     void paint(QOpenGLWidget* widget);
 

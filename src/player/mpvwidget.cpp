@@ -358,7 +358,7 @@ void MpvWidget::setLogoFile(const QString& path) {
         connect(logoDrawer, &LogoDrawer::logoSize, this, &MpvWidget::logoSizeChanged);
     }
     logoDrawer->setLogoFile(path);
-    logoDrawer->resize(width(), height());
+    updateDrawSize();
     if (logoVisible)
         update();
     doneCurrent();
@@ -536,14 +536,27 @@ void MpvWidget::initializeGL() {
 
     if (!logoDrawer)
         logoDrawer = new LogoDrawer(this);
+    // On a move to a screen of another scale the framebuffer is made anew
+    // without a resize: its size is read again then.
+    connect(this, &QOpenGLWidget::resized, this, &MpvWidget::updateDrawSize, Qt::UniqueConnection);
+    updateDrawSize();
 }
 
 void MpvWidget::resizeGL(int w, int h) {
-    const int ratio = devicePixelRatio();
-    glWidth = w * ratio;
-    glHeight = h * ratio;
+    Q_UNUSED(w);
+    Q_UNUSED(h);
+    updateDrawSize();
+}
+
+void MpvWidget::updateDrawSize() {
+    // The framebuffer's size in device pixels, as QOpenGLWidget makes it: with
+    // a fractional ratio (125 %, 150 %) the integer ratio would leave the
+    // picture in a corner of the frame.
+    const QSize pixels = size() * devicePixelRatioF();
+    glWidth = pixels.width();
+    glHeight = pixels.height();
     if (logoDrawer)
-        logoDrawer->resize(width(), height());
+        logoDrawer->resize(glWidth, glHeight);
 }
 
 void MpvWidget::paintGL() {

@@ -148,6 +148,7 @@ private slots:
 
 private:
     static void onUpdate(void* ctx);
+    void updateDrawSize();
     void freeDrawContext();
     void contextAboutToGo();
 

@@ -1,0 +1,114 @@
+#include "app/singleinstance.h"
+
+#include "core/settings.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QTimer>
+
+namespace {
+
+// Every wait on the other program is bounded: a program that hangs must not
+// take the new start down with it.
+constexpr int connectMs = 2000;
+constexpr int answerMs = 5000;
+constexpr int lockMs = 5000;
+// A command line larger than this is not one.
+constexpr quint32 largestMessage = 1 << 20;
+constexpr char accepted = 'A';
+
+} // namespace
+
+SingleInstance::SingleInstance(const QString& serverPath, QObject* parent) : QObject(parent), path(serverPath) {
+    // Only this user may connect.
+    server.setSocketOptions(QLocalServer::UserAccessOption);
+    connect(&server, &QLocalServer::newConnection, this, &SingleInstance::receive);
+}
+
+QString SingleInstance::defaultServerPath() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty()) {
+        dir = dataDirectory(); // per user as well
+        QDir().mkpath(dir);
+    }
+    return QDir(dir).filePath(QStringLiteral("tavrolin.socket"));
+}
+
+SingleInstance::Claim SingleInstance::claim(const QStringList& arguments, const QString& workingDirectory) {
+    // Two starts at the same moment take turns here, so only one of them listens.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.tryLock(lockMs))
+        qWarning("Could not lock %s.lock; starting anyway", qPrintable(path));
+
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (socket.waitForConnected(connectMs)) {
+        lock.unlock();
+        return handOver(socket, arguments, workingDirectory) ? Claim::HandedOver : Claim::Unanswered;
+    }
+    // Nobody answers: what lies there is left from a program that did not end properly.
+    QLocalServer::removeServer(path);
+    if (!server.listen(path))
+        qWarning("Not listening for later starts on %s: %s", qPrintable(path), qPrintable(server.errorString()));
+    return Claim::First;
+}
+
+bool SingleInstance::handOver(QLocalSocket& socket, const QStringList& arguments, const QString& workingDirectory) {
+    QByteArray message;
+    {
+        QDataStream out(&message, QIODevice::WriteOnly);
+        out.setVersion(QDataStream::Qt_5_15);
+        out << quint32(0) << arguments << workingDirectory;
+        out.device()->seek(0);
+        out << quint32(message.size() - sizeof(quint32));
+    }
+    socket.write(message);
+    if (!socket.waitForBytesWritten(answerMs))
+        return false;
+    // Done only once the running program says it has the command line.
+    while (socket.bytesAvailable() < 1) {
+        if (!socket.waitForReadyRead(answerMs))
+            return false;
+    }
+    char answer = 0;
+    return socket.getChar(&answer) && answer == accepted;
+}
+
+void SingleInstance::receive() {
+    while (QLocalSocket* socket = server.nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        // A caller that sends nothing (or too little) is let go after a while.
+        QTimer::singleShot(answerMs, socket, [socket] { socket->abort(); });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
+    }
+}
+
+void SingleInstance::read(QLocalSocket* socket) {
+    if (socket->bytesAvailable() < qint64(sizeof(quint32)))
+        return;
+    quint32 size = 0;
+    QDataStream(socket->peek(sizeof(quint32))) >> size;
+    if (size > largestMessage) {
+        socket->abort();
+        return;
+    }
+    if (socket->bytesAvailable() < qint64(sizeof(quint32) + size))
+        return; // the rest is on its way
+    socket->skip(sizeof(quint32));
+    QDataStream message(socket->read(size));
+    message.setVersion(QDataStream::Qt_5_15);
+    QStringList arguments;
+    QString workingDirectory;
+    message >> arguments >> workingDirectory;
+    if (message.status() != QDataStream::Ok) {
+        socket->abort();
+        return;
+    }
+    socket->putChar(accepted);
+    socket->flush();
+    socket->disconnectFromServer();
+    emit commandLineReceived(arguments, workingDirectory);
+}
