@@ -9,7 +9,9 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh
 source scripts/audio-sink.sh
 
-display="-screen 0 1920x1080x24 +extension GLX"
+# 96 DPI: a screen at 100 %, as desktops report it (Xvfb's own default would
+# make the program scale by 104 %).
+display="-screen 0 1920x1080x24 -dpi 96 +extension GLX"
 status=0
 xvfb-run -a -s "$display" bash scripts/window-manager.sh \
   ctest --test-dir build --output-on-failure --timeout 600 -LE bare-display "$@" || status=$?

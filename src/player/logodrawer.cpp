@@ -51,8 +51,11 @@ void LogoDrawer::resize(int w, int h) {
 
 void LogoDrawer::paint(QOpenGLWidget* widget) {
     QPainter painter(widget);
-    // The painter maps the whole widget whatever its pixel ratio; the logo's
-    // place, from resize(), is already in the widget's device pixels.
+    // Normalised coordinates onto the whole widget at any pixel ratio: the
+    // painter's own viewport on a GL widget is sized in device pixels, and the
+    // painter scales it by the ratio once more. The logo's place, from
+    // resize(), is already in device pixels.
+    painter.setViewport(0, 0, widget->width(), widget->height());
     painter.setWindow(QRect(-1, -1, 2, 2));
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.fillRect(painter.window(), QBrush(backgroundColor, Qt::SolidPattern));
