@@ -154,6 +154,8 @@ void TestHighDpi::surfaceLiesOverThePageFrameWindowedAndFullScreen() {
     const QSize available = window->screen()->availableGeometry().size();
     if (window->minimumWidth() > available.width() || window->minimumHeight() > available.height())
         QSKIP("the main window does not fit on this screen at this scale factor");
+    // On first use the window is fitted onto the scaled screen, frame included.
+    QTRY_VERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
     QWebFrame* page = window->view()->page()->mainFrame();
     window->view()->load(TestSupport::dataUrl("pages/videoframe.html"));
     QTRY_COMPARE(page->evaluateJavaScript("typeof media").toString(), QString("object"));

@@ -89,6 +89,13 @@ struct Heard {
     qint64 elapsedMs;
 };
 
+// The share of a grab that the picture covers (the sample video is a coloured
+// card edge to edge; what it leaves is the black of an empty frame).
+double pictureShare(const QImage& image) {
+    const int samples = ((image.width() + 1) / 2) * ((image.height() + 1) / 2);
+    return samples ? double(TestSupport::colouredPixels(image)) / samples : 0.0;
+}
+
 QString shotDirectory() {
     return QDir::currentPath() + QStringLiteral("/journey-screenshots");
 }
@@ -489,16 +496,17 @@ void TestJourney::videoOverThePageAndFullScreen() {
     const QList<QLabel*> subtitles = video->findChildren<QLabel*>();
     QCOMPARE(subtitles.size(), 2);
 
-    // Placed over the page's video frame (with the alternating one-pixel nudge).
+    // Placed exactly over the page's video frame, and the picture fills it (at any scale factor).
     auto placedOverFrame = [&] {
         const QStringList r = js("media.showVideoFrame()").toString().split(',');
         if (r.size() != 4)
             return false;
         const QRect g = video->geometry();
-        return qAbs(g.x() - r[0].toInt()) <= 1 && g.y() == r[1].toInt() && g.width() == r[2].toInt() &&
-               g.height() == r[3].toInt() && g.height() > 100;
+        return g == QRect(r[0].toInt(), r[1].toInt(), r[2].toInt(), r[3].toInt()) && g.height() > 100;
     };
     QTRY_VERIFY(placedOverFrame());
+    QTRY_VERIFY2(pictureShare(engine->grabFramebuffer()) > 0.97,
+                 qPrintable(QString("the picture covers %1 of its frame").arg(pictureShare(engine->grabFramebuffer()))));
     for (QLabel* line : subtitles)
         QVERIFY(!line->isVisible());
 
@@ -521,6 +529,8 @@ void TestJourney::videoOverThePageAndFullScreen() {
     click("#pFull");
     QTRY_VERIFY(window->isFullScreen());
     QTRY_COMPARE(video->geometry(), QRect(0, 0, window->width(), window->height()));
+    QTRY_VERIFY2(pictureShare(engine->grabFramebuffer()) > 0.97,
+                 qPrintable(QString("the picture covers %1 of the screen").arg(pictureShare(engine->grabFramebuffer()))));
     for (QLabel* line : subtitles)
         QVERIFY(line->isVisible());
     QTRY_VERIFY(!subtitles.first()->text().isEmpty());
@@ -561,8 +571,10 @@ void TestJourney::settingsSurviveARestart() {
     QTest::mouseClick(proxy->findChild<QPushButton*>("ok"), Qt::LeftButton);
     QCOMPARE(QNetworkProxy::applicationProxy().hostName(), QString("127.0.0.1"));
 
-    // The window where the learner left it.
-    const QRect placed(70, 60, 1100, 740);
+    // The window where the learner left it, on the screen at any scale factor.
+    const QRect screen = window->screen()->availableGeometry();
+    const QRect placed(screen.x() + 70, screen.y() + 40, qMin(1100, screen.width() - 140),
+                       qMax(675, qMin(740, screen.height() - 80)));
     window->setGeometry(placed);
     QTRY_COMPARE(window->geometry(), placed);
     shot("09-settings");

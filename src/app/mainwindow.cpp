@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QMoveEvent>
 #include <QComboBox>
 #include <QMessageBox>
 #include <QNetworkProxy>
@@ -84,15 +85,21 @@ void MainWindow::loadSettings() {
     // applied, so a 675-pixel-high window is restored as it was saved.
     setMinimumSize(912, 675);
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
-    const QRect stored = settings.value(Settings::MainWindowRect, Settings::mainWindowRectDefault()).toRect();
-    const QRect reachable = Screens::reachable(stored, Screens::availableAreas());
-    if (reachable == stored) {
-        setGeometry(stored);
+    // Where it was left, unless no screen shows that place any more; the
+    // default is fitted onto the screen (at 150 % it would reach below it).
+    const QVariant stored = settings.value(Settings::MainWindowRect);
+    const QRect wanted = stored.isValid() ? stored.toRect() : Settings::mainWindowRectDefault();
+    const QList<QRect> areas = Screens::availableAreas();
+    const QRect placed = stored.isValid() ? Screens::reachable(wanted, areas) : Screens::inside(wanted, areas);
+    if (placed == wanted) {
+        setGeometry(wanted);
     } else {
-        // Its place is on no screen any more: onto the nearest one, frame and
-        // title bar included, so the window can be grabbed and moved.
-        resize(reachable.size());
-        move(reachable.topLeft());
+        // Placed by the frame's corner, so the title bar is on the screen; once
+        // the window manager has put its frame around it, the whole frame is
+        // brought onto the screen (moveEvent).
+        resize(placed.size());
+        move(placed.topLeft());
+        fitFrameOnScreen = true;
     }
     if (settings.value(Settings::MainWindowIsMax, false).toBool())
         showMaximized();
@@ -253,6 +260,18 @@ void MainWindow::closeEvent(QCloseEvent* event) {
             other->close();
     }
     QMainWindow::closeEvent(event);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    const QRect frame = frameGeometry();
+    const Qt::WindowStates sized = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    if (!fitFrameOnScreen || frame.size() == size() || (windowState() & sized))
+        return; // placed by us and framed by now, and neither minimized, maximized nor full screen
+    fitFrameOnScreen = false;
+    const QRect inside = Screens::inside(frame, Screens::availableAreas());
+    if (inside.topLeft() != frame.topLeft())
+        move(inside.topLeft());
 }
 
 void MainWindow::receiveCommandLine(const QStringList& arguments, const QString& workingDirectory) {

@@ -65,6 +65,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 public slots:
     // The command line of a later start of the program, handed over to this one
@@ -102,6 +103,8 @@ private:
     WebApi* webApi = nullptr;
     QString indexUrl;
     bool stateSaved = false;
+    // Placed on the screen by the program: the frame, once known, goes there too.
+    bool fitFrameOnScreen = false;
 
     // As stored at start-up; afterwards only setTranslationState changes them.
     ReadingSettings readingSettings;
