@@ -52,7 +52,8 @@ bool fillsFrame(const QRect& picture, const QSize& size) {
     const double width = std::min<double>(size.width(), size.height() * 4.0 / 3.0);
     const double height = std::min<double>(size.height(), size.width() * 3.0 / 4.0);
     return near(picture.width(), width) && near(picture.height(), height) &&
-           near(picture.center().x(), (size.width() - 1) / 2.0) && near(picture.center().y(), (size.height() - 1) / 2.0);
+           near(picture.center().x(), (size.width() - 1) / 2.0) &&
+           near(picture.center().y(), (size.height() - 1) / 2.0);
 }
 
 QString describe(const QRect& picture, const QImage& grab) {
@@ -121,7 +122,8 @@ void TestHighDpi::idleSurfaceFillsItsFrameAndCentresTheLogo() {
             if (grab.pixelColor(x, y).green() > 200 && grab.pixelColor(x, y).blue() < 100)
                 green |= QRect(x, y, 1, 1);
     QCOMPARE(green.size(), QSize(40, 20));
-    QVERIFY2(std::abs(green.center().x() - grab.width() / 2) <= 1 && std::abs(green.center().y() - grab.height() / 2) <= 1,
+    QVERIFY2(std::abs(green.center().x() - grab.width() / 2) <= 1 &&
+                 std::abs(green.center().y() - grab.height() / 2) <= 1,
              qPrintable(QString("logo at %1,%2").arg(green.x()).arg(green.y())));
 }
 

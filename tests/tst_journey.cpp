@@ -505,8 +505,9 @@ void TestJourney::videoOverThePageAndFullScreen() {
         return g == QRect(r[0].toInt(), r[1].toInt(), r[2].toInt(), r[3].toInt()) && g.height() > 100;
     };
     QTRY_VERIFY(placedOverFrame());
-    QTRY_VERIFY2(pictureShare(engine->grabFramebuffer()) > 0.97,
-                 qPrintable(QString("the picture covers %1 of its frame").arg(pictureShare(engine->grabFramebuffer()))));
+    QTRY_VERIFY2(
+        pictureShare(engine->grabFramebuffer()) > 0.97,
+        qPrintable(QString("the picture covers %1 of its frame").arg(pictureShare(engine->grabFramebuffer()))));
     for (QLabel* line : subtitles)
         QVERIFY(!line->isVisible());
 
@@ -529,8 +530,9 @@ void TestJourney::videoOverThePageAndFullScreen() {
     click("#pFull");
     QTRY_VERIFY(window->isFullScreen());
     QTRY_COMPARE(video->geometry(), QRect(0, 0, window->width(), window->height()));
-    QTRY_VERIFY2(pictureShare(engine->grabFramebuffer()) > 0.97,
-                 qPrintable(QString("the picture covers %1 of the screen").arg(pictureShare(engine->grabFramebuffer()))));
+    QTRY_VERIFY2(
+        pictureShare(engine->grabFramebuffer()) > 0.97,
+        qPrintable(QString("the picture covers %1 of the screen").arg(pictureShare(engine->grabFramebuffer()))));
     for (QLabel* line : subtitles)
         QVERIFY(line->isVisible());
     QTRY_VERIFY(!subtitles.first()->text().isEmpty());

@@ -223,15 +223,14 @@ void TestMainWindow::applyProxy_data() {
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
     QTest::newRow("all empty") << QStringList{"", "", "", ""} << int(QNetworkProxy::NoProxy) << "" << 0;
-    QTest::newRow("host and port") << QStringList{"proxy", "8080", "u", "p"} << int(QNetworkProxy::HttpProxy)
-                                   << "proxy" << 8080;
+    QTest::newRow("host and port") << QStringList{"proxy", "8080", "u", "p"} << int(QNetworkProxy::HttpProxy) << "proxy"
+                                   << 8080;
     // Stored by hand or by an older version: such a proxy would cut the network off, so none is used.
     QTest::newRow("only a port") << QStringList{"", "8080", "", ""} << int(QNetworkProxy::NoProxy) << "" << 0;
     QTest::newRow("only a host") << QStringList{"proxy", "", "", ""} << int(QNetworkProxy::NoProxy) << "" << 0;
-    QTest::newRow("port not a number") << QStringList{"proxy", "80a", "", ""} << int(QNetworkProxy::NoProxy) << ""
-                                       << 0;
-    QTest::newRow("port above 16 bits") << QStringList{"proxy", "70000", "u", "p"} << int(QNetworkProxy::NoProxy)
-                                        << "" << 0;
+    QTest::newRow("port not a number") << QStringList{"proxy", "80a", "", ""} << int(QNetworkProxy::NoProxy) << "" << 0;
+    QTest::newRow("port above 16 bits") << QStringList{"proxy", "70000", "u", "p"} << int(QNetworkProxy::NoProxy) << ""
+                                        << 0;
 }
 
 void TestMainWindow::applyProxy() {
@@ -358,17 +357,17 @@ void TestMainWindow::reachableRectangles_data() {
     const QList<QRect> two{QRect(0, 0, 1920, 1040), QRect(1920, 0, 1280, 1024)};
     const QRect plain(100, 100, 920, 675);
     QTest::newRow("on a screen") << two << plain << plain << plain;
-    QTest::newRow("partly on the second") << two << QRect(3000, 900, 800, 500) << QRect(3000, 900, 800, 500)
-                                          << QRect(2400, 524, 800, 500);
+    QTest::newRow("partly on the second")
+        << two << QRect(3000, 900, 800, 500) << QRect(3000, 900, 800, 500) << QRect(2400, 524, 800, 500);
     QTest::newRow("right of the second (a third unplugged)")
         << two << QRect(3500, 300, 800, 500) << QRect(2400, 300, 800, 500) << QRect(2400, 300, 800, 500);
     QTest::newRow("below both, nearer the first")
         << two << QRect(200, 1500, 800, 500) << QRect(200, 540, 800, 500) << QRect(200, 540, 800, 500);
     QTest::newRow("left of the first, larger than it")
         << two << QRect(-4000, -50, 2500, 1200) << QRect(0, 0, 1920, 1040) << QRect(0, 0, 1920, 1040);
-    QTest::newRow("the default paragraph rectangle") << QList<QRect>{QRect(0, 0, 1920, 1040)}
-                                                     << QRect(560, 840, 800, 500) << QRect(560, 840, 800, 500)
-                                                     << QRect(560, 540, 800, 500);
+    QTest::newRow("the default paragraph rectangle")
+        << QList<QRect>{QRect(0, 0, 1920, 1040)} << QRect(560, 840, 800, 500) << QRect(560, 840, 800, 500)
+        << QRect(560, 540, 800, 500);
     QTest::newRow("screens with an origin") << QList<QRect>{QRect(1280, 24, 1920, 1056)} << QRect(0, 0, 800, 500)
                                             << QRect(1280, 24, 800, 500) << QRect(1280, 24, 800, 500);
     QTest::newRow("no screens") << QList<QRect>{} << QRect(5000, 5000, 800, 500) << QRect(5000, 5000, 800, 500)

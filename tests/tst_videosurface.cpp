@@ -97,7 +97,8 @@ void TestVideoSurface::placementLiesExactlyOverTheFrame_data() {
 }
 
 void TestVideoSurface::placementLiesExactlyOverTheFrame() {
-    // Guards against a surface off the page's frame by a pixel (on alternate placements) or leaving part of it uncovered.
+    // Guards against a surface off the page's frame by a pixel (on alternate placements) or leaving part of it
+    // uncovered.
     QFETCH(QString, answer);
     QFETCH(QRect, placed);
     Rig rig;

@@ -18,9 +18,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QMoveEvent>
 #include <QComboBox>
 #include <QMessageBox>
+#include <QMoveEvent>
 #include <QNetworkProxy>
 #include <QPageSize>
 #include <QPointer>
