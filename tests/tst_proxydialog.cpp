@@ -307,10 +307,15 @@ void TestProxyDialog::cancelRestoresTheStoredValues() {
 
 void TestProxyDialog::saveTakesTheFieldBeingEdited() {
     // Guards against losing the text of the field still being edited when Save is clicked.
-    proxy->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(proxy));
     enter("port", "3128");
-    field("host")->setFocus();
+    // The edit really has the focus: the pages still loading in the main window may take
+    // the activation away for a moment, and only a real focus change ends an edit.
+    auto focusOnHost = [&] {
+        proxy->activateWindow();
+        field("host")->setFocus();
+        return field("host")->hasFocus();
+    };
+    QTRY_VERIFY(focusOnHost());
     QTest::keyClicks(field("host"), "typed.example");
     QTest::mouseClick(proxy->findChild<QPushButton*>("ok"), Qt::LeftButton);
     QCOMPARE(settingsFile().value(Settings::ProxyHost).toString(), QString("typed.example"));
