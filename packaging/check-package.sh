@@ -36,7 +36,7 @@ version=$(dpkg-deb -f "$deb" Version)
 case "$version" in 3.3.1*) ;; *) fail "version is '$version'" ;; esac
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for dep in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5printsupport5 libqt5script5 libqt5webkit5 \
+for dep in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5printsupport5 libssl3 libqt5webkit5 \
     libmpv2 libquazip1-qt5-1 fonts-dejavu-core; do
     echo "$depends" | tr ',' '\n' | grep -q "^ *$dep\( \|$\)" || fail "Depends lacks $dep"
 done

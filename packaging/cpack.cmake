@@ -37,7 +37,7 @@ else()
   # Debian 12 runtime names of what the executable links.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt5core5a (>= 5.15), libqt5gui5 (>= 5.15), libqt5widgets5 (>= 5.15), libqt5network5 (>= 5.15), \
-libqt5printsupport5 (>= 5.15), libqt5webkit5, libqt5script5, libmpv2, libquazip1-qt5-1, \
+libqt5printsupport5 (>= 5.15), libqt5webkit5, libssl3, libmpv2, libquazip1-qt5-1, \
 libstdc++6, libgcc-s1, libc6, ${fonts}")
 endif()
 

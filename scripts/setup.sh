@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
-  qtbase5-dev libqt5webkit5-dev qtscript5-dev qttools5-dev-tools
+  qtbase5-dev libqt5webkit5-dev qttools5-dev-tools
   libmpv-dev libquazip1-qt5-dev
   libavformat-dev libavcodec-dev libavutil-dev libqt5sql5-sqlite  # local media and the media library
   libsqlite3-dev  # the media library test stops SQLite in the middle of a write

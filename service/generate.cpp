@@ -2,9 +2,10 @@
 // sentence (espeak-ng), one audio file per article with the sentence start
 // times measured from the clips (sox), a video for video articles and the
 // thumbnails (ffmpeg), the password-protected article archives, the sentence
-// data, a stand-in installer and the service's self-signed certificate (openssl).
+// data, a stand-in installer, the service's self-signed certificate (openssl)
+// and a copy of the key the service signs its installer with.
 //
-//   tavrolin-sample-content <articles.json> <output dir> <host>
+//   tavrolin-sample-content <articles.json> <output dir> <host> [<update signing key>]
 
 #include <quazip/quacrc32.h>
 #include <quazip/quazip.h>
@@ -203,7 +204,7 @@ void makeCertificate(const QString& dir, const QString& host) {
          names});
 }
 
-void generate(const QString& articlesPath, const QString& outDir, const QString& host) {
+void generate(const QString& articlesPath, const QString& outDir, const QString& host, const QString& signingKey) {
     QFile source(articlesPath);
     if (!source.open(QIODevice::ReadOnly))
         throw std::runtime_error(("cannot read " + articlesPath).toStdString());
@@ -282,6 +283,8 @@ void generate(const QString& articlesPath, const QString& outDir, const QString&
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
                               QFile::ReadOther | QFile::ExeOther);
     makeCertificate(out.path(), host);
+    if (!signingKey.isEmpty() && !QFile::copy(signingKey, out.filePath(QStringLiteral("update-key.pem"))))
+        throw std::runtime_error(("cannot copy " + signingKey).toStdString());
 
     QJsonObject content;
     content.insert(QStringLiteral("channels"), channelsOut);
@@ -294,12 +297,12 @@ void generate(const QString& articlesPath, const QString& outDir, const QString&
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 4) {
-        std::fprintf(stderr, "usage: %s <articles.json> <output dir> <host>\n", argv[0]);
+    if (args.size() != 4 && args.size() != 5) {
+        std::fprintf(stderr, "usage: %s <articles.json> <output dir> <host> [<update signing key>]\n", argv[0]);
         return 2;
     }
     try {
-        generate(args.at(1), args.at(2), args.at(3));
+        generate(args.at(1), args.at(2), args.at(3), args.value(4));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "sample content: %s\n", e.what());
         return 1;

@@ -4,10 +4,12 @@
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/pem.h>
 
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -57,6 +59,10 @@ struct Content {
     QList<Channel> channels;
     QMap<QString, Article> articles;
     QString installer;
+    // What the version answer promises about the installer: its SHA-256 (hex) and
+    // an Ed25519 signature over its bytes (base64), made with update-key.pem.
+    QString installerSha256;
+    QString installerSignature;
 };
 
 struct Options {
@@ -75,6 +81,27 @@ std::string text(const QString& s) {
 
 QByteArray bytes(const std::string& s) {
     return QByteArray(s.data(), int(s.size()));
+}
+
+// Signs with the Ed25519 key of a PEM file; empty when there is no such key.
+QByteArray ed25519Sign(const QString& keyPath, const QByteArray& message) {
+    QFile keyFile(keyPath);
+    if (!keyFile.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray pem = keyFile.readAll();
+    BIO* bio = BIO_new_mem_buf(pem.constData(), pem.size());
+    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    QByteArray signature(64, 0);
+    size_t length = size_t(signature.size());
+    const bool ok =
+        key && context && EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) == 1 &&
+        EVP_DigestSign(context, reinterpret_cast<unsigned char*>(signature.data()), &length,
+                       reinterpret_cast<const unsigned char*>(message.constData()), size_t(message.size())) == 1;
+    EVP_MD_CTX_free(context);
+    EVP_PKEY_free(key);
+    return ok ? signature.left(int(length)) : QByteArray();
 }
 
 bool loadContent(const QString& dataDir, Content& content) {
@@ -101,6 +128,14 @@ bool loadContent(const QString& dataDir, Content& content) {
             content.articles.insert(article.uuid, article);
         }
         content.channels << channel;
+    }
+    QFile installer(content.dir.filePath(content.installer));
+    if (installer.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = installer.readAll();
+        content.installerSha256 =
+            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        content.installerSignature =
+            QString::fromLatin1(ed25519Sign(content.dir.filePath(QStringLiteral("update-key.pem")), bytes).toBase64());
     }
     return !content.channels.isEmpty();
 }
@@ -334,7 +369,9 @@ void setUp(httplib::Server& server, const Content& content, const Options& optio
                        {QStringLiteral("version"), QStringLiteral("3.3.2")},
                        {QStringLiteral("publish_date"), QStringLiteral("2026-12-01")},
                        {QStringLiteral("info"), QStringLiteral("Neue Beispielartikel und kleinere Verbesserungen.")},
-                       {QStringLiteral("url"), origin(req, tls) + QLatin1Char('/') + content.installer}};
+                       {QStringLiteral("url"), origin(req, tls) + QLatin1Char('/') + content.installer},
+                       {QStringLiteral("sha256"), content.installerSha256},
+                       {QStringLiteral("signature"), content.installerSignature}};
                    res.set_content(text(QJsonDocument(update).toJson(QJsonDocument::Compact)), jsonType);
                });
 

@@ -167,6 +167,8 @@ private slots:
     void thumbnailPath_data();
     void thumbnailPath();
     void thumbnailIsSavedAsPicture();
+    void oversizedThumbnailsAreSkipped_data();
+    void oversizedThumbnailsAreSkipped();
     void bridgeReportsCompletionPerStoredPart();
     void failedPartIsLoggedAndCompletesNothing_data();
     void failedPartIsLoggedAndCompletesNothing();
@@ -240,14 +242,20 @@ void TestContentStore::fileTypes() {
 }
 
 void TestContentStore::articleReadsTheUnpackedIndex() {
-    // Guards against losing the article text, and against showing another article's files after a failure.
+    // Guards against losing the article text, and against showing another article's text when its own archive is
+    // missing or damaged.
     ContentStore store;
     QCOMPARE(store.getFileContent("a1", "article"), QString("error")); // nothing unpacked ever
 
     QCOMPARE(store.storePart("a1", Part::Archive, zipWithIndex("<p>Erster Artikel</p>")), Result::Stored);
     QCOMPARE(store.getFileContent("a1", "article"), QString("<p>Erster Artikel</p>"));
 
-    QCOMPARE(store.getFileContent("a2", "article"), QString("<p>Erster Artikel</p>")); // a2 has no archive
+    QCOMPARE(store.getFileContent("a2", "article"), QString("error")); // a2 has no archive
+    QVERIFY(!QFileInfo::exists(store.articleContentDir()));
+    QCOMPARE(store.getFileContent("a1", "article"), QString("<p>Erster Artikel</p>"));
+    writeFile(dataDirectory() + "a3.zip", zipWithIndex("<p>Dritter</p>").left(40)); // cut off
+    QCOMPARE(store.getFileContent("a3", "article"), QString("error"));
+    QVERIFY(!QFileInfo::exists(store.articleContentDir()));
 
     store.storePart("a2", Part::Archive, zipWithIndex("<p>Zweiter</p>"));
     QCOMPARE(store.getFileContent("a2", "article"), QString("<p>Zweiter</p>"));
@@ -387,6 +395,29 @@ void TestContentStore::thumbnailIsSavedAsPicture() {
     QCOMPARE(saved.size(), QSize(4, 3));
     QVERIFY(!store.storeThumbnail("http://h/pool/ab/ef.jpg", "<html>not found</html>"));
     QVERIFY(!QFile::exists(dataDirectory() + "ab/ef.jpg"));
+}
+
+void TestContentStore::oversizedThumbnailsAreSkipped_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("padding"); // bytes after the picture, which decoders ignore
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("4096 wide is kept") << QSize(4096, 1) << 0 << true;
+    QTest::newRow("4097 wide") << QSize(4097, 1) << 0 << false;
+    QTest::newRow("4097 high") << QSize(1, 4097) << 0 << false;
+    QTest::newRow("more than 16 MiB") << QSize(4, 4) << 16 * 1024 * 1024 << false;
+}
+
+void TestContentStore::oversizedThumbnailsAreSkipped() {
+    // Guards against a small file that claims a huge picture (or a huge file) being decoded on the GUI thread.
+    QFETCH(QSize, size);
+    QFETCH(int, padding);
+    QFETCH(bool, saved);
+    QByteArray png = TestSupport::pngBytes(size.width(), size.height(), Qt::green);
+    png.append(QByteArray(padding, '\0'));
+    if (!saved)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Skipped the thumbnail .*pool/ab/big.png"));
+    QCOMPARE(ContentStore().storeThumbnail("http://h/pool/ab/big.png", png), saved);
+    QCOMPARE(QFile::exists(dataDirectory() + "ab/big.png"), saved);
 }
 
 void TestContentStore::bridgeReportsCompletionPerStoredPart() {

@@ -4,6 +4,7 @@
 #include "bridge/pagescript.h"
 #include "bridge/webapi.h"
 #include "core/net/networkaccessmanager.h"
+#include "core/net/timeouts.h"
 #include "core/settings.h"
 #include "support/fakeservice.h"
 #include "support/sampleservice.h"
@@ -27,8 +28,10 @@
 #include <QWebPage>
 #include <QWebView>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <sys/resource.h>
 
 using PageScript::Page;
 using TestSupport::FakeService;
@@ -145,6 +148,10 @@ private slots:
     void relaysReachTheirPages();
     void deletedIdList_data();
     void deletedIdList();
+    void scriptRecordsChangeNothing_data();
+    void scriptRecordsChangeNothing();
+    void failedPartIsTriedAgainThenReported_data();
+    void failedPartIsTriedAgainThenReported();
     void killedMidDownloadLeavesNoPartAndCompletesLater();
     void downloadsARealArticleFromTheSampleService();
 
@@ -167,6 +174,8 @@ private:
 
 void TestDownloads::initTestCase() {
     TestSupport::useCleanDataDirectory();
+    // Failed parts are tried again at once here; the pauses are the same code path.
+    NetworkTimeouts::setRetryDelay([](int) { return 20; });
     qputenv("TAVROLIN_SERVICE_HOST", "127.0.0.1");
     qputenv("TAVROLIN_SERVICE_CA", FakeService::caFile().toLocal8Bit());
     window = std::make_unique<DataWindow>();
@@ -196,6 +205,9 @@ void TestDownloads::init() {
 }
 
 void TestDownloads::cleanup() {
+    // Nothing of this test may reach the next one's pages or services.
+    QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), 0, 30000);
+    NetworkTimeouts::setStall(nullptr);
     recorder.reset();
     http.reset();
     https.reset();
@@ -330,35 +342,43 @@ void TestDownloads::followUpIsNotFollowedAgain() {
 }
 
 void TestDownloads::sentenceDataNeedsJsonAtASentenceUrl_data() {
+    QTest::addColumn<QString>("id");
     QTest::addColumn<QByteArray>("archiveType"); // the archive route answers directly with this type
     QTest::addColumn<QByteArray>("sentenceType");
     QTest::addColumn<bool>("stored");
-    QTest::newRow("JSON with charset") << QByteArray("application/zip") << QByteArray("application/json; charset=utf-8")
+    QTest::newRow("JSON with charset") << "a1" << QByteArray("application/zip")
+                                       << QByteArray("application/json; charset=utf-8") << true;
+    QTest::newRow("plain JSON") << "a1" << QByteArray("application/zip") << QByteArray("application/json") << true;
+    QTest::newRow("text") << "a1" << QByteArray("application/zip") << QByteArray("text/plain") << false;
+    QTest::newRow("JSON at a URL without sentence") << "a1" << QByteArray("application/json") << QByteArray() << false;
+    // Its sentence URL holds "mp3" too: sentence data, not a media link.
+    QTest::newRow("an id holding mp3") << "mp3a1" << QByteArray("application/zip") << QByteArray("application/json")
                                        << true;
-    QTest::newRow("plain JSON") << QByteArray("application/zip") << QByteArray("application/json") << true;
-    QTest::newRow("text") << QByteArray("application/zip") << QByteArray("text/plain") << false;
-    QTest::newRow("JSON at a URL without sentence") << QByteArray("application/json") << QByteArray() << false;
 }
 
 void TestDownloads::sentenceDataNeedsJsonAtASentenceUrl() {
-    // Guards against an exact content-type comparison (the charset parameter) and against any JSON reply of an
-    // article being taken for its sentence data.
+    // Guards against an exact content-type comparison (the charset parameter), against any JSON reply of an
+    // article being taken for its sentence data, and against sentence data taken for a media link.
+    QFETCH(QString, id);
     QFETCH(QByteArray, archiveType);
     QFETCH(QByteArray, sentenceType);
     QFETCH(bool, stored);
-    serveArticle("a1");
-    http->setReply("/api/v4/vorb/archive/a1", answer(archiveType, sentenceJson));
+    const QByteArray i = id.toUtf8();
+    serveArticle(id);
+    http->setReply("/api/v4/vorb/archive/" + i, answer(archiveType, sentenceJson));
     FakeService::Reply sentence = answer(sentenceType, sentenceJson);
     if (sentenceType.isEmpty())
         sentence.status = 404;
-    http->setReply("/api/v4/vorb/sentence/a1", sentence);
-    window->api->downloadArticle(record("a1"));
-    QVERIFY(waitFinished("/api/v4/vorb/archive/a1"));
-    QVERIFY(waitFinished("/api/v4/vorb/sentence/a1"));
-    QVERIFY(waitFinished("/api/v3/media/Mp3/a1"));
-    QCOMPARE(QFile::exists(dataDirectory() + "a1.bin"), stored);
+    http->setReply("/api/v4/vorb/sentence/" + i, sentence);
+    window->api->downloadArticle(record(id));
+    QVERIFY(waitFinished("/api/v4/vorb/archive/" + id));
+    QVERIFY(waitFinished("/api/v4/vorb/sentence/" + id));
+    QVERIFY(waitFinished("/api/v3/media/Mp3/" + id));
+    QVERIFY(drain());
+    QCOMPARE(QFile::exists(dataDirectory() + id + ".bin"), stored);
     if (stored)
-        QCOMPARE(window->api->getFileContent("a1", "lrc"), QString::fromUtf8(sentenceJson));
+        QCOMPARE(window->api->getFileContent(id, "lrc"), QString::fromUtf8(sentenceJson));
+    QCOMPARE(http->requests().size(), 4); // archive, media, sentence data and the marker: nothing followed
 }
 
 void TestDownloads::progressWithoutLengthReportsMinusOne_data() {
@@ -617,6 +637,130 @@ void TestDownloads::deletedIdList() {
     const QString sent = "historyChannel.setDeletedArticleId('" + list + "');";
     const QStringList expected = list.isEmpty() ? QStringList() : QStringList{sent, sent};
     QCOMPARE(recorder->snippets(Page::Main), expected);
+}
+
+void TestDownloads::scriptRecordsChangeNothing_data() {
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<QString>("record");
+    QTest::newRow("list: endless loop") << "setDownloadingList"
+                                        << "1;while(true){}";
+    QTest::newRow("article: endless loop") << "downloadArticle"
+                                           << "1;while(true){}";
+    QTest::newRow("article: growing string") << "downloadArticle"
+                                             << "{\"uuid\":\"a1\"}+(function(){var s='x';for(;;){s+=s;}})()";
+    QTest::newRow("channel: a call") << "downloadChannel"
+                                     << "{uuid:'c1',thumbnail_url:alert(1)}";
+    QTest::newRow("list: an array") << "setDownloadingList"
+                                    << "[\"a1\",\"a2\"]";
+    QTest::newRow("article: a string") << "downloadArticle"
+                                       << "\"a1\"";
+}
+
+void TestDownloads::scriptRecordsChangeNothing() {
+    // Guards against page records being run as script: a loop that never returns, memory eaten at speed, calls of
+    // the page's choosing; and against a record that is not an object starting downloads or being kept.
+    QFETCH(QString, slot);
+    QFETCH(QString, record);
+    serveArticle("a1");
+    serveArticle("a2");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Refused a download record that is not a JSON object"));
+    QVERIFY(QMetaObject::invokeMethod(window->api, slot.toLatin1(), Q_ARG(QString, record)));
+    QCOMPARE(DownloadRouter::transfersInProgress(), 0);
+    QVERIFY(drain());
+    QCOMPARE(http->requests().size(), 1); // the marker
+    QVERIFY(https->requests().isEmpty());
+    QVERIFY(recorder->calls.isEmpty());
+    QVERIFY(dataFiles().isEmpty());
+}
+
+void TestDownloads::failedPartIsTriedAgainThenReported_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("requests");   // of the media file
+    QTest::addColumn<QString>("reason"); // in the page's report; empty: no report, the article completes
+    QTest::newRow("stalled once, resumed") << "stall once" << 2 << "";
+    QTest::newRow("stalled every time") << "stall" << 4 << "no data for 0.5 s";
+    QTest::newRow("server error every time") << "503" << 4 << "Service Unavailable";
+    QTest::newRow("not found: no second try") << "404" << 1 << "Not Found";
+    QTest::newRow("disk full: the write error") << "full" << 1 << "File too large";
+    QTest::newRow("data directory unusable") << "no directory" << 1 << "cannot create";
+}
+
+void TestDownloads::failedPartIsTriedAgainThenReported() {
+    // Guards against a download that hangs for ever on a stalled server, gives up on the first broken connection,
+    // starts a broken media file over instead of resuming it, and a part that fails (a full disk, say) without the
+    // page being told, or told a made-up reason.
+    QFETCH(QString, fault);
+    QFETCH(int, requests);
+    QFETCH(QString, reason);
+    NetworkTimeouts::setStall([] { return 500; });
+    serveArticle("a1");
+    http->setReply("/api/v3/media/Mp3/a1", redirect(http->url("/files/a1.mp3").toUtf8()));
+    QByteArray media(512 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < media.size(); ++i)
+        media[i] = char('a' + (i * 7 + i / 1000) % 26);
+    const int stallAt = 100 * 1024;
+    http->setHandler([=](const FakeService::Request& request) {
+        FakeService::Reply reply = answer("audio/mpeg", media);
+        reply.headers = {{"Accept-Ranges", "bytes"}, {"ETag", "\"v1\""}};
+        const bool first = request.header("Range").isEmpty();
+        if (fault == "stall" || (fault == "stall once" && first))
+            reply.stallAfter = stallAt;
+        if (fault == "503" || fault == "404")
+            reply.status = fault.toInt();
+        return reply;
+    });
+    // Undone however the test ends.
+    struct Restore {
+        struct rlimit limit {};
+        Restore() { getrlimit(RLIMIT_FSIZE, &limit); }
+        ~Restore() {
+            setrlimit(RLIMIT_FSIZE, &limit);
+            if (QFileInfo(QDir::cleanPath(dataDirectory())).isFile())
+                QFile::remove(QDir::cleanPath(dataDirectory()));
+        }
+    } restore;
+    if (fault == "full") {
+        std::signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed process
+        struct rlimit small = restore.limit;
+        small.rlim_cur = 200 * 1024;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    if (fault == "no directory") {
+        QDir(dataDirectory()).removeRecursively();
+        QFile blocker(QDir::cleanPath(dataDirectory()));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    window->api->downloadArticle(record("a1"));
+    if (reason.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
+        QCOMPARE(fileBytes(dataDirectory() + "a1.rar"), media);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").isEmpty(), 15000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), 0, 15000);
+
+    const QList<FakeService::Request> tries = http->requestsFor("/files/a1.mp3");
+    QCOMPARE(tries.size(), requests);
+    if (fault.startsWith("stall")) {
+        // Each try asks for the rest of the same file, and only if it is still the same.
+        for (int i = 1; i < tries.size(); ++i) {
+            QCOMPARE(tries.at(i).header("Range"), "bytes=" + QByteArray::number(qint64(stallAt) * i) + "-");
+            QCOMPARE(tries.at(i).header("If-Range"), QByteArray("\"v1\""));
+        }
+    }
+    const QStringList failures = recorder->snippets(Page::Main).filter("downloadFailed");
+    if (reason.isEmpty()) {
+        QVERIFY(failures.isEmpty());
+        return;
+    }
+    QCOMPARE(failures.filter("'mp3'").size(), 1);
+    static const QRegularExpression call(
+        R"(^if\(window\.downloadData && downloadData\.downloadFailed\)\{downloadData\.downloadFailed\('a1', 'mp3', '(.*)'\);\}$)");
+    const QRegularExpressionMatch match = call.match(failures.filter("'mp3'").first());
+    QVERIFY2(match.hasMatch(), qPrintable(failures.first()));
+    QVERIFY2(match.captured(1).contains(reason), qPrintable(match.captured(1)));
+    QVERIFY(!QFile::exists(dataDirectory() + "a1.rar"));
+    QVERIFY(recorder->snippets(Page::Main).filter("downloadFinished").isEmpty());
 }
 
 void TestDownloads::killedMidDownloadLeavesNoPartAndCompletesLater() {

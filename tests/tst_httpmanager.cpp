@@ -1,7 +1,9 @@
 // The HTTP helper: identification, version check, redirect resolution, time-outs and downloads.
 #include "core/net/httpmanager.h"
+#include "core/net/timeouts.h"
 #include "core/signing.h"
 #include "support/fakeservice.h"
+#include "support/sampleservice.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -103,19 +105,24 @@ void TestHttpManager::checkUpdateReadsTheAnswer_data() {
     const QByteArray update = "{\"version\":\"3.3.2\",\"publish_date\":\"2026-12-01\",\"info\":\"x\",\"url\":\"u\"}";
     QTest::newRow("quoted no-update text") << 200 << QString("\"暂无更新\"").toUtf8() << false << QString();
     QTest::newRow("unquoted text") << 200 << QString("暂无更新").toUtf8() << true << QString("暂无更新");
-    QTest::newRow("404") << 404 << QString("\"暂无更新\"").toUtf8() << false << QString();
+    QTest::newRow("404 is a failed check")
+        << 404 << QString("\"暂无更新\"").toUtf8() << false << QString("HTTP status 404");
+    QTest::newRow("500 is a failed check") << 500 << QByteArray() << false << QString("HTTP status 500");
+    QTest::newRow("nothing listening is a failed check") << 0 << QByteArray() << false << QString("refused");
     QTest::newRow("update object") << 200 << update << true << QString::fromUtf8(update);
 }
 
 void TestHttpManager::checkUpdateReadsTheAnswer() {
-    // Guards against misreading the no-update answer or treating an error page as an update.
+    // Guards against misreading the no-update answer, treating an error page as an update, and a failed check
+    // passing for "no update".
     QFETCH(int, status);
     QFETCH(QByteArray, body);
     QFETCH(bool, available);
     QFETCH(QString, text);
     http->timeoutMs = 5000;
     FakeService service(FakeService::Tls::Trusted);
-    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service.port()));
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT",
+            QByteArray::number(status ? service.port() : TestSupport::freePorts().first));
     FakeService::Reply reply;
     reply.status = status;
     reply.contentType = "application/json; charset=utf-8";
@@ -126,6 +133,10 @@ void TestHttpManager::checkUpdateReadsTheAnswer() {
     http->checkUpdate([&outcome](bool ok, const QString& t) { outcome.record(ok, t); });
     QTRY_COMPARE_WITH_TIMEOUT(outcome.calls, 1, 10000);
     QCOMPARE(outcome.ok, available);
+    if (status == 0) {
+        QVERIFY2(outcome.text.contains(text), qPrintable(outcome.text));
+        return;
+    }
     QCOMPARE(outcome.text, text);
     const FakeService::Request request = service.requests().first();
     QCOMPARE(request.header("User-Agent"), identity);
@@ -176,17 +187,21 @@ void TestHttpManager::resolveRedirectReportsOneStep_data() {
         << 302 << QByteArray("/files/x.mp3") << true << QString("<base>/files/x.mp3");
     QTest::newRow("307 is not followed") << 307 << QByteArray("http://cdn.example/x.mp3") << false << QString("<url>");
     QTest::newRow("200") << 200 << QByteArray() << false << QString("<url>");
+    // A server that takes the request and never answers.
+    QTest::newRow("no answer") << -1 << QByteArray() << false << QString("<url>");
 }
 
 void TestHttpManager::resolveRedirectReportsOneStep() {
-    // Guards against following more than one step, or redirects other than 301/302 being taken.
+    // Guards against following more than one step, redirects other than 301/302 being taken, and waiting for ever.
     QFETCH(int, status);
     QFETCH(QByteArray, location);
     QFETCH(bool, redirected);
     QFETCH(QString, expected);
+    NetworkTimeouts::setStall([] { return 300; });
     FakeService service;
     FakeService::Reply reply;
-    reply.status = status;
+    reply.status = status < 0 ? 200 : status;
+    reply.delayMs = status < 0 ? 60000 : 0;
     reply.location = location;
     service.setReply("/api/v3/media/mp3/a", reply);
     const QString url = service.url("/api/v3/media/mp3/a?agent=x");
@@ -196,6 +211,7 @@ void TestHttpManager::resolveRedirectReportsOneStep() {
     QTRY_COMPARE_WITH_TIMEOUT(outcome.calls, 1, 10000);
     QCOMPARE(outcome.ok, redirected);
     QCOMPARE(outcome.text, expected == "<url>" ? url : QString(expected).replace("<base>", service.baseUrl()));
+    NetworkTimeouts::setStall(nullptr);
     QCOMPARE(service.requests().size(), 1);
     QCOMPARE(service.requests().first().method, QByteArray("HEAD"));
 }
@@ -219,7 +235,7 @@ void TestHttpManager::downloadReplacesTargetAndLeavesNoTemporary() {
     QFETCH(bool, leftoverTemporary);
     QFETCH(bool, viaRedirect);
     QFETCH(QByteArray, contentType);
-    FakeService service;
+    FakeService service(FakeService::Tls::Trusted);
     FakeService::Reply file;
     file.contentType = contentType;
     file.body = QByteArray(300 * 1024, 'n');
@@ -258,35 +274,67 @@ void TestHttpManager::downloadReplacesTargetAndLeavesNoTemporary() {
 }
 
 void TestHttpManager::failedDownloadKeepsOldTarget_data() {
-    QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("drop");
-    QTest::newRow("server error") << 500 << false;
-    QTest::newRow("not found") << 404 << false;
-    QTest::newRow("dropped connection") << 200 << true;
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("server error") << "500"
+                                  << "server replied";
+    QTest::newRow("not found") << "404"
+                               << "server replied";
+    QTest::newRow("dropped connection") << "drop"
+                                        << "";
+    QTest::newRow("stalled") << "stall"
+                             << "No data for 0.5 s";
+    QTest::newRow("over plain http") << "http"
+                                     << "not https";
+    QTest::newRow("redirected to plain http") << "redirect to http"
+                                              << "not https";
+    QTest::newRow("a redirect without an address") << "307 without location"
+                                                   << "without a new address";
+    QTest::newRow("six redirects") << "loop"
+                                   << "More than 5 redirects";
 }
 
 void TestHttpManager::failedDownloadKeepsOldTarget() {
-    // Guards against an error page or a truncated transfer (which may end without an error) replacing a good installer.
-    QFETCH(int, status);
-    QFETCH(bool, drop);
-    FakeService service;
+    // Guards against an error page, a truncated or stalled transfer, a redirect's own body or anything that came over
+    // plain http replacing a good installer, or a download that never ends.
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    NetworkTimeouts::setStall([] { return 500; });
+    FakeService service(FakeService::Tls::Trusted);
+    FakeService plain;
     FakeService::Reply reply;
-    reply.status = status;
-    reply.dropConnection = drop;
     reply.body = QByteArray(256 * 1024, 'e');
+    if (fault == "500" || fault == "404")
+        reply.status = fault.toInt();
+    reply.dropConnection = fault == "drop";
+    if (fault == "stall")
+        reply.stallAfter = 1000;
     service.setReply("/files/setup.run", reply);
+    plain.setReply("/files/setup.run", FakeService::Reply());
+    FakeService::Reply moved;
+    moved.status = 307;
+    moved.body = "#!/bin/sh\necho the redirect's own body\n";
+    moved.location = fault == "redirect to http"       ? plain.url("/files/setup.run").toUtf8()
+                     : fault == "307 without location" ? QByteArray()
+                                                       : service.url("/get/setup").toUtf8();
+    service.setReply("/get/setup", moved);
 
     const QString target = dir.filePath("kept.run");
     writeAll(target, "good old installer");
     Outcome outcome;
+    const bool redirected = fault.contains("redirect") || fault.startsWith("307") || fault == "loop";
     http->downloadFile(
-        service.url("/files/setup.run"), target, [](qint64, qint64) {},
-        [&outcome](bool ok, const QString& t) { outcome.record(ok, t); });
+        fault == "http" ? plain.url("/files/setup.run") : service.url(redirected ? "/get/setup" : "/files/setup.run"),
+        target, [](qint64, qint64) {}, [&outcome](bool ok, const QString& t) { outcome.record(ok, t); });
     QTRY_COMPARE_WITH_TIMEOUT(outcome.calls, 1, 10000);
+    NetworkTimeouts::setStall(nullptr);
     QVERIFY(!outcome.ok);
-    QVERIFY(!outcome.text.isEmpty());
+    QVERIFY2(outcome.text.contains(reason), qPrintable(outcome.text));
     QCOMPARE(readAll(target), QByteArray("good old installer"));
     QVERIFY(!QFile::exists(target + ".tmp"));
+    QVERIFY(plain.requests().isEmpty());
+    if (fault == "loop")
+        QCOMPARE(service.requestsFor("/get/setup").size(), 6);
 }
 
 void TestHttpManager::unwritableTemporaryReportsCannotWrite_data() {
@@ -300,7 +348,7 @@ void TestHttpManager::unwritableTemporaryReportsCannotWrite() {
     // Guards against a download that cannot be stored being reported as a success or failing silently.
     QFETCH(QString, target);
     QFETCH(bool, temporaryIsDirectory);
-    FakeService service;
+    FakeService service(FakeService::Tls::Trusted);
     service.setReply("/files/setup.run", FakeService::Reply());
     const QString path = dir.filePath(target);
     if (temporaryIsDirectory) {
@@ -329,7 +377,7 @@ void TestHttpManager::cancelStopsQuietlyAndNextDownloadRuns() {
     // next one.
     QFETCH(bool, destroyOwner);
     auto* owner = new QObject;
-    FakeService service;
+    FakeService service(FakeService::Tls::Trusted);
     FakeService::Reply big;
     big.contentType = "application/octet-stream";
     big.generatedSize = 64 * 1024 * 1024;

@@ -1,11 +1,16 @@
-// The message handler's line format and the log rotation.
+// The message handler's line format, the log rotation and where lines go without a log file; the data directory and
+// the settings file the log shares it with, created owner-only.
 #include "core/logging.h"
 #include "core/settings.h"
 #include "support/testsupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
+
+#include <unistd.h>
 
 class TestLogging : public QObject {
     Q_OBJECT
@@ -16,6 +21,9 @@ private slots:
     void lineFormat();
     void handlerAppendsToTheLogFile();
     void rotationKeepsOneOldFile();
+    void withoutALogFileLinesGoToStandardError();
+    void dataDirectoryAndSettingsAreOwnerOnly_data();
+    void dataDirectoryAndSettingsAreOwnerOnly();
 };
 
 void TestLogging::lineFormat_data() {
@@ -66,6 +74,52 @@ void TestLogging::rotationKeepsOneOldFile() {
     QVERIFY(QString::fromUtf8(current.readAll()).endsWith("line 9 " + QString(20, 'x') + "\n"));
     QVERIFY(QFileInfo(old).size() > limit);
     QVERIFY(QDir(dir.path()).entryList(QDir::Files).size() == 2); // exactly one old file is kept
+}
+
+void TestLogging::withoutALogFileLinesGoToStandardError() {
+    // Guards against log lines vanishing when the log file cannot be opened.
+    QTemporaryDir dir;
+    QTemporaryFile captured;
+    QVERIFY(captured.open());
+    const int saved = dup(STDERR_FILENO);
+    dup2(captured.handle(), STDERR_FILENO);
+    Logging::appendLine(dir.path(), "Warning: nowhere to go"); // a directory cannot be opened as a file
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    captured.seek(0);
+    QCOMPARE(captured.readAll(), QByteArray("Warning: nowhere to go\n"));
+}
+
+void TestLogging::dataDirectoryAndSettingsAreOwnerOnly_data() {
+    QTest::addColumn<QString>("first"); // what writes into the data directory first
+    QTest::newRow("the settings") << "settings";
+    QTest::newRow("a log line") << "log";
+    QTest::newRow("settings made readable by others earlier") << "old settings";
+}
+
+void TestLogging::dataDirectoryAndSettingsAreOwnerOnly() {
+    // Guards against the settings file (the proxy password) or the data directory being readable by other users.
+    QFETCH(QString, first);
+    const QString dir = QDir::cleanPath(dataDirectory());
+    QDir(dir).removeRecursively();
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (first == "log") {
+        Logging::appendLine(Logging::logFilePath(), "Debug: first");
+    } else if (first == "old settings") {
+        QDir().mkpath(dir);
+        QFile old(Settings::settingsFilePath());
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("[General]\nProxyPassword=secret\n");
+        old.close();
+        QVERIFY(old.setPermissions(ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    }
+    ReadingSettings::load(); // the start-up fill
+    ProxySettings{"proxy.example", "3128", "anna", "secret"}.save();
+
+    if (first != "old settings")
+        QCOMPARE(QFile::permissions(dir) & 0x7077, ownerOnly | QFileDevice::ExeOwner);
+    QCOMPARE(QFile::permissions(Settings::settingsFilePath()) & 0x7077, ownerOnly);
+    QCOMPARE(ProxySettings::load().password, QString("secret"));
 }
 
 QTEST_MAIN(TestLogging)

@@ -411,14 +411,16 @@ void TestMainWindow::offScreenWindowsComeBackOnScreen() {
 }
 
 void TestMainWindow::webEngineSettingsAndStorage() {
-    // Guards against the pages losing their local storage (offline lists live there).
+    // Guards against the pages losing their local storage (offline lists live there), and against plug-ins (foreign
+    // code in our process) being switched on.
+    QWebSettings::globalSettings()->setAttribute(QWebSettings::PluginsEnabled, true);
     MainWindow window(nullptr);
     QWebSettings* web = QWebSettings::globalSettings();
     for (auto attribute : {QWebSettings::LocalStorageEnabled, QWebSettings::OfflineStorageDatabaseEnabled,
                            QWebSettings::OfflineWebApplicationCacheEnabled, QWebSettings::DeveloperExtrasEnabled,
-                           QWebSettings::PluginsEnabled, QWebSettings::JavascriptEnabled,
-                           QWebSettings::JavascriptCanOpenWindows})
+                           QWebSettings::JavascriptEnabled, QWebSettings::JavascriptCanOpenWindows})
         QVERIFY(web->testAttribute(attribute));
+    QVERIFY(!web->testAttribute(QWebSettings::PluginsEnabled));
     QCOMPARE(QWebSettings::offlineStorageDefaultQuota(), qint64(104857600));
     QCOMPARE(web->localStoragePath(), dataDirectory());
     QCOMPARE(QWebSettings::offlineStoragePath(), dataDirectory());

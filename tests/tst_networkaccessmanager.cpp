@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/webview.h"
 #include "core/net/networkaccessmanager.h"
+#include "core/settings.h"
 #include "core/signing.h"
 #include "support/fakeservice.h"
 #include "support/testsupport.h"
@@ -15,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebFrame>
 #include <QWebPage>
 #include <QWebView>
 
@@ -45,7 +47,10 @@ private slots:
     void pageRequestsCarrySignatureAndIdentity_data();
     void pageRequestsCarrySignatureAndIdentity();
     void cookieFromOneResponseSignsTheNext();
-    void localFileLoadIsSignedToo();
+    void onlyTheServiceIsSigned_data();
+    void onlyTheServiceIsSigned();
+    void pagesReadOnlyTheirOwnFolders_data();
+    void pagesReadOnlyTheirOwnFolders();
     void takesOverProxyAndCache();
     void jarsAreSeparatePerManager();
     void pagesOfMainAndDataWindowsSign();
@@ -53,6 +58,8 @@ private slots:
 
 void TestNetworkAccessManager::initTestCase() {
     TestSupport::useCleanDataDirectory();
+    qputenv("TAVROLIN_SERVICE_HOST", "127.0.0.1");
+    qputenv("TAVROLIN_SERVICE_CA", FakeService::caFile().toUtf8());
     Signing::setAddressSource([] { return QList<QHostAddress>{QHostAddress("127.0.0.1")}; });
     Signing::setClock([] { return qint64(1700000000); });
 }
@@ -82,6 +89,7 @@ void TestNetworkAccessManager::pageRequestsCarrySignatureAndIdentity() {
     page.contentType = "text/html";
     page.body = "<html><body>signed</body></html>";
     service.setHandler([page](const FakeService::Request&) { return page; });
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(service.port()));
 
     QWebView view;
     view.page()->setNetworkAccessManager(new NetworkAccessManager(view.page()->networkAccessManager(), view.page()));
@@ -102,6 +110,7 @@ void TestNetworkAccessManager::cookieFromOneResponseSignsTheNext() {
     signin.body = "{}";
     service.setReply("/api/signin", signin);
     service.setReply("/api/catalogue", FakeService::Reply());
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(service.port()));
 
     QNetworkAccessManager old;
     NetworkAccessManager manager(&old, nullptr);
@@ -119,26 +128,119 @@ void TestNetworkAccessManager::cookieFromOneResponseSignsTheNext() {
     QCOMPARE(manager.cookieJar->allCookies().size(), 2);
 }
 
-void TestNetworkAccessManager::localFileLoadIsSignedToo() {
-    // Guards against a scheme test that leaves the page's own file loads unsigned.
-    QTemporaryDir dir;
-    QFile file(dir.filePath("page.html"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("<html><body>local</body></html>");
-    file.close();
+void TestNetworkAccessManager::onlyTheServiceIsSigned_data() {
+    QTest::addColumn<QString>("target"); // which server is asked
+    QTest::addColumn<bool>("followRedirects");
+    QTest::addColumn<bool>("signedThere");
+    QTest::newRow("service over http") << "http" << false << true;
+    QTest::newRow("service over https") << "https" << false << true;
+    QTest::newRow("another port of the same host") << "other" << false << false;
+    QTest::newRow("the same port under another name") << "localhost" << false << false;
+    QTest::newRow("the service redirecting to another port") << "redirect" << false << false;
+    QTest::newRow("the same, with redirects followed by the network layer") << "redirect" << true << false;
+}
 
-    QWebView view;
-    auto* manager = new NetworkAccessManager(view.page()->networkAccessManager(), view.page());
-    view.page()->setNetworkAccessManager(manager);
-    QList<QNetworkRequest> sent;
-    connect(manager, &QNetworkAccessManager::finished, this,
-            [&sent](QNetworkReply* reply) { sent << reply->request(); });
-    const QUrl url = QUrl::fromLocalFile(file.fileName());
-    QVERIFY(TestSupport::loadAndWait(&view, url));
-    QVERIFY(!sent.isEmpty());
-    QCOMPARE(sent.first().url(), url);
-    QCOMPARE(sent.first().rawHeader("Authorization"), expectedAuthorization(file.fileName(), "", ""));
-    QCOMPARE(sent.first().rawHeader("MarloUserAgent"), identity);
+void TestNetworkAccessManager::onlyTheServiceIsSigned() {
+    // Guards against the session token going to any host but the configured service: thumbnails, media URLs the
+    // service names, redirect targets, other pages.
+    QFETCH(QString, target);
+    QFETCH(bool, followRedirects);
+    QFETCH(bool, signedThere);
+    FakeService http;
+    FakeService https(FakeService::Tls::Trusted);
+    FakeService other;
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(http.port()));
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(https.port()));
+    FakeService::Reply moved;
+    moved.status = 302;
+    moved.location = other.url("/files/a1.mp3").toUtf8();
+    http.setReply("/api/v3/media/Mp3/a1", moved);
+    for (FakeService* service : {&http, &https, &other})
+        service->setReply("/files/a1.mp3", FakeService::Reply());
+
+    NetworkAccessManager manager(nullptr, nullptr);
+    manager.cookieJar->setCookiesFromUrl({QNetworkCookie("token", "t0k3n"), QNetworkCookie("userid", "4711")},
+                                         QUrl(http.url("/")));
+    const QMap<QString, QString> urls{
+        {"http", http.url("/files/a1.mp3")},
+        {"https", https.url("/files/a1.mp3")},
+        {"other", other.url("/files/a1.mp3")},
+        {"localhost", "http://localhost:" + QString::number(http.port()) + "/files/a1.mp3"},
+        {"redirect", http.url("/api/v3/media/Mp3/a1")}};
+    QNetworkRequest request{QUrl(urls.value(target))};
+    if (followRedirects)
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkReply* reply = manager.get(request);
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    QVERIFY(done.wait(10000));
+    if (target == "redirect" && !followRedirects) {
+        // What the downloads and the web engine do with a redirect: a request of its own.
+        delete reply;
+        reply = manager.get(QNetworkRequest(QUrl(other.url("/files/a1.mp3"))));
+        QSignalSpy followed(reply, &QNetworkReply::finished);
+        QVERIFY(followed.wait(10000));
+    }
+    delete reply;
+
+    QList<FakeService::Request> seen = (target == "https"                           ? https
+                                        : target == "other" || target == "redirect" ? other
+                                                                                    : http)
+                                           .requestsFor("/files/a1.mp3");
+    if (target == "redirect" && followRedirects) {
+        // Either not followed at all, or followed without the token.
+        QVERIFY(seen.isEmpty() || seen.first().header("Authorization").isEmpty());
+        return;
+    }
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(!seen.first().header("Authorization").isEmpty(), signedThere);
+    QCOMPARE(seen.first().header("MarloUserAgent") == identity, signedThere);
+    if (signedThere)
+        QVERIFY(QByteArray::fromBase64(seen.first().header("Authorization").mid(4)).contains("\"token\":\"t0k3n\""));
+}
+
+void TestNetworkAccessManager::pagesReadOnlyTheirOwnFolders_data() {
+    QTest::addColumn<QString>("file"); // "<app>" and "<data>" stand for the two folders
+    QTest::addColumn<bool>("readable");
+    QTest::newRow("a system file") << "/etc/hostname" << false;
+    QTest::newRow("a page file") << "<app>/testdata/pages/recorder.html" << true;
+    QTest::newRow("a stored picture") << "<data>ab/cd.png" << true;
+    QTest::newRow("the settings file") << "<data>settings.ini" << false;
+    QTest::newRow("out of the folder with ..") << "<app>/testdata/../../../../../../../../etc/hostname" << false;
+    QTest::newRow("a link leading out") << "<app>/testdata/link-to-hostname" << false;
+}
+
+void TestNetworkAccessManager::pagesReadOnlyTheirOwnFolders() {
+    // Guards against script in a page reading the user's files (and sending them anywhere), in the signing views and
+    // in the plain ones (pop-ups, the paragraph page).
+    QFETCH(QString, file);
+    QFETCH(bool, readable);
+    const QUrl page = TestSupport::appPageUrl("pages/recorder.html");
+    const QString app = QCoreApplication::applicationDirPath();
+    QFile::remove(app + "/testdata/link-to-hostname");
+    QVERIFY(QFile::link("/etc/hostname", app + "/testdata/link-to-hostname"));
+    QDir().mkpath(dataDirectory() + "ab");
+    QFile picture(dataDirectory() + "ab/cd.png");
+    QVERIFY(picture.open(QIODevice::WriteOnly));
+    picture.write(TestSupport::pngBytes(2, 2, Qt::red));
+    picture.close();
+    ReadingSettings::load(); // writes settings.ini
+    QVERIFY(QFile::exists(Settings::settingsFilePath()));
+    const QString path = QString(file).replace("<app>", app).replace("<data>", dataDirectory());
+    QVERIFY(QFileInfo(path).size() > 0);
+
+    for (bool signing : {true, false}) {
+        QWebView view;
+        view.page()->setNetworkAccessManager(signing ? static_cast<QNetworkAccessManager*>(new NetworkAccessManager(
+                                                           view.page()->networkAccessManager(), view.page()))
+                                                     : new PageNetworkManager(view.page()));
+        QVERIFY(TestSupport::loadAndWait(&view, page));
+        const QString script = "(function(){try{var x=new XMLHttpRequest();x.open('GET','%1',false);x.send(null);"
+                               "return 'read '+x.responseText.length;}catch(e){return 'failed';}})()";
+        const QString result =
+            view.page()->mainFrame()->evaluateJavaScript(script.arg(QUrl::fromLocalFile(path).toString())).toString();
+        // Refused, the request ends as an empty answer or an error, never with the file's text.
+        QVERIFY2((result.startsWith("read ") && result != "read 0") == readable, qPrintable(result));
+    }
 }
 
 void TestNetworkAccessManager::takesOverProxyAndCache() {
@@ -183,7 +285,9 @@ void TestNetworkAccessManager::pagesOfMainAndDataWindowsSign() {
     QVERIFY(dataManager != mainManager);
     QVERIFY(dataManager->cookieJar != mainManager->cookieJar);
 
-    FakeService service;
+    // A page of the service over https: the main view may show it, and its requests are signed.
+    FakeService service(FakeService::Tls::Trusted);
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service.port()));
     FakeService::Reply page;
     page.contentType = "text/html";
     page.body = "<html><body>main</body></html>";

@@ -572,6 +572,21 @@ void TestSamplePages::downloadListsCrossPages() {
                 .contains("17 %"));
     js(index.get(), "downloadData.downloadProgress('10', '-1', 'lrc', 'a2')");
     QCOMPARE(js(index.get(), "Downloads.percent('a2')").toInt(), 17);
+
+    // A part that failed for good shows why, and its retry asks the shell for the article again.
+    const QString row = "document.querySelector('.download-row[data-id=\"a2\"]').textContent";
+    js(index.get(), "downloadData.downloadFailed('a2', 'mp3', 'no data for 30 s')");
+    QVERIFY(js(index.get(), row).toString().contains("Fehlgeschlagen: no data for 30 s"));
+    main->calls.clear();
+    js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"] .retry').click()");
+    QCOMPARE(main->calls.size(), 1);
+    const QJsonObject again = QJsonDocument::fromJson(main->calls.first().mid(16).chopped(1).toUtf8()).object();
+    QVERIFY2(main->calls.first().startsWith("downloadArticle("), qPrintable(main->calls.first()));
+    QCOMPARE(again.value("uuid").toString(), QString("a2"));
+    QCOMPARE(again.value("channel_uuid").toString(), QString("c1"));
+    QVERIFY(!again.contains("downloadState"));
+    QVERIFY(js(index.get(), row).toString().contains("Lädt…"));
+
     js(index.get(), "downloadData.downloadFinished('a2')");
     QVERIFY(js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"]').textContent")
                 .toString()

@@ -4,6 +4,7 @@
 #include "core/signing.h"
 #include "support/sampleservice.h"
 #include "support/testsupport.h"
+#include "update/installercheck.h"
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
@@ -264,7 +265,8 @@ void TestSampleService::versionCheckSaysNoUpdateOverHttps() {
 }
 
 void TestSampleService::offeredUpdateNamesADownloadableInstaller() {
-    // Guards against an update answer without the members the update dialog reads, or an installer that is not there.
+    // Guards against an update answer without the members the update dialog reads, an installer that is not there,
+    // or one the program would refuse (not signed with the key it is built with).
     TestSupport::SampleService updating;
     QVERIFY2(updating.start({"--offer-update"}), updating.output().constData());
     qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(updating.httpsPort()));
@@ -280,7 +282,7 @@ void TestSampleService::offeredUpdateNamesADownloadableInstaller() {
     qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(httpsPort));
     QVERIFY(available);
     const QJsonObject update = QJsonDocument::fromJson(body.toUtf8()).object();
-    for (const char* member : {"version", "publish_date", "info", "url"})
+    for (const char* member : {"version", "publish_date", "info", "url", "sha256", "signature"})
         QVERIFY2(!update.value(member).toString().isEmpty(), member);
 
     QTemporaryDir dir;
@@ -298,6 +300,8 @@ void TestSampleService::offeredUpdateNamesADownloadableInstaller() {
     QFile installer(path);
     QVERIFY(installer.open(QIODevice::ReadOnly));
     QVERIFY(installer.readAll().startsWith("#!"));
+    QCOMPARE(InstallerCheck::verify(path, update.value("sha256").toString(), update.value("signature").toString()),
+             InstallerCheck::Result::Valid);
 }
 
 void TestSampleService::badSignaturesGet401_data() {

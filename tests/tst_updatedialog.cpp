@@ -7,14 +7,18 @@
 #include "core/signing.h"
 #include "desktop/desktop.h"
 #include "support/fakeservice.h"
+#include "support/sampleservice.h"
 #include "support/testsupport.h"
 #include "update/obupdatedialog.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -47,11 +51,17 @@ QByteArray readAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-QByteArray offer(const QString& version, const QString& url) {
-    return QStringLiteral(R"({"version":"%1","publish_date":"2020-01-01","info":"Fixes","url":"%2"})")
-        .arg(version, url)
+// An update answer; with the installer's bytes it also carries their hash and signature.
+QByteArray offer(const QString& version, const QString& url, const QByteArray& installer = QByteArray()) {
+    const TestSupport::InstallerProof proof =
+        installer.isNull() ? TestSupport::InstallerProof() : TestSupport::signInstaller(installer);
+    return QStringLiteral(
+               R"({"version":"%1","publish_date":"2020-01-01","info":"Fixes","url":"%2","sha256":"%3","signature":"%4"})")
+        .arg(version, url, proof.sha256, proof.signature)
         .toUtf8();
 }
+
+const QString checkFailedText = QStringLiteral("检查更新失败，请稍后再试。");
 
 } // namespace
 
@@ -65,12 +75,14 @@ private slots:
     void checkingPageShowsNameVersionAndOnlyCancel();
     void offerShowsTheUpdateText_data();
     void offerShowsTheUpdateText();
-    void latestVersionMessage_data();
-    void latestVersionMessage();
+    void answerWithoutUpdateIsExplained_data();
+    void answerWithoutUpdateIsExplained();
     void downloadThenInstallQuestion_data();
     void downloadThenInstallQuestion();
     void cancelDuringDownloadLeavesNoTemporary();
     void failedDownloadIsReportedAndOpenComesBack();
+    void installerIsRefusedUnlessItChecksOut_data();
+    void installerIsRefusedUnlessItChecksOut();
     void answerAfterCancelReachesNoDialog();
     void menuCommandOpensANewDialogEachTime();
 
@@ -201,31 +213,45 @@ void TestUpdateDialog::offerShowsTheUpdateText() {
     QVERIFY(informations.isEmpty());
 }
 
-void TestUpdateDialog::latestVersionMessage_data() {
-    QTest::addColumn<int>("status");
+void TestUpdateDialog::answerWithoutUpdateIsExplained_data() {
+    QTest::addColumn<int>("status"); // 0: nothing listening; -1: no answer in time
     QTest::addColumn<QByteArray>("body");
-    const QString url = QStringLiteral("http://127.0.0.1:1/setup.run");
-    QTest::newRow("no-update answer") << 200 << QString("\"暂无更新\"").toUtf8();
-    QTest::newRow("404") << 404 << offer("3.4.0", url);
-    QTest::newRow("same version") << 200 << offer("3.3.1", url);
-    QTest::newRow("downgrade") << 200 << offer("3.2.9", url);
-    QTest::newRow("trailing zero is no newer") << 200 << offer("3.3.1.0", url);
-    QTest::newRow("version not a number") << 200 << offer("latest", url);
-    QTest::newRow("empty url") << 200 << offer("3.4.0", "");
-    QTest::newRow("JSON array") << 200 << QByteArray(R"([{"version":"3.4.0","url":"x"}])");
-    QTest::newRow("plain text") << 200 << QByteArray("Service Unavailable");
+    QTest::addColumn<bool>("failed"); // the check failed, rather than found nothing newer
+    const QString url = QStringLiteral("https://127.0.0.1:1/setup.run");
+    QTest::newRow("no-update answer") << 200 << QString("\"暂无更新\"").toUtf8() << false;
+    QTest::newRow("same version") << 200 << offer("3.3.1", url) << false;
+    QTest::newRow("downgrade") << 200 << offer("3.2.9", url) << false;
+    QTest::newRow("trailing zero is no newer") << 200 << offer("3.3.1.0", url) << false;
+    QTest::newRow("nothing listening") << 0 << QByteArray() << true;
+    QTest::newRow("no answer in time") << -1 << QByteArray() << true;
+    QTest::newRow("404") << 404 << offer("3.4.0", url) << true;
+    QTest::newRow("503") << 503 << QByteArray("Service Unavailable") << true;
+    QTest::newRow("version not a number") << 200 << offer("latest", url) << true;
+    QTest::newRow("newer without an installer") << 200 << offer("3.4.0", "") << true;
+    QTest::newRow("JSON array") << 200 << QByteArray(R"([{"version":"3.4.0","url":"x"}])") << true;
+    QTest::newRow("plain text") << 200 << QByteArray("Service Unavailable") << true;
 }
 
-void TestUpdateDialog::latestVersionMessage() {
-    // Guards against offering nothing, a downgrade or an error page as an update, and against the dialog lingering.
+void TestUpdateDialog::answerWithoutUpdateIsExplained() {
+    // Guards against offering nothing, a downgrade or an error page as an update, against a failed check (no service,
+    // an error, no answer) telling the user the program is up to date, and against the dialog lingering.
     QFETCH(int, status);
     QFETCH(QByteArray, body);
-    answerCheck(body, status);
+    QFETCH(bool, failed);
+    answerCheck(body, status < 0 ? 200 : status, status < 0 ? 60000 : 0);
+    if (status == 0)
+        qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(TestSupport::freePorts().first));
+    HttpManager::instance()->timeoutMs = 500;
     ObUpdateDialog* shown = openDialog();
     QTRY_COMPARE_WITH_TIMEOUT(informations.size(), 1, 10000);
+    HttpManager::instance()->timeoutMs = 5000;
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service->port()));
     QCOMPARE(informations.first().parent, shown);
     QCOMPARE(informations.first().title, QString("Tavrolin"));
-    QCOMPARE(informations.first().text, latestVersionText);
+    if (failed)
+        QVERIFY2(informations.first().text.startsWith(checkFailedText + "\n"), qPrintable(informations.first().text));
+    else
+        QCOMPARE(informations.first().text, latestVersionText);
     QTRY_VERIFY(dialog.isNull()); // closed and deleted
     QVERIFY(questions.isEmpty());
 }
@@ -253,7 +279,7 @@ void TestUpdateDialog::downloadThenInstallQuestion() {
     installer.body =
         "#!" + interpreter + "\necho ran > '" + marker.toUtf8() + "'\nexit 0\n" + QByteArray(3 * 1024 * 1024, '#');
     service->setReply(installerRoute, installer);
-    answerCheck(offer("3.4.0", service->url(installerRoute)));
+    answerCheck(offer("3.4.0", service->url(installerRoute), installer.body));
     answer = yes ? QMessageBox::Yes : QMessageBox::No;
 
     ObUpdateDialog* shown = openDialog();
@@ -336,6 +362,75 @@ void TestUpdateDialog::failedDownloadIsReportedAndOpenComesBack() {
     QVERIFY(!dialog.isNull());
     QVERIFY(questions.isEmpty());
     QVERIFY(!QFile::exists(ObUpdateDialog::installerPath()));
+}
+
+void TestUpdateDialog::installerIsRefusedUnlessItChecksOut_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message"); // empty: it checks out and the install question comes
+    QTest::newRow("checks out after a 307") << "307"
+                                            << "";
+    QTest::newRow("over plain http") << "http"
+                                     << "下载失败：";
+    QTest::newRow("a 307 to plain http") << "307 to http"
+                                         << "下载失败：";
+    QTest::newRow("another installer's hash") << "hash"
+                                              << "下载的安装程序未通过校验，已将其删除。\nSHA-256 校验值不符。";
+    QTest::newRow("a signature of other bytes") << "signature"
+                                                << "下载的安装程序未通过校验，已将其删除。\n数字签名无效。";
+    QTest::newRow("no signature") << "unsigned"
+                                  << "下载的安装程序未通过校验，已将其删除。\n数字签名无效。";
+}
+
+void TestUpdateDialog::installerIsRefusedUnlessItChecksOut() {
+    // Guards against starting (or even keeping) an installer that came over plain http, by a redirect to it, or that
+    // is not the one the service's signed answer names; and against such a download replacing the installer there.
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    FakeService plain;
+    const QByteArray body = "#!/bin/sh\necho new installer\n" + QByteArray(200 * 1024, '#');
+    const QByteArray other = "#!/bin/sh\necho something else\n";
+    FakeService::Reply installer;
+    installer.contentType = "application/octet-stream";
+    installer.body = body;
+    service->setReply(installerRoute, installer);
+    plain.setReply(installerRoute, installer);
+    FakeService::Reply moved;
+    moved.status = 307;
+    moved.location = (fault == "307" ? service->url(installerRoute) : plain.url(installerRoute)).toUtf8();
+    service->setReply("/get/installer", moved);
+    const QString url = fault.startsWith("307") ? service->url("/get/installer")
+                        : fault == "http"       ? plain.url(installerRoute)
+                                                : service->url(installerRoute);
+    QJsonObject update = QJsonDocument::fromJson(offer("3.4.0", url, fault == "hash" ? other : body)).object();
+    if (fault == "signature")
+        update.insert("signature", TestSupport::signInstaller(other).signature);
+    if (fault == "unsigned")
+        update.remove("signature");
+    answerCheck(QJsonDocument(update).toJson(QJsonDocument::Compact));
+    const QString path = ObUpdateDialog::installerPath();
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("the installer downloaded before");
+    old.close();
+
+    openDialog();
+    QTRY_COMPARE_WITH_TIMEOUT(child<QStackedWidget>("stackedWidget")->currentIndex(), 1, 10000);
+    button(QDialogButtonBox::Open)->click();
+    if (message.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(questions.size(), 1, 10000);
+        QCOMPARE(readAll(path), body);
+        QVERIFY(informations.isEmpty());
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(informations.size(), 1, 10000);
+    QVERIFY2(informations.first().text.startsWith(message), qPrintable(informations.first().text));
+    QCOMPARE(readAll(path), QByteArray("the installer downloaded before"));
+    QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList({"vorb_update.exe*"}, QDir::Files),
+             QStringList{"vorb_update.exe"});
+    QVERIFY(questions.isEmpty());
+    QVERIFY(exits.isEmpty());
+    QVERIFY(button(QDialogButtonBox::Open)->isEnabled());
+    QVERIFY(plain.requests().isEmpty());
 }
 
 void TestUpdateDialog::answerAfterCancelReachesNoDialog() {

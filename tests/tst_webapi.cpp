@@ -3,8 +3,11 @@
 #include "app/webview.h"
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
+#include "core/serviceconfig.h"
 #include "core/settings.h"
+#include "desktop/desktop.h"
 #include "playback/practicecontroller.h"
+#include "support/fakeservice.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -17,7 +20,26 @@
 #include <QWebSettings>
 #include <QWebView>
 
+using TestSupport::FakeService;
+
 namespace {
+
+// Tells which bridges the page sees, in its title.
+const QByteArray bridgeReport = "<html><head><script>document.title = [typeof window.WebApi, typeof window.ListenApi, "
+                                "typeof window.ParagraphApi].join(',');</script></head><body>page</body></html>";
+
+FakeService::Reply html(const QByteArray& body) {
+    FakeService::Reply reply;
+    reply.contentType = "text/html";
+    reply.body = body;
+    return reply;
+}
+
+QStringList warnings;
+void keepWarnings(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtWarningMsg)
+        warnings << message;
+}
 
 // One web view inside a host window whose object name selects the bridge's role.
 struct Host {
@@ -77,6 +99,12 @@ private slots:
     void popupFromMainPageIsSeparateAndBridgeless();
     void popupFromDataPageOpensNothing();
     void showInfoWithoutWindowAncestorsStillShows();
+    void bridgeViewsStayOnOurPages_data();
+    void bridgeViewsStayOnOurPages();
+    void bridgeOnlyInOurPages_data();
+    void bridgeOnlyInOurPages();
+    void desktopGetsWebAndMailAddressesOnly_data();
+    void desktopGetsWebAndMailAddressesOnly();
 
 private:
     std::unique_ptr<Host> mainHost, dataHost, paragraphHost;
@@ -84,6 +112,9 @@ private:
 
 void TestWebApi::initTestCase() {
     TestSupport::useCleanDataDirectory();
+    qputenv("TAVROLIN_SERVICE_HOST", "127.0.0.1");
+    qputenv("TAVROLIN_SERVICE_CA", FakeService::caFile().toUtf8());
+    QVERIFY(ServiceConfig::installTlsDefaults());
     QWebSettings::globalSettings()->setAttribute(QWebSettings::JavascriptCanOpenWindows, true);
 }
 
@@ -92,7 +123,7 @@ void TestWebApi::init() {
     dataHost = std::make_unique<Host>("dataDialog");
     paragraphHost = std::make_unique<Host>("paragraph");
     for (Host* host : {mainHost.get(), dataHost.get(), paragraphHost.get()})
-        QVERIFY(TestSupport::loadAndWait(host->view, TestSupport::dataUrl("pages/recorder.html")));
+        QVERIFY(TestSupport::loadAndWait(host->view, TestSupport::appPageUrl("pages/recorder.html")));
     DownloadRouter::setReady(false);
 }
 
@@ -113,13 +144,13 @@ void TestWebApi::publishesByParentNameAndAgainAfterReload() {
         QCOMPARE(dataHost->eval("bridges()").toString(), QString("undefined,object,undefined"));
         QCOMPARE(paragraphHost->eval("bridges()").toString(), QString("undefined,undefined,object"));
         for (Host* host : {mainHost.get(), dataHost.get(), paragraphHost.get()})
-            QVERIFY(TestSupport::loadAndWait(host->view, TestSupport::dataUrl("pages/recorder.html")));
+            QVERIFY(TestSupport::loadAndWait(host->view, TestSupport::appPageUrl("pages/recorder.html")));
     }
     QCOMPARE(PageScript::frame(PageScript::Page::Main), mainHost->view->page()->mainFrame());
     QCOMPARE(DownloadRouter::network(), dataHost->view->page()->networkAccessManager());
 
     Host other("somethingElse");
-    QVERIFY(TestSupport::loadAndWait(other.view, TestSupport::dataUrl("pages/recorder.html")));
+    QVERIFY(TestSupport::loadAndWait(other.view, TestSupport::appPageUrl("pages/recorder.html")));
     QCOMPARE(other.eval("bridges()").toString(), QString("undefined,undefined,undefined"));
 }
 
@@ -250,7 +281,7 @@ void TestWebApi::zipDirHasNoTrailingSeparator() {
 
 void TestWebApi::popupFromMainPageIsSeparateAndBridgeless() {
     const int before = QApplication::topLevelWidgets().size();
-    mainHost->eval(QString("window.open('%1');").arg(TestSupport::dataUrl("pages/popup.html").toString()));
+    mainHost->eval(QString("window.open('%1');").arg(TestSupport::appPageUrl("pages/popup.html").toString()));
     QWebView* popup = nullptr;
     QTRY_VERIFY((popup = [&]() -> QWebView* {
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -267,7 +298,7 @@ void TestWebApi::popupFromMainPageIsSeparateAndBridgeless() {
 
 void TestWebApi::popupFromDataPageOpensNothing() {
     const int before = QApplication::topLevelWidgets().size();
-    dataHost->eval(QString("window.open('%1');").arg(TestSupport::dataUrl("pages/popup.html").toString()));
+    dataHost->eval(QString("window.open('%1');").arg(TestSupport::appPageUrl("pages/popup.html").toString()));
     QTest::qWait(200); // a pop-up would be created synchronously; give any load a moment anyway
     QCOMPARE(QApplication::topLevelWidgets().size(), before);
 }
@@ -279,6 +310,146 @@ void TestWebApi::showInfoWithoutWindowAncestorsStillShows() {
     QCOMPARE(dataHost->bridge->infoBox()->text(), QString("Fertig"));
     QCOMPARE(dataHost->bridge->infoBox()->windowTitle(), QString("Tavrolin"));
     dataHost->bridge->infoBox()->hide();
+}
+
+void TestWebApi::bridgeViewsStayOnOurPages_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("toBrowser");
+    QTest::newRow("script in the page") << "script" << true;
+    QTest::newRow("a foreign frame moving the top window") << "frame" << true;
+    QTest::newRow("loaded by the program") << "program" << true;
+    QTest::newRow("the service over plain http") << "service" << true;
+    QTest::newRow("a file outside the application directory") << "file" << false;
+}
+
+void TestWebApi::bridgeViewsStayOnOurPages() {
+    // Guards against a link, a script or a foreign frame taking the main view, and its bridge, to another origin.
+    QFETCH(QString, how);
+    QFETCH(bool, toBrowser);
+    FakeService foreign;
+    FakeService service;
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(service.port()));
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", "1");
+    foreign.setReply("/foreign.html", html(bridgeReport));
+    service.setReply("/foreign.html", html(bridgeReport));
+    const QString target = (how == "service" ? service : foreign).url("/foreign.html");
+    foreign.setReply("/frame.html", html("<script>top.location.href = '" + target.toUtf8() + "';</script>"));
+    QList<QUrl> opened;
+    Desktop::setOpenUrl([&opened](const QUrl& url) {
+        opened << url;
+        return true;
+    });
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarnings);
+
+    const QUrl own = mainHost->view->url();
+    if (how == "script" || how == "service")
+        mainHost->eval("location.href = '" + target + "';");
+    else if (how == "frame")
+        mainHost->eval("var f = document.createElement('iframe'); f.src = '" + foreign.url("/frame.html") +
+                       "'; document.body.appendChild(f);");
+    else if (how == "program")
+        mainHost->view->load(QUrl(target));
+    else
+        mainHost->eval("location.href = 'file:///etc/hostname';");
+    if (toBrowser)
+        QTRY_COMPARE_WITH_TIMEOUT(opened, QList<QUrl>{QUrl(target)}, 10000);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(!warnings.filter("Refused to leave the page for file:///etc/hostname").isEmpty(),
+                                 10000);
+    qInstallMessageHandler(previous);
+    Desktop::setOpenUrl(nullptr);
+
+    QCOMPARE(mainHost->view->url(), own);
+    QVERIFY(foreign.requestsFor("/foreign.html").isEmpty());
+    QVERIFY(service.requestsFor("/foreign.html").isEmpty());
+    QCOMPARE(mainHost->eval("bridges()").toString(), QString("object,undefined,undefined"));
+}
+
+void TestWebApi::bridgeOnlyInOurPages_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("bridges");
+    QTest::newRow("a page on another port") << "foreign"
+                                            << "undefined,undefined,undefined";
+    QTest::newRow("the service over plain http") << "http"
+                                                 << "undefined,undefined,undefined";
+    QTest::newRow("the service over https") << "https"
+                                            << "undefined,object,undefined";
+    QTest::newRow("a file outside the application directory") << "file"
+                                                              << "undefined,undefined,undefined";
+}
+
+void TestWebApi::bridgeOnlyInOurPages() {
+    // Guards against a page from anywhere else getting the bridge: stored content, downloads, exports, the desktop's
+    // URL opener.
+    QFETCH(QString, page);
+    QFETCH(QString, bridges);
+    FakeService foreign;
+    FakeService http;
+    FakeService https(FakeService::Tls::Trusted);
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(http.port()));
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(https.port()));
+    for (FakeService* service : {&foreign, &http, &https})
+        service->setReply("/page.html", html(bridgeReport));
+    const QMap<QString, QUrl> urls{{"foreign", foreign.url("/page.html")},
+                                   {"http", http.url("/page.html")},
+                                   {"https", https.url("/page.html")},
+                                   {"file", TestSupport::dataUrl("pages/recorder.html")}};
+    // A view without the navigation guard: what decides is the bridge itself.
+    QVERIFY(TestSupport::loadAndWait(dataHost->view, urls.value(page)));
+    const QString seen =
+        page == "file" ? dataHost->eval("bridges()").toString() : dataHost->view->page()->mainFrame()->title();
+    QCOMPARE(seen, bridges);
+}
+
+void TestWebApi::desktopGetsWebAndMailAddressesOnly_data() {
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("passed");
+    QTest::newRow("browser: http") << "openBrowser"
+                                   << "http://example.org/a?b=1" << true;
+    QTest::newRow("browser: https") << "openBrowser"
+                                    << "https://example.org/" << true;
+    QTest::newRow("browser: mail") << "openBrowser"
+                                   << "mailto:hilfe@example.org" << true;
+    QTest::newRow("browser: a file") << "openBrowser"
+                                     << "file:///usr/bin/xterm" << false;
+    QTest::newRow("browser: a path") << "openBrowser"
+                                     << "/usr/bin/xterm" << false;
+    QTest::newRow("browser: script") << "openBrowser"
+                                     << "javascript:alert(1)" << false;
+    QTest::newRow("browser: another scheme") << "openBrowser"
+                                             << "smb://host/share" << false;
+    QTest::newRow("capture: http") << "captureWord"
+                                   << "http://127.0.0.1:1/word" << true;
+    QTest::newRow("capture: a file") << "captureWord"
+                                     << "file:///etc/hostname" << false;
+    QTest::newRow("capture: data") << "captureWord"
+                                   << "data:text/plain,x" << false;
+}
+
+void TestWebApi::desktopGetsWebAndMailAddressesOnly() {
+    // Guards against a page having the desktop open files or run handlers of other schemes, or fetching local files.
+    QFETCH(QString, slot);
+    QFETCH(QString, url);
+    QFETCH(bool, passed);
+    QList<QUrl> opened;
+    Desktop::setOpenUrl([&opened](const QUrl& u) {
+        opened << u;
+        return true;
+    });
+    const int before = DownloadRouter::transfersInProgress();
+    if (slot == "openBrowser")
+        mainHost->bridge->openBrowser(url);
+    else
+        mainHost->bridge->captureWord(url);
+    Desktop::setOpenUrl(nullptr);
+    if (slot == "openBrowser") {
+        QCOMPARE(opened.size(), passed ? 1 : 0);
+    } else {
+        QCOMPARE(DownloadRouter::transfersInProgress() - before, passed ? 1 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), before, 10000);
+    }
 }
 
 QTEST_MAIN(TestWebApi)

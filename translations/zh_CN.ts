@@ -68,4 +68,31 @@
         <translation>Tavrolin</translation>
     </message>
 </context>
+<context>
+    <name>ObUpdateDialog</name>
+    <message>
+        <source>检查更新失败，请稍后再试。</source>
+        <translation>检查更新失败，请稍后再试。</translation>
+    </message>
+    <message>
+        <source>无法识别服务器的回答。</source>
+        <translation>无法识别服务器的回答。</translation>
+    </message>
+    <message>
+        <source>下载的安装程序未通过校验，已将其删除。</source>
+        <translation>下载的安装程序未通过校验，已将其删除。</translation>
+    </message>
+    <message>
+        <source>SHA-256 校验值不符。</source>
+        <translation>SHA-256 校验值不符。</translation>
+    </message>
+    <message>
+        <source>数字签名无效。</source>
+        <translation>数字签名无效。</translation>
+    </message>
+    <message>
+        <source>无法读取下载的文件。</source>
+        <translation>无法读取下载的文件。</translation>
+    </message>
+</context>
 </TS>

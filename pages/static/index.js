@@ -149,6 +149,7 @@
   function downloadLabel(id) {
     var state = Downloads.state(id);
     if (state === 'finished') { return 'Offline üben'; }
+    if (Downloads.failed[id]) { return 'Erneut versuchen'; }
     if (state) { return 'Lädt… ' + Downloads.percent(id) + ' %'; }
     return 'Herunterladen';
   }
@@ -159,8 +160,10 @@
     var btn = card.querySelector('.dl-btn');
     btn.textContent = downloadLabel(id);
     var state = Downloads.state(id);
+    var failed = Downloads.failed[id];
+    btn.title = failed ? 'Download fehlgeschlagen: ' + failed.reason : '';
     var bar = card.querySelector('.progress-line');
-    Tav.toggleClass(bar, 'hidden', !state || state === 'finished');
+    Tav.toggleClass(bar, 'hidden', !state || state === 'finished' || !!failed);
     bar.firstChild.style.width = Downloads.percent(id) + '%';
   }
 
@@ -216,6 +219,8 @@
     dl.onclick = function () {
       if (Downloads.state(a.uuid) === 'finished') {
         Tav.call('gotoLocal', ch.uuid || '', a.uuid);
+      } else if (Downloads.failed[a.uuid]) {
+        retryDownload(a.uuid);
       } else if (!Downloads.state(a.uuid)) {
         startDownload(a, ch);
       }
@@ -259,6 +264,21 @@
     renderDownloads();
   }
 
+  // Fetches the parts of a failed article again; those already stored stay.
+  function retryDownload(id) {
+    var stored = Downloads.articles[id];
+    if (!stored) { return; }
+    var record = {};
+    for (var key in stored) {
+      if (stored.hasOwnProperty(key) && key !== 'downloadState') { record[key] = stored[key]; }
+    }
+    delete Downloads.failed[id];
+    Downloads.progress[id] = {};
+    Tav.call('downloadArticle', JSON.stringify(record));
+    updateCard(id);
+    renderDownloads();
+  }
+
   function deleteDownload(id) {
     var a = Downloads.articles[id] || {};
     Tav.call('deleteArticleData', id, a.channel_uuid || '');
@@ -298,7 +318,17 @@
       var ch = Downloads.channels[a.channel_uuid];
       if (ch) { row.appendChild(Tav.el('span', 'state', ch.title)); }
       var finished = a.downloadState === 'finished';
-      row.appendChild(Tav.el('span', 'state', finished ? 'Fertig' : 'Lädt… ' + Downloads.percent(a.uuid) + ' %'));
+      var failed = !finished && Downloads.failed[a.uuid];
+      if (failed) {
+        var why = Tav.el('span', 'state failed', 'Fehlgeschlagen: ' + failed.reason);
+        why.title = failed.reason;
+        row.appendChild(why);
+        var retry = Tav.el('button', 'btn small primary retry', 'Erneut versuchen');
+        retry.onclick = (function (id) { return function () { retryDownload(id); }; }(a.uuid));
+        row.appendChild(retry);
+      } else {
+        row.appendChild(Tav.el('span', 'state', finished ? 'Fertig' : 'Lädt… ' + Downloads.percent(a.uuid) + ' %'));
+      }
       if (finished) {
         var open = Tav.el('button', 'btn small primary', 'Offline üben');
         open.onclick = (function (rec) {
@@ -319,6 +349,10 @@
     if (row) { renderDownloads(); }
   });
   Tav.on('downloadFinished', function (id) {
+    updateCard(id);
+    renderDownloads();
+  });
+  Tav.on('downloadFailed', function (id) {
     updateCard(id);
     renderDownloads();
   });

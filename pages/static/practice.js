@@ -267,7 +267,7 @@ function setZipDir(dir) {
 
 var Downloads = (function () {
   'use strict';
-  var D = { channels: {}, articles: {}, order: [], progress: {}, deleted: {} };
+  var D = { channels: {}, articles: {}, order: [], progress: {}, deleted: {}, failed: {} };
 
   // The offline-data page sends "[" + base64 + "]"; the shell drops the
   // brackets. Plain JSON is accepted too.
@@ -319,6 +319,7 @@ var Downloads = (function () {
   D.remove = function (id) {
     delete D.articles[id];
     delete D.progress[id];
+    delete D.failed[id];
     var at = D.order.indexOf(id);
     if (at >= 0) { D.order.splice(at, 1); }
   };
@@ -343,7 +344,13 @@ var downloadData = {
     p[kind] = t > 0 ? Math.min(100, Math.round(r * 100 / t)) : (p[kind] || 0);
     Tav.fire('downloadProgress', id);
   },
+  // A part that could not be fetched even after the shell's retries.
+  downloadFailed: function (id, part, reason) {
+    Downloads.failed[id] = { part: String(part || ''), reason: String(reason || '') };
+    Tav.fire('downloadFailed', id);
+  },
   downloadFinished: function (id) {
+    delete Downloads.failed[id];
     if (Downloads.articles[id]) { Downloads.articles[id].downloadState = 'finished'; }
     Downloads.progress[id] = { lrc: 100, mp3: 100, archive: 100 };
     var states = Tav.parseJson(getData('downloadState')) || {};

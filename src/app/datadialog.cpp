@@ -1,5 +1,6 @@
 #include "app/datadialog.h"
 
+#include "bridge/bridgepage.h"
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
 #include "core/net/networkaccessmanager.h"
@@ -11,6 +12,7 @@
 DataDialog::DataDialog(QWidget* parent) : QWidget(parent) {
     const QString url = AppInfo::listenPageUrl();
     auto* view = new QWebView(this);
+    view->setPage(new BridgePage(view));
     setObjectName(QStringLiteral("dataDialog"));
     view->page()->setNetworkAccessManager(new NetworkAccessManager(view->page()->networkAccessManager(), nullptr));
     view->page()->setForwardUnsupportedContent(true);

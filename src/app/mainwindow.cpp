@@ -158,7 +158,8 @@ void MainWindow::configureWebEngine() {
     web->setAttribute(QWebSettings::OfflineStorageDatabaseEnabled, true);
     web->setAttribute(QWebSettings::OfflineWebApplicationCacheEnabled, true);
     web->setAttribute(QWebSettings::DeveloperExtrasEnabled, true);
-    web->setAttribute(QWebSettings::PluginsEnabled, true);
+    // No plug-ins: nothing in the pages needs one, and each is foreign code in our process.
+    web->setAttribute(QWebSettings::PluginsEnabled, false);
     web->setAttribute(QWebSettings::JavascriptEnabled, true);
     web->setAttribute(QWebSettings::JavascriptCanOpenWindows, true);
     QWebSettings::setOfflineStorageDefaultQuota(104857600);

@@ -1,7 +1,9 @@
 #include "app/paragraph.h"
 
+#include "bridge/bridgepage.h"
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
+#include "core/net/networkaccessmanager.h"
 #include "core/settings.h"
 #include "desktop/screens.h"
 
@@ -42,6 +44,8 @@ Paragraph::Paragraph(QWidget* parent) : QWidget(parent) {
 
     const QString url = AppInfo::paragraphPageUrl();
     webView = new QWebView(this);
+    webView->setPage(new BridgePage(webView));
+    webView->page()->setNetworkAccessManager(new PageNetworkManager(webView->page()));
     setObjectName(QStringLiteral("paragraph"));
     webView->load(QUrl(url, QUrl::TolerantMode));
     // The page fills the window, whatever size the window is given.

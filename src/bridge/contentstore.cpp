@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QNetworkReply>
 #include <QSaveFile>
@@ -63,6 +64,14 @@ QString shortOfAnnounced(QIODevice* body, qint64 received) {
     return QStringLiteral("incomplete transfer: %1 of %2 bytes").arg(received).arg(announced);
 }
 
+// The data directory is made owner-only; any other folder as it comes.
+void prepareDirectory(const QString& dir) {
+    if (QDir::cleanPath(dir) == QDir::cleanPath(dataDirectory()))
+        ensureDataDirectory();
+    else
+        QDir().mkpath(dir);
+}
+
 } // namespace
 
 ContentStore::ContentStore() : dir(dataDirectory()) {}
@@ -101,7 +110,7 @@ ContentStore::StoreResult ContentStore::storePart(const QString& articleId, Part
     if (QFileInfo::exists(path))
         return StoreResult::Exists;
 
-    QDir().mkpath(dir);
+    prepareDirectory(dir);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         lastError = QStringLiteral("cannot create %1: %2").arg(path, file.errorString());
@@ -191,10 +200,27 @@ bool ContentStore::storeThumbnail(const QString& url, const QByteArray& body) {
         return false;
     }
     const QString rel = path.mid(dir.size());
+    prepareDirectory(dir);
     QDir(dir).mkdir(rel.left(rel.indexOf(QLatin1Char('/'))));
 
-    QImage image;
-    if (!image.loadFromData(body))
+    // Measured from the header first: a small file can claim a picture that takes gigabytes to decode.
+    if (body.size() > maxThumbnailBytes) {
+        qWarning("Skipped the thumbnail %s: %lld bytes", qUtf8Printable(url), qint64(body.size()));
+        return false;
+    }
+    QByteArray data = body;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid())
+        return false; // not a picture
+    if (size.width() > maxThumbnailSide || size.height() > maxThumbnailSide) {
+        qWarning("Skipped the thumbnail %s: %dx%d pixels", qUtf8Printable(url), size.width(), size.height());
+        return false;
+    }
+    const QImage image = reader.read();
+    if (image.isNull())
         return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -213,8 +239,11 @@ QString ContentStore::getFileContent(const QString& articleId, const QString& fi
     if (fileType == PageProtocol::sentenceFile)
         return readEncrypted(partPath(articleId, Part::SentenceData));
     if (fileType == PageProtocol::articleFile) {
-        // On failure the folder keeps the article unpacked before, which is then read.
-        extractArchive(partPath(articleId, Part::Archive), articleContentDir(), Archive::password(), QString());
+        // Left behind, the article unpacked before would be shown in place of this one.
+        if (!extractArchive(partPath(articleId, Part::Archive), articleContentDir(), Archive::password(), QString())) {
+            QDir(articleContentDir()).removeRecursively();
+            return PageProtocol::contentError;
+        }
         return readText(articleContentDir() + QStringLiteral("//index.html"));
     }
     return PageProtocol::contentError;
@@ -249,4 +278,65 @@ QString ContentStore::readText(const QString& path) {
     while (!file.atEnd())
         text += file.readLine();
     return utf8UpToNul(text);
+}
+
+PartFile::PartFile(const QString& path) : path(path) {}
+
+PartFile::~PartFile() {
+    if (file)
+        file->cancelWriting();
+}
+
+bool PartFile::open() {
+    prepareDirectory(QFileInfo(path).absolutePath());
+    file = std::make_unique<QSaveFile>(path);
+    written = 0;
+    if (!file->open(QIODevice::WriteOnly)) {
+        fail(QStringLiteral("cannot create %1: %2").arg(path, file->errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool PartFile::write(const QByteArray& data) {
+    if (!file)
+        return false;
+    // A short write says nothing of why; writing on is what brings the error to light.
+    for (qint64 done = 0; done < data.size();) {
+        const qint64 n = file->write(data.constData() + done, data.size() - done);
+        if (n <= 0) {
+            fail(QStringLiteral("cannot write %1: %2").arg(path, file->errorString()));
+            return false;
+        }
+        done += n;
+    }
+    written += data.size();
+    return true;
+}
+
+bool PartFile::restart() {
+    if (file)
+        file->cancelWriting();
+    file.reset();
+    return open();
+}
+
+bool PartFile::commit() {
+    if (!file)
+        return false;
+    // Buffered bytes reach the disk here, so a full disk may only show now.
+    if (!file->commit()) {
+        fail(QStringLiteral("cannot write %1: %2").arg(path, file->errorString()));
+        return false;
+    }
+    file.reset();
+    return true;
+}
+
+void PartFile::fail(const QString& what) {
+    error = what;
+    qWarning("%s", qUtf8Printable(what));
+    if (file)
+        file->cancelWriting();
+    file.reset();
 }

@@ -4,7 +4,10 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
+
 class QIODevice;
+class QSaveFile;
 
 // The downloaded articles as flat files in the data directory D:
 //   D + id + ".rar"   the media file, as the service sent it
@@ -56,12 +59,17 @@ public:
     // after "pool/" split at its first "/" into a folder and a name. Empty when
     // the URL gives no usable folder and name, or could leave the data directory.
     QString thumbnailPath(const QString& url) const;
-    // Decodes the body as a picture and saves it there; false when skipped or failed.
+    // Decodes the body as a picture and saves it there; false when skipped or
+    // failed. Pictures larger than maxThumbnailBytes or maxThumbnailSide pixels
+    // in either direction are skipped without being decoded.
     bool storeThumbnail(const QString& url, const QByteArray& body);
+    static constexpr qint64 maxThumbnailBytes = 16 * 1024 * 1024;
+    static constexpr int maxThumbnailSide = 4096;
 
     // "lrc": the deciphered sentence data ("" when it does not decipher);
-    // "article": index.html of the unpacked archive; "error" when the file
-    // cannot be read, for an unknown type or an unusable id.
+    // "article": index.html of the freshly unpacked archive; "error" when the
+    // file cannot be read, for an unknown type or an unusable id. A missing or
+    // damaged archive clears the unpacked folder, so no other article shows.
     QString getFileContent(const QString& articleId, const QString& fileType);
 
     // Removes the article's three part files (thumbnails and the unpacked
@@ -76,4 +84,33 @@ public:
 private:
     QString dir;
     QString lastError;
+};
+
+// A media or archive part written as it arrives: into an unnamed temporary
+// file that becomes the part file only when committed, so a part file that
+// exists is always whole.
+class PartFile {
+public:
+    explicit PartFile(const QString& path);
+    ~PartFile(); // an uncommitted file is dropped
+
+    // False with errorString() when the file cannot be created.
+    bool open();
+    // False with errorString() on a write error (a full disk, say).
+    bool write(const QByteArray& data);
+    // Drops what was written, for a body that starts over.
+    bool restart();
+    qint64 size() const { return written; }
+    // Makes it the part file; false with errorString() when that fails.
+    bool commit();
+    const QString& errorString() const { return error; }
+
+private:
+    // The file's own error, read before cancelling replaces it with its own.
+    void fail(const QString& what);
+
+    QString path;
+    std::unique_ptr<QSaveFile> file;
+    qint64 written = 0;
+    QString error;
 };

@@ -1,24 +1,176 @@
 #include "bridge/downloadrouter.h"
 
+#include "core/net/timeouts.h"
 #include "core/pageprotocol.h"
 #include "core/serviceconfig.h"
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QScriptEngine>
-#include <QScriptValue>
-#include <QScriptValueIterator>
+#include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <QtDebug>
 
+#include <memory>
+
 namespace Word = PageProtocol;
 namespace Service = ServiceProtocol;
+
+// One request of the router, from its first try to its end: what was asked for,
+// the body as it arrives, and what a retry needs to resume. It hangs on the
+// reply it waits for (on the router between tries), so it lives exactly as long
+// as the request.
+class PartTransfer : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Body {
+        Discard, // a redirect, an error page, or a part file that exists already
+        Stream,  // media or archive, straight into the part file
+        Buffer,  // sentence data, a media link or a picture, read when complete
+    };
+
+    PartTransfer(const QString& url, const QString& articleId, const char* kind, bool reportsProgress, bool followUp)
+        : url(url), articleId(articleId), kind(kind ? QString::fromLatin1(kind) : QString()),
+          reportsProgress(reportsProgress), followUp(followUp) {
+        ++count;
+    }
+    ~PartTransfer() override { --count; }
+
+    // Takes the reply's headers and then its body as they come.
+    void follow(QNetworkReply* reply) {
+        setParent(reply);
+        headersSeen = false;
+        body = Body::Discard;
+        buffer.clear();
+        offset = 0;
+        connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { headers(reply); });
+        connect(reply, &QNetworkReply::readyRead, this, [this, reply] { take(reply); });
+    }
+
+    // Everything still waiting in the reply.
+    void take(QNetworkReply* reply) {
+        if (!headersSeen)
+            headers(reply);
+        if (!reply->isOpen())
+            return; // aborted
+        const QByteArray data = reply->readAll();
+        if (data.isEmpty() || !storeError.isEmpty())
+            return;
+        if (body == Body::Stream) {
+            if (!file->write(data)) {
+                storeError = file->errorString();
+                reply->abort();
+            }
+        } else if (body == Body::Buffer) {
+            buffer += data;
+            if (buffer.size() > ContentStore::maxThumbnailBytes) {
+                storeError = QStringLiteral("the answer is larger than %1 bytes").arg(ContentStore::maxThumbnailBytes);
+                buffer.clear();
+                reply->abort();
+            }
+        }
+    }
+
+    bool streaming() const { return body == Body::Stream; }
+
+    static int count;
+
+    const QString url;
+    const QString articleId;
+    const QString kind; // the part's progress word; empty for thumbnails and plain fetches
+    const bool reportsProgress;
+    const bool followUp;
+    int retries = 0;
+
+    Body body = Body::Discard;
+    bool headersSeen = false;
+    ContentStore::Part part = ContentStore::Part::Media;
+    std::unique_ptr<PartFile> file;
+    bool partExisted = false;
+    QByteArray buffer;
+    QString storeError; // a write failure: not worth another try
+    // Resuming: where this reply's body starts in the part file, and what the
+    // server needs to send the rest of the same file.
+    qint64 offset = 0;
+    bool resumable = false;
+    QByteArray validator;
+
+private:
+    void headers(QNetworkReply* reply) {
+        if (headersSeen)
+            return;
+        headersSeen = true;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status >= 300 && status != 0)
+            return; // a redirect or an error page is never a part
+        const QString type = QString::fromUtf8(reply->rawHeader("Content-Type"));
+        const bool media = type.contains(Service::audioType) || type.contains(Service::videoType);
+        if (!media && !type.contains(Service::zipType)) {
+            body = Body::Buffer;
+            return;
+        }
+        part = media ? ContentStore::Part::Media : ContentStore::Part::Archive;
+        const ContentStore store;
+        const QString path = store.partPath(articleId, part);
+        if (path.isEmpty() || QFile::exists(path)) {
+            // Stored already (or no usable id): the router reports it at the end.
+            partExisted = !path.isEmpty();
+            return;
+        }
+        body = Body::Stream;
+        const bool partial = status == 206;
+        offset = partial ? rangeStart(reply) : 0;
+        if (file && partial && offset == file->size()) {
+            // The rest of what we have.
+        } else if (file) {
+            offset = 0;
+            if (partial || !file->restart()) // a range we did not ask for, or the file cannot start over
+                storeError = partial ? QStringLiteral("the server sent an unexpected range") : file->errorString();
+        } else {
+            file = std::make_unique<PartFile>(path);
+            offset = 0;
+            if (!file->open())
+                storeError = file->errorString();
+        }
+        if (!storeError.isEmpty()) {
+            reply->abort();
+            return;
+        }
+        // Only a server that names the version of what it sends can be asked for the rest of it.
+        const QByteArray etag = reply->rawHeader("ETag");
+        const QByteArray modified = reply->rawHeader("Last-Modified");
+        if (status == 200) {
+            validator = !etag.isEmpty() && !etag.startsWith("W/") ? etag : modified;
+            resumable = reply->rawHeader("Accept-Ranges").trimmed() == "bytes" && !validator.isEmpty() &&
+                        !reply->hasRawHeader("Content-Encoding");
+        }
+    }
+
+    // The first byte of a 206 answer ("bytes first-last/total").
+    static qint64 rangeStart(const QNetworkReply* reply) {
+        const QByteArray range = reply->rawHeader("Content-Range").trimmed();
+        if (!range.startsWith("bytes "))
+            return -1;
+        bool ok = false;
+        const qint64 first = range.mid(6, range.indexOf('-') - 6).toLongLong(&ok);
+        return ok ? first : -1;
+    }
+};
+
+int PartTransfer::count = 0;
 
 namespace {
 
 QNetworkAccessManager* dataNetworkManager = nullptr;
 bool dataPageReady = false;
+
+constexpr qint64 readAhead = 1024 * 1024;
 
 // Marks requests sent on the service's word (a redirect or a named media URL).
 const auto followUpAttribute = QNetworkRequest::Attribute(QNetworkRequest::User + 23);
@@ -36,22 +188,15 @@ QString replyArticleId(const QNetworkReply* reply) {
 }
 
 // A member of a page record as text; empty when it is missing or null.
-QString member(const QScriptValue& record, const char* name) {
-    const QScriptValue value = record.property(QLatin1String(name));
-    if (!value.isValid() || value.isUndefined() || value.isNull())
-        return QString();
-    return value.toString();
-}
-
-// Page records arrive as JSON text; the pages' own notation is what we read them with.
-QScriptValue parseRecord(QScriptEngine& engine, const QString& text) {
-    const QScriptValue value = engine.evaluate(QStringLiteral("value=") + text);
-    if (engine.hasUncaughtException()) {
-        qWarning("Unreadable download record: %s", qUtf8Printable(engine.uncaughtException().toString()));
-        engine.clearExceptions();
-        return QScriptValue();
-    }
-    return value;
+QString member(const QJsonObject& record, const char* name) {
+    const QJsonValue value = record.value(QLatin1String(name));
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble())
+        return QString::number(value.toDouble(), 'g', 17);
+    if (value.isBool())
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    return QString();
 }
 
 bool usableId(const QString& articleId) {
@@ -71,6 +216,24 @@ const char* partName(ContentStore::Part part) {
         return "sentence data";
     }
     return "";
+}
+
+// Worth another try: the connection, the server's own trouble, a time-out. A
+// refusal (404, 401, ...) will not change by asking again.
+bool isPassing(const QNetworkReply* reply) {
+    const QNetworkReply::NetworkError error = reply->error();
+    if (NetworkTimeouts::timedOut(reply) || (error > QNetworkReply::NoError && error < 100))
+        return true;
+    if (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError)
+        return true;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status == 408 || status == 416 || status == 429;
+}
+
+QString failure(const QNetworkReply* reply) {
+    if (NetworkTimeouts::timedOut(reply))
+        return QStringLiteral("no data for %1 s").arg(NetworkTimeouts::stallMs() / 1000.0);
+    return reply->errorString();
 }
 
 } // namespace
@@ -94,41 +257,77 @@ void DownloadRouter::setReady(bool ready) {
     dataPageReady = ready;
 }
 
-void DownloadRouter::requestPart(const QString& url, const QString& articleId, const char* progressKind,
+int DownloadRouter::transfersInProgress() {
+    return PartTransfer::count;
+}
+
+std::optional<QJsonObject> DownloadRouter::parseRecord(const QString& text) {
+    // Data, never code: a record that is not a JSON object is refused as it stands.
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (!document.isObject()) {
+        qWarning("Refused a download record that is not a JSON object (%s): %s",
+                 qUtf8Printable(error.error != QJsonParseError::NoError ? error.errorString()
+                                                                        : QStringLiteral("another JSON value")),
+                 qUtf8Printable(text.left(80)));
+        return std::nullopt;
+    }
+    return document.object();
+}
+
+void DownloadRouter::requestPart(const QString& url, const QString& articleId, const char* part, bool progress,
                                  bool followUp) {
     if (!dataNetworkManager)
         return;
-    QNetworkRequest request{QUrl(url)};
-    request.setRawHeader(Service::articleIdHeader, articleId.toUtf8());
-    if (followUp)
+    send(new PartTransfer(url, articleId, part, progress, followUp));
+}
+
+void DownloadRouter::send(PartTransfer* transfer) {
+    QNetworkRequest request{QUrl(transfer->url)};
+    if (!transfer->articleId.isEmpty())
+        request.setRawHeader(Service::articleIdHeader, transfer->articleId.toUtf8());
+    if (transfer->followUp)
         request.setAttribute(followUpAttribute, true);
+    if (transfer->file && transfer->resumable && transfer->file->size() > 0) {
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(transfer->file->size()) + '-');
+        request.setRawHeader("If-Range", transfer->validator);
+    }
     QNetworkReply* reply = dataNetworkManager->get(request);
-    if (!progressKind)
+    // The network layer reads ahead only this far: a large part passes through memory, it never gathers there.
+    reply->setReadBufferSize(readAhead);
+    transfer->follow(reply);
+    NetworkTimeouts::watch(reply);
+    if (!transfer->reportsProgress)
         return;
-    const QString kind = QString::fromLatin1(progressKind);
-    connect(reply, &QNetworkReply::downloadProgress, this, [this, kind, articleId](qint64 received, qint64 total) {
-        emit progress(kind, received, total, articleId);
+    // A resumed body counts on from what is there already.
+    const QPointer<DownloadRouter> router(this);
+    connect(reply, &QNetworkReply::downloadProgress, transfer, [router, transfer](qint64 received, qint64 total) {
+        const qint64 before = transfer->streaming() ? transfer->offset : 0;
+        if (router)
+            emit router->progress(transfer->kind, before + received, total < 0 ? -1 : before + total,
+                                  transfer->articleId);
     });
 }
 
 void DownloadRouter::requestArticle(const QString& id, const QString& sentenceBase) {
-    requestPart(archiveUrl(id), id);
-    requestPart(mediaUrl(id), id);
-    requestPart(sentenceBase + Service::sentencePath + id, id, Word::sentenceProgress);
+    // Only the sentence data reports progress from the start; the others once the service has pointed on.
+    requestPart(archiveUrl(id), id, Word::archiveProgress, false);
+    requestPart(mediaUrl(id), id, Word::mediaProgress, false);
+    requestPart(sentenceBase + Service::sentencePath + id, id, Word::sentenceProgress, true);
 }
 
-void DownloadRouter::downloadRecord(const QString& type, const QString& record) {
+bool DownloadRouter::downloadRecord(const QString& type, const QString& record) {
+    const std::optional<QJsonObject> parsed = parseRecord(record);
+    if (!parsed)
+        return false;
+    const QJsonObject& value = *parsed;
     const bool article = type == Word::articleRecord;
     if (!dataPageReady || (!article && type != Word::channelRecord))
-        return;
-    QScriptEngine engine;
-    const QScriptValue value = parseRecord(engine, record);
-    if (!value.isValid())
-        return;
+        return true;
 
     const QString id = article ? member(value, Word::recordId) : QString();
     if (article && !usableId(id))
-        return;
+        return true;
     QString picture = member(value, Word::recordThumbnail);
     if (picture.isEmpty())
         picture = member(value, Word::recordThumbnailAlternative);
@@ -136,48 +335,42 @@ void DownloadRouter::downloadRecord(const QString& type, const QString& record) 
         fetch(picture);
     if (article)
         requestArticle(id, ServiceConfig::httpBase());
+    return true;
 }
 
-void DownloadRouter::downloadList(const QString& articleList) {
-    QScriptEngine engine;
-    const QScriptValue list = parseRecord(engine, articleList);
-    if (!list.isObject())
-        return;
-    for (QScriptValueIterator it(list); dataPageReady && it.hasNext();) {
-        it.next();
-        // An array's length and the like are not article ids.
-        if (it.flags() & QScriptValue::SkipInEnumeration)
-            continue;
-        const QString id = it.name();
-        if (usableId(id))
-            requestArticle(id, ServiceConfig::httpsBase());
+bool DownloadRouter::downloadList(const QString& articleList) {
+    const std::optional<QJsonObject> parsed = parseRecord(articleList);
+    if (!parsed)
+        return false;
+    const QJsonObject& list = *parsed;
+    for (auto it = list.constBegin(); dataPageReady && it != list.constEnd(); ++it) {
+        if (usableId(it.key()))
+            requestArticle(it.key(), ServiceConfig::httpsBase());
     }
+    return true;
 }
 
 void DownloadRouter::fetch(const QString& url) {
-    if (dataNetworkManager)
-        dataNetworkManager->get(QNetworkRequest(QUrl(url)));
+    requestPart(url, QString(), nullptr, false);
 }
 
-void DownloadRouter::store(ContentStore::Part part, QNetworkReply* reply) {
+bool DownloadRouter::store(ContentStore::Part part, QNetworkReply* reply) {
     const QString id = replyArticleId(reply);
     ContentStore store;
     const ContentStore::StoreResult result = store.storePart(id, part, reply);
     reply->close();
-    switch (result) {
-    case ContentStore::StoreResult::Stored:
-    case ContentStore::StoreResult::Exists:
-        // Each stored part asks again, so a repeated download is reported complete once more.
-        if (store.isComplete(id))
-            emit articleComplete(id);
-        break;
-    case ContentStore::StoreResult::Refused:
-        break; // the store has said why
-    case ContentStore::StoreResult::Failed:
+    if (result == ContentStore::StoreResult::Failed)
         qWarning("The %s of article %s was not stored: %s", partName(part), qUtf8Printable(id),
                  qUtf8Printable(store.errorString()));
-        break;
-    }
+    reportStored(id, result);
+    return result == ContentStore::StoreResult::Stored || result == ContentStore::StoreResult::Exists;
+}
+
+void DownloadRouter::reportStored(const QString& articleId, ContentStore::StoreResult result) {
+    // Each stored part asks again, so a repeated download is reported complete once more.
+    if ((result == ContentStore::StoreResult::Stored || result == ContentStore::StoreResult::Exists) &&
+        ContentStore().isComplete(articleId))
+        emit articleComplete(articleId);
 }
 
 void DownloadRouter::storeThumbnail(QNetworkReply* reply) {
@@ -189,45 +382,136 @@ void DownloadRouter::route(QNetworkReply* reply) {
     if (reply->request().originatingObject())
         return;
     reply->deleteLater();
-
-    if (reply->error() != QNetworkReply::NoError) {
-        if (!reply->url().toString().isEmpty())
+    PartTransfer* transfer = reply->findChild<PartTransfer*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!transfer) {
+        if (reply->error() != QNetworkReply::NoError && !reply->url().toString().isEmpty())
             qDebug("Error in %s: %s", qUtf8Printable(reply->url().toString()), qUtf8Printable(reply->errorString()));
         return;
     }
+    transfer->take(reply);
+    // Off the reply, which goes now: kept by this router while it waits for another try.
+    transfer->setParent(this);
+    if (!conclude(transfer, reply))
+        delete transfer;
+}
 
-    const QString id = replyArticleId(reply);
+bool DownloadRouter::conclude(PartTransfer* transfer, QNetworkReply* reply) {
+    if (!transfer->storeError.isEmpty())
+        return fail(transfer, transfer->storeError);
+    if (reply->error() != QNetworkReply::NoError) {
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 416)
+            transfer->resumable = false; // the rest is not there as asked: start over
+        return retryOrFail(transfer, failure(reply), isPassing(reply));
+    }
+    if (transfer->streaming())
+        return storeStreamed(transfer, reply);
+    if (transfer->partExisted) {
+        reportStored(transfer->articleId, ContentStore::StoreResult::Exists);
+        return false;
+    }
+    const QString id = transfer->articleId;
     if (!id.isEmpty() && !usableId(id))
-        return;
+        return false;
+    if (!routeBody(transfer, reply) && !transfer->kind.isEmpty())
+        return fail(transfer, QStringLiteral("unexpected answer (HTTP %1, %2)")
+                                  .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt())
+                                  .arg(QString::fromUtf8(reply->rawHeader("Content-Type"))));
+    return false;
+}
+
+bool DownloadRouter::storeStreamed(PartTransfer* transfer, QNetworkReply* reply) {
+    // A connection closed early can end a reply without an error; the announced length tells.
+    // (With a content encoding it counts the encoded bytes, not what arrives here.)
+    bool known = false;
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    const qint64 received = transfer->file->size() - transfer->offset;
+    if (known && !reply->hasRawHeader("Content-Encoding") && received != announced)
+        return retryOrFail(transfer, QStringLiteral("incomplete transfer: %1 of %2 bytes").arg(received).arg(announced),
+                           true);
+    if (!transfer->file->commit())
+        return fail(transfer, transfer->file->errorString());
+    transfer->file.reset();
+    reportStored(transfer->articleId, ContentStore::StoreResult::Stored);
+    return false;
+}
+
+bool DownloadRouter::routeBody(PartTransfer* transfer, QNetworkReply* reply) {
+    const QString id = transfer->articleId;
     const QString contentType = QString::fromUtf8(reply->rawHeader("Content-Type"));
     const QString location = QString::fromUtf8(reply->rawHeader("Location"));
     const QString url = reply->url().toString();
     // One hop only: a service answering a follow-up with yet another pointer would never end.
-    const bool mayFollow = !reply->request().attribute(followUpAttribute).toBool();
+    const bool mayFollow = !transfer->followUp;
+    bool taken = false;
 
     // Each test below stands on its own; a reply may meet more than one.
     if (contentType.contains(Service::jsonType)) {
-        if (url.toLower().contains(Service::mediaUrlMark) && mayFollow) {
+        // The sentence data first: an article whose id holds "mp3" still has sentence data, not a media link.
+        if (url.contains(Service::sentenceUrlMark)) {
+            storeSentenceData(transfer);
+            taken = true;
+        } else if (url.toLower().contains(Service::mediaUrlMark) && mayFollow) {
             // The media API may answer with the media's URL as a JSON string.
-            QString target = QString::fromUtf8(reply->readAll().constData());
+            QString target = QString::fromUtf8(transfer->buffer.constData());
             target.remove(QLatin1Char('"'));
-            requestPart(target.trimmed(), id, Word::mediaProgress, true);
+            requestPart(target.trimmed(), id, Word::mediaProgress, true, true);
+            taken = true;
         }
-        if (url.contains(Service::sentenceUrlMark))
-            store(ContentStore::Part::SentenceData, reply);
     }
-    if (contentType.contains(Service::audioType) || contentType.contains(Service::videoType))
-        store(ContentStore::Part::Media, reply);
-    if (contentType.contains(Service::imageType))
-        storeThumbnail(reply);
-    if (contentType.contains(Service::zipType))
-        store(ContentStore::Part::Archive, reply);
+    if (contentType.contains(Service::imageType)) {
+        ContentStore().storeThumbnail(url, transfer->buffer);
+        taken = true;
+    }
     if (!location.isEmpty() && mayFollow) {
         // A relative target is taken against the URL that answered.
         const QString target = reply->url().resolved(QUrl(location)).toString();
-        if (location.contains(Service::archiveLocationMark))
-            requestPart(target, id, Word::archiveProgress, true);
-        else if (location.contains(Service::mediaLocationMark))
-            requestPart(target, id, Word::mediaProgress, true);
+        if (location.contains(Service::archiveLocationMark)) {
+            requestPart(target, id, Word::archiveProgress, true, true);
+            taken = true;
+        } else if (location.contains(Service::mediaLocationMark)) {
+            requestPart(target, id, Word::mediaProgress, true, true);
+            taken = true;
+        }
     }
+    return taken;
 }
+
+void DownloadRouter::storeSentenceData(PartTransfer* transfer) {
+    if (transfer->buffer.isEmpty()) {
+        fail(transfer, QStringLiteral("empty sentence data"));
+        return;
+    }
+    ContentStore store;
+    const ContentStore::StoreResult result =
+        store.storePart(transfer->articleId, ContentStore::Part::SentenceData, transfer->buffer);
+    if (result == ContentStore::StoreResult::Failed)
+        fail(transfer, store.errorString());
+    else
+        reportStored(transfer->articleId, result);
+}
+
+bool DownloadRouter::retryOrFail(PartTransfer* transfer, const QString& reason, bool retryable) {
+    // Parts only: a thumbnail or a looked-up word is not worth the wait.
+    if (!retryable || transfer->kind.isEmpty() || transfer->retries >= NetworkTimeouts::maxRetries)
+        return fail(transfer, reason);
+    ++transfer->retries;
+    qWarning("%s failed (%s); trying again (%d of %d)", qUtf8Printable(transfer->url), qUtf8Printable(reason),
+             transfer->retries, NetworkTimeouts::maxRetries);
+    QTimer::singleShot(NetworkTimeouts::retryDelayMs(transfer->retries), transfer, [this, transfer] {
+        if (dataNetworkManager)
+            send(transfer);
+        else
+            delete transfer;
+    });
+    return true;
+}
+
+bool DownloadRouter::fail(PartTransfer* transfer, const QString& reason) {
+    qWarning("Download of %s failed: %s", qUtf8Printable(transfer->url), qUtf8Printable(reason));
+    // Thumbnails and plain fetches belong to no part the page waits for.
+    if (!transfer->kind.isEmpty() && !transfer->articleId.isEmpty())
+        emit partFailed(transfer->articleId, transfer->kind, reason);
+    return false;
+}
+
+#include "downloadrouter.moc"

@@ -2,18 +2,29 @@
 
 #include "bridge/contentstore.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QNetworkAccessManager;
 class QNetworkReply;
+class PartTransfer;
 
 // Offline downloads. Sends the requests of an article's parts (archive, media,
 // sentence data) and of thumbnails through the offline-data page's network
-// manager, which signs them; routes the finished replies into the content store
-// by content type, URL and redirect location; and reports progress and
-// completed articles as signals. Every bridge has one for the downloads its
-// page asks for; the one of the offline-data page's bridge routes the replies.
+// manager, which signs those to the service; routes the replies into the
+// content store by content type, URL and redirect location; and reports
+// progress, completed articles and failed parts as signals. Every bridge has
+// one for the downloads its page asks for; the one of the offline-data page's
+// bridge routes the finished replies.
+//
+// Media and archives are written to their part file as they arrive. A request
+// that receives nothing for a while fails (NetworkTimeouts); a part that fails
+// on the way is tried again up to three times, after growing pauses, resuming
+// where it broke off when the server allows ranges. A part that fails for good
+// is reported once, with the reason.
 class DownloadRouter : public QObject {
     Q_OBJECT
 
@@ -30,32 +41,56 @@ public:
     static void setReady(bool ready);
 
     // Thumbnail and parts of an "article" record, the thumbnail of a "channel"
-    // record (records are the pages' JSON text).
-    void downloadRecord(const QString& type, const QString& record);
-    // The parts of every article whose id is a member of the list record.
-    void downloadList(const QString& articleList);
+    // record. Records are the pages' JSON text: anything but a JSON object is
+    // refused with a log line, and false returned.
+    bool downloadRecord(const QString& type, const QString& record);
+    // The parts of every article whose id is a member of the list, a JSON
+    // object; false when it is not one.
+    bool downloadList(const QString& articleList);
     // A plain GET; its answer is routed like every other reply.
     void fetch(const QString& url);
 
     // Stores a finished part reply (the article id is the request's "articleId"
     // header) unless its file exists, then reports the article complete once all
-    // three part files exist. A part that could not be stored is logged with its
-    // cause and completes nothing.
-    void store(ContentStore::Part part, QNetworkReply* reply);
+    // three part files exist. False when it could not be stored.
+    bool store(ContentStore::Part part, QNetworkReply* reply);
     // Saves a thumbnail picture under the data directory (no completion check).
     void storeThumbnail(QNetworkReply* reply);
+
+    // Requests sent or waiting for another try, not yet ended.
+    static int transfersInProgress();
+
+    // A record as the pages send it: a JSON object; nothing (and a log line)
+    // for anything else.
+    static std::optional<QJsonObject> parseRecord(const QString& text);
 
 signals:
     // kind: "lrc", "mp3" or "archive"; total is -1 while unknown.
     void progress(const QString& kind, qint64 received, qint64 total, const QString& articleId);
     void articleComplete(const QString& articleId);
+    // After the last try of a part; part is its progress word.
+    void partFailed(const QString& articleId, const QString& part, const QString& reason);
 
 private:
     void route(QNetworkReply* reply);
-    // One request carrying the "articleId" header; progress, when a kind is
-    // given, is reported for it. A follow-up (a redirect or a media URL the
-    // service named) is not followed any further.
-    void requestPart(const QString& url, const QString& articleId, const char* progressKind = nullptr,
+    // One request carrying the "articleId" header, for the part of that
+    // progress word (none for thumbnails and plain fetches); progress is
+    // reported when asked. A follow-up (a redirect or a media URL the service
+    // named) is not followed any further.
+    void requestPart(const QString& url, const QString& articleId, const char* part, bool progress,
                      bool followUp = false);
     void requestArticle(const QString& articleId, const QString& sentenceBase);
+    // Sends (or sends again) the request of a transfer.
+    void send(PartTransfer* transfer);
+    // The end of one try of a transfer: true when it waits for another try,
+    // false when it is done (stored, passed on or failed for good).
+    bool conclude(PartTransfer* transfer, QNetworkReply* reply);
+    bool retryOrFail(PartTransfer* transfer, const QString& reason, bool retryable);
+    bool fail(PartTransfer* transfer, const QString& reason);
+    // Routes a finished body by content type, URL and location; false when
+    // nothing took it.
+    bool routeBody(PartTransfer* transfer, QNetworkReply* reply);
+    bool storeStreamed(PartTransfer* transfer, QNetworkReply* reply);
+    void storeSentenceData(PartTransfer* transfer);
+    void reportStored(const QString& articleId, ContentStore::StoreResult result);
 };

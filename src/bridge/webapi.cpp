@@ -5,6 +5,7 @@
 #include "core/appinfo.h"
 #include "core/net/httpmanager.h"
 #include "core/pageprotocol.h"
+#include "core/trust.h"
 #include "desktop/desktop.h"
 #include "playback/practicecontroller.h"
 
@@ -35,6 +36,10 @@ WebApi::WebApi(QObject* parent)
                 PageScript::run(Page::Main, Script::downloadProgress, {received, total, kind, articleId});
             });
     connect(&router, &DownloadRouter::articleComplete, this, &WebApi::downloadFinished);
+    connect(&router, &DownloadRouter::partFailed, this,
+            [](const QString& articleId, const QString& part, const QString& reason) {
+                PageScript::run(Page::Main, Script::downloadFailed, {articleId, part, reason});
+            });
 }
 
 WebApi::~WebApi() {
@@ -71,19 +76,33 @@ void WebApi::attachView(QWebView* view) {
     surface.setPageFrame(webFrame);
 }
 
+namespace {
+
+// Only our own pages see a bridge: a page from anywhere else would get the
+// whole slot list (stored content, downloads, the desktop's URL opener).
+void publish(QWebFrame* frame, QLatin1String name, WebApi* bridge) {
+    if (!frame)
+        return;
+    if (!Trust::isOwnPage(frame->url())) {
+        if (!frame->url().isEmpty() && frame->url().toString() != QLatin1String("about:blank"))
+            qWarning("No bridge for %s", qUtf8Printable(frame->url().toString()));
+        return;
+    }
+    frame->addToJavaScriptWindowObject(name, bridge, QWebFrame::QtOwnership);
+}
+
+} // namespace
+
 void WebApi::attachMainObject() {
-    if (QWebFrame* frame = PageScript::frame(Page::Main))
-        frame->addToJavaScriptWindowObject(Word::mainObject, this, QWebFrame::QtOwnership);
+    publish(PageScript::frame(Page::Main), Word::mainObject, this);
 }
 
 void WebApi::attachDataObject() {
-    if (QWebFrame* frame = PageScript::frame(Page::Data))
-        frame->addToJavaScriptWindowObject(Word::dataObject, this, QWebFrame::QtOwnership);
+    publish(PageScript::frame(Page::Data), Word::dataObject, this);
 }
 
 void WebApi::attachParagraphObject() {
-    if (QWebFrame* frame = PageScript::frame(Page::Paragraph))
-        frame->addToJavaScriptWindowObject(Word::paragraphObject, this, QWebFrame::QtOwnership);
+    publish(PageScript::frame(Page::Paragraph), Word::paragraphObject, this);
 }
 
 void WebApi::setShell(ShellWindow* window) {
@@ -105,7 +124,13 @@ void WebApi::pushReadingSettings(const ReadingSettings& values) {
 }
 
 void WebApi::openBrowser(const QString& param) {
-    Desktop::openUrl(QUrl(param, QUrl::TolerantMode));
+    const QUrl url(param, QUrl::TolerantMode);
+    // Web and mail addresses only: a file or another scheme would have the desktop run or open anything.
+    if (!Trust::mayOpenInBrowser(url)) {
+        qWarning("openBrowser refused %s", qUtf8Printable(param));
+        return;
+    }
+    Desktop::openUrl(url);
 }
 
 QMessageBox* WebApi::infoBox() const {
@@ -139,6 +164,10 @@ void WebApi::setSetDialog() {
 }
 
 void WebApi::captureWord(const QString& url) {
+    if (!Trust::mayCapture(QUrl(url))) {
+        qWarning("captureWord refused %s", qUtf8Printable(url));
+        return;
+    }
     router.fetch(url);
 }
 

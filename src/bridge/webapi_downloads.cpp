@@ -36,14 +36,15 @@ void WebApi::setDownloadingList(const QString& articleList) {
     router.downloadList(articleList);
 }
 
+// A record that is not JSON is neither fetched nor kept.
 void WebApi::downloadArticle(const QString& articleData) {
-    router.downloadRecord(Word::articleRecord, articleData);
-    PageScript::run(Page::Data, Script::insertArticleData, {base64(articleData)});
+    if (router.downloadRecord(Word::articleRecord, articleData))
+        PageScript::run(Page::Data, Script::insertArticleData, {base64(articleData)});
 }
 
 void WebApi::downloadChannel(const QString& channelData) {
-    router.downloadRecord(Word::channelRecord, channelData);
-    PageScript::run(Page::Data, Script::insertChannelData, {base64(channelData)});
+    if (router.downloadRecord(Word::channelRecord, channelData))
+        PageScript::run(Page::Data, Script::insertChannelData, {base64(channelData)});
 }
 
 void WebApi::updateArticleData(const QString& articleId, const QString& articleData) {

@@ -8,6 +8,8 @@
 #include <QMutex>
 #include <QTextStream>
 
+#include <cstdio>
+
 namespace Logging {
 
 QString logFilePath() {
@@ -56,12 +58,19 @@ void appendLine(const QString& path, const QString& line, qint64 maxSize) {
         QFile::remove(old);
         QFile::rename(path, old);
     } else if (!info.exists()) {
-        QDir().mkpath(info.absolutePath());
+        if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(dataDirectory()))
+            ensureDataDirectory();
+        else
+            QDir().mkpath(info.absolutePath());
     }
 
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return; // nowhere to log to: the message is lost, the program goes on
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        // Nowhere to log to: the line goes to standard error rather than nowhere.
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+        return;
+    }
     QTextStream stream(&file);
     stream.setCodec("UTF-8");
     stream << line << Qt::endl;

@@ -134,6 +134,10 @@ inline constexpr QLatin1String downloadFinished =
     latin1("if(window.downloadData){downloadData.downloadFinished('%1');}");
 inline constexpr QLatin1String downloadProgress = latin1("if(window.downloadData && downloadData.downloadProgress)"
                                                          "{downloadData.downloadProgress('%1', '%2', '%3', '%4');}");
+// After the last try of a part: the article id, the part ("lrc", "mp3" or
+// "archive") and why. Pages that know no such function are left alone.
+inline constexpr QLatin1String downloadFailed = latin1("if(window.downloadData && downloadData.downloadFailed)"
+                                                       "{downloadData.downloadFailed('%1', '%2', '%3');}");
 inline constexpr QLatin1String appendChannelData =
     latin1("if(window.downloadData){downloadData.appendData('channelData', '%1');}");
 inline constexpr QLatin1String appendArticleData =

@@ -1,18 +1,55 @@
 #include "core/settings.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+
+namespace {
+
+constexpr QFileDevice::Permissions ownerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr QFileDevice::Permissions ownerOnlyDirectory = ownerOnlyFile | QFileDevice::ExeOwner;
+constexpr QFileDevice::Permissions openToOthers =
+    QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+
+} // namespace
 
 QString dataDirectory() {
     return QStandardPaths::writableLocation(QStandardPaths::DataLocation) + QStringLiteral("/Velmaranthose/vorb_de") +
            QDir::separator();
 }
 
+bool ensureDataDirectory() {
+    const QString dir = QDir::cleanPath(dataDirectory());
+    if (QFileInfo(dir).isDir())
+        return true;
+    // Empty while its permissions are narrowed, so nothing can be read through the gap.
+    if (!QDir().mkpath(QFileInfo(dir).absolutePath()) || !QDir().mkdir(dir))
+        return QFileInfo(dir).isDir(); // someone else may have made it meanwhile
+    return QFile::setPermissions(dir, ownerOnlyDirectory);
+}
+
 namespace Settings {
 
 QString settingsFilePath() {
     return dataDirectory() + QStringLiteral("settings.ini");
+}
+
+void prepareSettingsFile() {
+    const QString path = settingsFilePath();
+    const QFileInfo info(path);
+    if (info.exists()) {
+        if (info.permissions() & openToOthers)
+            QFile::setPermissions(path, info.permissions() & ~openToOthers);
+        return;
+    }
+    if (!ensureDataDirectory())
+        return;
+    QFile file(path);
+    // Empty while its permissions are narrowed.
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        file.setPermissions(ownerOnlyFile);
 }
 
 } // namespace Settings
@@ -22,6 +59,8 @@ namespace {
 // Every key of the table into its member; `fill` replaces an empty value by its
 // default and writes the default back.
 template <typename Values, size_t N> Values readAll(const std::array<Settings::Key<Values>, N>& table, bool fill) {
+    if (fill)
+        Settings::prepareSettingsFile();
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
     Values values;
     for (const Settings::Key<Values>& entry : table) {
@@ -37,6 +76,7 @@ template <typename Values, size_t N> Values readAll(const std::array<Settings::K
 
 template <typename Values, size_t N>
 void writeAll(const std::array<Settings::Key<Values>, N>& table, const Values& values) {
+    Settings::prepareSettingsFile();
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
     for (const Settings::Key<Values>& entry : table)
         settings.setValue(entry.key, values.*entry.member);

@@ -13,9 +13,19 @@
 // on every call.
 QString dataDirectory();
 
+// Creates the data directory when it is missing, owner-only (0700), with any
+// missing parents; false when it cannot be created. Everything that writes
+// there first calls this.
+bool ensureDataDirectory();
+
 namespace Settings {
 
 QString settingsFilePath();
+
+// Creates settings.ini owner-only (0600) before anything writes it: it holds the
+// proxy password, and QSettings keeps the permissions of an existing file. An
+// existing file that others may read is made owner-only. Reading never creates it.
+void prepareSettingsFile();
 
 inline constexpr const char* FontLevel = "FontLevel";
 inline constexpr const char* Theme = "Theme";

@@ -5,6 +5,7 @@
 #include "core/settings.h"
 #include "desktop/desktop.h"
 #include "ui_obupdatedialog.h"
+#include "update/installercheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,7 +77,11 @@ void ObUpdateDialog::checkUpdate() {
 
 void ObUpdateDialog::answerReceived(bool ok, const QString& body) {
     if (!ok) {
-        showLatestVersion();
+        // An empty text is the service saying there is nothing newer; any other is why the check failed.
+        if (body.isEmpty())
+            showLatestVersion();
+        else
+            showCheckFailed(body);
         return;
     }
     const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8());
@@ -85,10 +90,19 @@ void ObUpdateDialog::answerReceived(bool ok, const QString& body) {
     const QString publishDate = answer.value(QStringLiteral("publish_date")).toString();
     const QString info = answer.value(QStringLiteral("info")).toString();
     const QString url = answer.value(QStringLiteral("url")).toString();
-    // Nothing to download, or nothing newer than what runs: there is no update to offer.
-    if (!document.isObject() || url.isEmpty() || !isNewerVersion(version)) {
-        qWarning() << "Update answer offers nothing newer to install:" << body.left(200);
+    // An answer we cannot read tells nothing about what is current.
+    if (!document.isObject() || QVersionNumber::fromString(version.trimmed()).isNull()) {
+        qWarning() << "Unreadable update answer:" << body.left(200);
+        showCheckFailed(tr("无法识别服务器的回答。"));
+        return;
+    }
+    if (!isNewerVersion(version)) {
         showLatestVersion();
+        return;
+    }
+    if (url.isEmpty()) {
+        qWarning() << "Update answer without an installer:" << body.left(200);
+        showCheckFailed(tr("无法识别服务器的回答。"));
         return;
     }
 
@@ -98,6 +112,8 @@ void ObUpdateDialog::answerReceived(bool ok, const QString& body) {
     ui->updateText->setPlainText(productName + QLatin1Char(' ') + tr("版本号：") + version + QLatin1Char('\n') +
                                  tr("发布日期：") + publishDate + QStringLiteral("\n\n") + tr("更新内容：") + info);
     downloadUrl = url;
+    installerSha256 = answer.value(QStringLiteral("sha256")).toString();
+    installerSignature = answer.value(QStringLiteral("signature")).toString();
     ui->stackedWidget->setCurrentIndex(1);
 }
 
@@ -106,11 +122,18 @@ void ObUpdateDialog::showLatestVersion() {
     showInformation(tr("您使用的是最新版本，无需更新。"));
 }
 
+void ObUpdateDialog::showCheckFailed(const QString& reason) {
+    qWarning() << "Update check failed:" << reason;
+    close();
+    showInformation(tr("检查更新失败，请稍后再试。") + QLatin1Char('\n') + reason);
+}
+
 void ObUpdateDialog::accept() {
     ui->progressDownload->show();
     openButton()->setEnabled(false);
-    const QString path = installerPath();
-    QDir().mkpath(dataDirectory());
+    // Downloaded beside the installer; it takes the installer's place only once it has checked out.
+    const QString path = installerPath() + QStringLiteral(".unverified");
+    ensureDataDirectory();
     HttpManager::instance()->downloadFile(
         downloadUrl, path,
         [this](qint64 received, qint64 total) {
@@ -128,16 +151,36 @@ void ObUpdateDialog::accept() {
         this);
 }
 
-void ObUpdateDialog::downloadFinished(bool ok, const QString& result) {
+void ObUpdateDialog::downloadFinished(bool ok, const QString& downloaded) {
+    QString failure;
     if (!ok) {
+        qWarning() << "Installer download failed:" << downloaded;
+        failure = tr("下载失败：") + downloaded;
+    } else {
+        const InstallerCheck::Result check = InstallerCheck::verify(downloaded, installerSha256, installerSignature);
+        const QString result = installerPath();
+        if (check != InstallerCheck::Result::Valid) {
+            // Nothing unchecked may stay where it could be started.
+            QFile::remove(downloaded);
+            qWarning() << "Installer failed its check:" << int(check) << downloadUrl;
+            failure = tr("下载的安装程序未通过校验，已将其删除。") + QLatin1Char('\n') +
+                      (check == InstallerCheck::Result::HashMismatch   ? tr("SHA-256 校验值不符。")
+                       : check == InstallerCheck::Result::BadSignature ? tr("数字签名无效。")
+                                                                       : tr("无法读取下载的文件。"));
+        } else if ((QFile::exists(result) && !QFile::remove(result)) || !QFile::rename(downloaded, result)) {
+            QFile::remove(downloaded);
+            failure = tr("下载失败：") + QStringLiteral("Cannot Write File");
+        }
+    }
+    if (!failure.isEmpty()) {
         // Say so and let the user try again rather than leave a dialog that waits for nothing.
-        qWarning() << "Installer download failed:" << result;
         ui->progressDownload->hide();
         ui->progressDownload->setValue(0);
         openButton()->setEnabled(true);
-        showInformation(tr("下载失败：") + result);
+        showInformation(failure);
         return;
     }
+    const QString result = installerPath();
     if (Desktop::message(this, QMessageBox::Question, productName, tr("下载完成，是否安装更新？"),
                          QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
         reject();

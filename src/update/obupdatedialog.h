@@ -11,8 +11,9 @@ class ObUpdateDialog;
 class QPushButton;
 
 // Asks the service for a newer version, shows what it brings, downloads its
-// installer into the data directory and starts it. A new dialog is made for
-// each check; it deletes itself when it closes.
+// installer into the data directory, checks it against the SHA-256 and the
+// signature the service named, and starts it. A new dialog is made for each
+// check; it deletes itself when it closes.
 class ObUpdateDialog : public QDialog {
     Q_OBJECT
 
@@ -35,7 +36,8 @@ private:
     void answerReceived(bool ok, const QString& body);
     void showInformation(const QString& text);
     void showLatestVersion();
-    void downloadFinished(bool ok, const QString& result);
+    void showCheckFailed(const QString& reason);
+    void downloadFinished(bool ok, const QString& downloaded);
     // Makes the installer executable where needed and starts it detached;
     // false with a reason when it did not start.
     static bool startInstaller(const QString& path, QString* error);
@@ -43,4 +45,6 @@ private:
 
     std::unique_ptr<Ui::ObUpdateDialog> ui;
     QString downloadUrl;
+    QString installerSha256;
+    QString installerSignature;
 };

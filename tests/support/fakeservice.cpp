@@ -70,7 +70,9 @@ void FakeService::Private::serve(const httplib::Request& in, httplib::Response& 
         stopped.wait_for(lock, std::chrono::milliseconds(reply.delayMs), [this] { return stopping; });
     }
 
-    out.status = reply.status;
+    // Left unset for 200, so a range request is answered with 206 and its range.
+    if (reply.status != 200)
+        out.status = reply.status;
     for (const auto& header : reply.headers)
         out.set_header(text(header.first), text(header.second));
     if (!reply.location.isEmpty())
@@ -82,7 +84,25 @@ void FakeService::Private::serve(const httplib::Request& in, httplib::Response& 
         std::unique_lock<std::mutex> lock(stopMutex);
         return !stopped.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
     };
-    if (reply.chunked) {
+    if (reply.stallAfter >= 0) {
+        // A range request starts at its offset; the stall counts from there.
+        const std::string body =
+            reply.generatedSize >= 0 ? std::string(size_t(reply.generatedSize), 'x') : text(reply.body);
+        const size_t stallAfter = size_t(reply.stallAfter);
+        auto start = std::make_shared<size_t>(std::string::npos);
+        out.set_content_provider(body.size(), type,
+                                 [body, stallAfter, start, pause](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (*start == std::string::npos)
+                                         *start = offset;
+                                     const size_t limit = std::min(body.size(), *start + stallAfter);
+                                     if (offset >= limit) {
+                                         pause(60000); // until the client gives up or the service stops
+                                         return false;
+                                     }
+                                     sink.write(body.data() + offset, limit - offset);
+                                     return true;
+                                 });
+    } else if (reply.chunked) {
         const std::string body =
             reply.generatedSize >= 0 ? std::string(size_t(reply.generatedSize), 'x') : text(reply.body);
         const int delay = reply.blockDelayMs;

@@ -33,6 +33,7 @@ public:
         qint64 generatedSize = -1;   // stream this many filler bytes instead of body
         int blockDelayMs = 0;        // generated or chunked: pause after each 64 KiB block (a slow download)
         bool chunked = false;        // chunked transfer: no Content-Length, the size is unknown until the end
+        qint64 stallAfter = -1;      // announce the body, send this many bytes, then send nothing more
     };
 
     struct Request {

@@ -4,13 +4,18 @@
 
 #include <QApplication>
 #include <QBuffer>
-#include <QFile>
-#include <QImage>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QWebView>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 namespace TestSupport {
 
@@ -39,6 +44,14 @@ QUrl dataUrl(const QString& relative) {
     return QUrl::fromLocalFile(dataPath(relative));
 }
 
+QUrl appPageUrl(const QString& relative) {
+    const QString copy = QCoreApplication::applicationDirPath() + QStringLiteral("/testdata/") + relative;
+    QDir().mkpath(QFileInfo(copy).absolutePath());
+    QFile::remove(copy);
+    QFile::copy(dataPath(relative), copy);
+    return QUrl::fromLocalFile(copy);
+}
+
 QByteArray fileBytes(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -64,6 +77,24 @@ int colouredPixels(const QImage& image) {
         }
     }
     return count;
+}
+
+InstallerProof signInstaller(const QByteArray& installer) {
+    const QByteArray pem = fileBytes(QStringLiteral(TAVROLIN_SAMPLE_UPDATE_KEY));
+    BIO* bio = BIO_new_mem_buf(pem.constData(), pem.size());
+    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    QByteArray signature(64, 0);
+    size_t length = size_t(signature.size());
+    const bool ok =
+        key && context && EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) == 1 &&
+        EVP_DigestSign(context, reinterpret_cast<unsigned char*>(signature.data()), &length,
+                       reinterpret_cast<const unsigned char*>(installer.constData()), size_t(installer.size())) == 1;
+    EVP_MD_CTX_free(context);
+    EVP_PKEY_free(key);
+    return {QString::fromLatin1(QCryptographicHash::hash(installer, QCryptographicHash::Sha256).toHex()),
+            ok ? QString::fromLatin1(signature.toBase64()) : QString()};
 }
 
 bool loadAndWait(QWebView* view, const QUrl& url, int timeoutMs) {

@@ -28,6 +28,9 @@ void deleteTopLevelWindows(const QWidget* keep = nullptr);
 // A file under tests/data.
 QString dataPath(const QString& relative);
 QUrl dataUrl(const QString& relative);
+// A copy of a file under tests/data inside the application directory (beside
+// the test executable), where pages are our own and get their bridge.
+QUrl appPageUrl(const QString& relative);
 
 // The whole content of a file; empty when it cannot be read.
 QByteArray fileBytes(const QString& path);
@@ -38,6 +41,14 @@ QByteArray pngBytes(int width, int height, Qt::GlobalColor color);
 // Pixels that differ clearly from a plain black (idle video) surface, counted
 // on every other row and column.
 int colouredPixels(const QImage& image);
+
+// What a version answer says about an installer: its SHA-256 (hex) and its
+// Ed25519 signature (base64) by the update key the program is built with.
+struct InstallerProof {
+    QString sha256;
+    QString signature;
+};
+InstallerProof signInstaller(const QByteArray& installer);
 
 // Loads a page and waits for it to finish; false on failure or time-out.
 bool loadAndWait(QWebView* view, const QUrl& url, int timeoutMs = 15000);

@@ -1,5 +1,6 @@
 #include "core/net/httpmanager.h"
 
+#include "core/net/timeouts.h"
 #include "core/pageprotocol.h"
 #include "core/serviceconfig.h"
 #include "core/signing.h"
@@ -22,6 +23,8 @@ const QString cannotWriteFile = QStringLiteral("Cannot Write File");
 
 // Caps what the network layer buffers ahead of our writes to the file.
 constexpr qint64 downloadBufferSize = 1024 * 1024;
+// Redirect steps an installer download follows.
+constexpr int maxRedirects = 5;
 
 // True once the caller's context object is gone; never true without a context.
 std::function<bool()> abandonedWith(QObject* context) {
@@ -94,6 +97,8 @@ void HttpManager::getRequest(const QString& path, std::function<void(QNetworkRep
 void HttpManager::resolveRedirect(const QString& url, std::function<void(bool, QString)> callback, QObject* context) {
     callback = guarded(context, std::move(callback));
     QNetworkReply* reply = network->head(QNetworkRequest(QUrl(url)));
+    // A server that never answers ends as "no redirect" rather than never.
+    NetworkTimeouts::watch(reply);
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, url, callback] {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         reply->deleteLater();
@@ -115,8 +120,18 @@ void HttpManager::checkUpdate(std::function<void(bool, QString)> callback, QObje
     getRequest(ServiceProtocol::checkVersionPath, [callback](QNetworkReply* reply, NetwordReplyType type) {
         if (type != ReplyFinished)
             return;
-        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
-            callback(false, QString());
+        // Only the service's own word says there is no update; anything else that is no offer is a failed check.
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() == QNetworkReply::OperationCanceledError) {
+            callback(false, QStringLiteral("no answer within %1 s").arg(HttpManager::instance()->timeoutMs / 1000.0));
+            return;
+        }
+        if (status == 0) {
+            callback(false, reply->errorString());
+            return;
+        }
+        if (status != 200) {
+            callback(false, QStringLiteral("HTTP status %1").arg(status));
             return;
         }
         const QString body = QString::fromUtf8(reply->readAll());
@@ -127,68 +142,110 @@ void HttpManager::checkUpdate(std::function<void(bool, QString)> callback, QObje
     });
 }
 
+// One installer download: the file it is written to and the callbacks, shared
+// by the requests of its redirect steps.
+struct HttpManager::Download {
+    QString path;
+    std::shared_ptr<QFile> file;
+    std::function<void(qint64, qint64)> progress;
+    std::function<void(bool, QString)> finished;
+    std::function<bool()> abandoned;
+    int redirects = 0;
+
+    void fail(const QString& reason) {
+        file->close();
+        file->remove();
+        finished(false, reason);
+    }
+};
+
 void HttpManager::downloadFile(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
                                std::function<void(bool, QString)> finished, QObject* context) {
     cancelRequested = false;
-    progress = guarded(context, std::move(progress));
-    finished = guarded(context, std::move(finished));
-    const std::function<bool()> abandoned = abandonedWith(context);
-    resolveRedirect(url, [this, path, progress, finished, abandoned](bool, const QString& resolved) {
-        if (!abandoned())
-            startDownload(resolved, path, progress, finished, abandoned);
+    auto download = std::make_shared<Download>();
+    download->path = path;
+    download->progress = guarded(context, std::move(progress));
+    download->finished = guarded(context, std::move(finished));
+    download->abandoned = abandonedWith(context);
+    // Answered from the event loop, as every outcome of a download is.
+    QTimer::singleShot(0, network, [this, url, download] {
+        if (download->abandoned())
+            return;
+        const QString temporary = download->path + QStringLiteral(".tmp");
+        if (QFile::exists(temporary) && !QFile::remove(temporary)) {
+            download->finished(false, cannotWriteFile);
+            return;
+        }
+        download->file = std::make_shared<QFile>(temporary);
+        if (!download->file->open(QIODevice::WriteOnly)) {
+            download->finished(false, cannotWriteFile);
+            return;
+        }
+        startDownload(QUrl(url), download);
     });
 }
 
-void HttpManager::startDownload(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
-                                std::function<void(bool, QString)> finished, const std::function<bool()>& abandoned) {
-    const QString temporary = path + QStringLiteral(".tmp");
-    if (QFile::exists(temporary) && !QFile::remove(temporary)) {
-        finished(false, cannotWriteFile);
+void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>& download) {
+    // Whatever runs afterwards must have come over an authenticated connection.
+    if (url.scheme() != QLatin1String("https")) {
+        download->fail(download->redirects ? QStringLiteral("Refused a redirect to %1: not https").arg(url.toString())
+                                           : QStringLiteral("Refused %1: not https").arg(url.toString()));
         return;
     }
-    // Shared by the reply's handlers; whichever ends the transfer closes it.
-    auto file = std::make_shared<QFile>(temporary);
-    if (!file->open(QIODevice::WriteOnly)) {
-        finished(false, cannotWriteFile);
-        return;
-    }
-
-    QNetworkReply* reply = network->get(QNetworkRequest(QUrl(url)));
+    QNetworkReply* reply = network->get(QNetworkRequest(url));
     reply->setReadBufferSize(downloadBufferSize);
+    NetworkTimeouts::watch(reply);
     auto writeFailed = std::make_shared<bool>(false);
     auto written = std::make_shared<qint64>(0);
+    // A redirect's own body is never part of the file.
+    auto redirecting = [reply] {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        return status >= 300 && status < 400;
+    };
 
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, file, writeFailed, written] {
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, download, writeFailed, written, redirecting] {
         const QByteArray chunk = reply->readAll();
-        if (*writeFailed)
+        if (*writeFailed || redirecting())
             return;
-        if (file->write(chunk) != chunk.size()) {
+        if (download->file->write(chunk) != chunk.size()) {
             *writeFailed = true;
             reply->abort();
         }
         *written += chunk.size();
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [this, reply, file, progress, abandoned](qint64 received, qint64 total) {
-                         progress(received, total);
-                         if (!cancelRequested && !abandoned())
+                     [this, reply, download, redirecting](qint64 received, qint64 total) {
+                         if (!redirecting())
+                             download->progress(received, total);
+                         if (!cancelRequested && !download->abandoned())
                              return;
                          // A cancel ends the transfer quietly: no finished report, nothing left behind.
                          QObject::disconnect(reply, nullptr, reply, nullptr);
                          reply->abort();
                          reply->deleteLater();
-                         file->close();
-                         file->remove();
+                         download->file->close();
+                         download->file->remove();
                      });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, file, path, finished, writeFailed, written] {
+    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, download, writeFailed, written] {
         reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status >= 300 && status < 400 && reply->error() == QNetworkReply::NoError) {
+            const QUrl target =
+                reply->url().resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+            if (!reply->hasRawHeader("Location") || !target.isValid())
+                download->fail(QStringLiteral("HTTP status %1 without a new address").arg(status));
+            else if (++download->redirects > maxRedirects)
+                download->fail(QStringLiteral("More than %1 redirects").arg(maxRedirects));
+            else
+                startDownload(target, download);
+            return;
+        }
         if (reply->bytesAvailable() > 0 && !*writeFailed) {
             const QByteArray rest = reply->readAll();
-            *writeFailed = file->write(rest) != rest.size();
+            *writeFailed = download->file->write(rest) != rest.size();
             *written += rest.size();
         }
-        file->close();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        download->file->close();
         // A connection closed early can end without an error; the announced length tells.
         // (With a content encoding the length counts the encoded bytes, not what we wrote.)
         bool lengthKnown = false;
@@ -197,28 +254,24 @@ void HttpManager::startDownload(const QString& url, const QString& path, std::fu
         QString failure;
         if (*writeFailed)
             failure = cannotWriteFile;
+        else if (NetworkTimeouts::timedOut(reply))
+            failure = QStringLiteral("No data for %1 s").arg(NetworkTimeouts::stallMs() / 1000.0);
         else if (reply->error() != QNetworkReply::NoError)
             failure = reply->errorString();
-        else if (status >= 400)
+        else if (status >= 300)
             failure = QStringLiteral("HTTP status %1").arg(status);
         else if (lengthKnown && *written != announced)
             failure = QStringLiteral("Incomplete transfer: %1 of %2 bytes").arg(*written).arg(announced);
         if (!failure.isEmpty()) {
-            file->remove();
-            finished(false, failure);
+            download->fail(failure);
             return;
         }
-        if (QFile::exists(path) && !QFile::remove(path)) {
-            file->remove();
-            finished(false, cannotWriteFile);
+        const QString& path = download->path;
+        if ((QFile::exists(path) && !QFile::remove(path)) || !download->file->rename(path)) {
+            download->fail(cannotWriteFile);
             return;
         }
-        if (!file->rename(path)) {
-            file->remove();
-            finished(false, cannotWriteFile);
-            return;
-        }
-        finished(true, path);
+        download->finished(true, path);
     });
 }
 

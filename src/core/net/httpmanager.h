@@ -3,11 +3,13 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QNetworkAccessManager;
 class QObject;
 class QNetworkReply;
 class QNetworkRequest;
+class QUrl;
 
 // Why a request callback runs.
 enum NetwordReplyType {
@@ -40,16 +42,21 @@ public:
                     QObject* context = nullptr);
 
     // HEAD of url: (true, target) for a 301/302 (with %2F and %3D written in
-    // lower case), otherwise (false, url).
+    // lower case), otherwise (false, url), also when nothing arrives for the
+    // stall time (NetworkTimeouts).
     void resolveRedirect(const QString& url, std::function<void(bool, QString)> callback, QObject* context = nullptr);
 
-    // (true, body) when the service offers an update, (false, "") otherwise.
+    // (true, body) when the service offers an update; (false, "") when it says
+    // there is none; (false, reason) when the check failed: no connection, no
+    // answer in time, an HTTP status other than 200.
     void checkUpdate(std::function<void(bool, QString)> callback, QObject* context = nullptr);
 
-    // Downloads url (after one redirect step) to path through path + ".tmp".
-    // Only a complete transfer replaces path; any failure reports
-    // (false, reason), removes the temporary file and leaves path as it was.
-    // A cancelled transfer reports nothing.
+    // Downloads an installer: url over https to path through path + ".tmp",
+    // following up to five redirects, each of them to https; a redirect's body
+    // is never stored. Only a complete transfer replaces path; any failure
+    // (another scheme, nothing arriving for the stall time, an error status, a
+    // short body) reports (false, reason), removes the temporary file and
+    // leaves path as it was. A cancelled transfer reports nothing.
     void downloadFile(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
                       std::function<void(bool, QString)> finished, QObject* context = nullptr);
 
@@ -65,6 +72,7 @@ private:
     HttpManager(const HttpManager&) = delete;
     HttpManager& operator=(const HttpManager&) = delete;
 
-    void startDownload(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
-                       std::function<void(bool, QString)> finished, const std::function<bool()>& abandoned);
+    struct Download;
+    // One step of a download: the request to url, then the next step of a redirect.
+    void startDownload(const QUrl& url, const std::shared_ptr<Download>& download);
 };

@@ -2,10 +2,50 @@
 
 #include "core/serviceconfig.h"
 #include "core/signing.h"
+#include "core/trust.h"
 
 #include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
+#include <QTimer>
+#include <QtDebug>
+
+namespace {
+
+// The answer to a refused request: it fails at once, as a missing file would.
+class RefusedReply : public QNetworkReply {
+public:
+    RefusedReply(QNetworkAccessManager::Operation op, const QNetworkRequest& request, QObject* parent)
+        : QNetworkReply(parent) {
+        setRequest(request);
+        setUrl(request.url());
+        setOperation(op);
+        open(QIODevice::ReadOnly);
+        setError(ContentAccessDenied, QStringLiteral("Access to %1 is not allowed").arg(request.url().toString()));
+        // Reported from the event loop, once the caller has connected to the reply.
+        QTimer::singleShot(0, this, [this] {
+            setFinished(true);
+            emit errorOccurred(error());
+            emit finished();
+        });
+    }
+    void abort() override {}
+    qint64 bytesAvailable() const override { return 0; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+};
+
+// A file: load outside the folders pages may read gets a refusal instead.
+QNetworkReply* refusal(QNetworkAccessManager::Operation op, const QNetworkRequest& request, QObject* parent) {
+    if (Trust::mayLoadFile(request.url()))
+        return nullptr;
+    qWarning("Refused a page's request for %s", qUtf8Printable(request.url().toString()));
+    return new RefusedReply(op, request, parent);
+}
+
+} // namespace
 
 MyCookieJar::MyCookieJar(QObject* parent) : QNetworkCookieJar(parent) {}
 
@@ -33,14 +73,32 @@ NetworkAccessManager::~NetworkAccessManager() = default;
 
 QNetworkReply* NetworkAccessManager::createRequest(Operation op, const QNetworkRequest& request,
                                                    QIODevice* outgoingData) {
-    QNetworkRequest signedRequest(request);
+    if (QNetworkReply* refused = refusal(op, request, this))
+        return refused;
+    QNetworkRequest sent(request);
     // Peers are always verified; only TLS 1.2 or later.
     QSslConfiguration ssl = request.sslConfiguration();
     ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
     ssl.setProtocol(QSsl::TlsV1_2OrLater);
-    signedRequest.setSslConfiguration(ssl);
+    sent.setSslConfiguration(ssl);
 
-    // Cookies are read afresh, so one set by a response signs the next request.
-    Signing::signRequest(signedRequest, cookieJar->allCookies());
-    return QNetworkAccessManager::createRequest(op, signedRequest, outgoingData);
+    // The token goes to the service alone. A redirect comes back here as a request
+    // of its own, so it is judged by where it leads.
+    if (Trust::isServiceUrl(sent.url())) {
+        sent.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        // Cookies are read afresh, so one set by a response signs the next request.
+        Signing::signRequest(sent, cookieJar->cookiesForUrl(sent.url()));
+    }
+    return QNetworkAccessManager::createRequest(op, sent, outgoingData);
+}
+
+PageNetworkManager::PageNetworkManager(QObject* parent) : QNetworkAccessManager(parent) {
+    ServiceConfig::installTlsDefaults();
+}
+
+QNetworkReply* PageNetworkManager::createRequest(Operation op, const QNetworkRequest& request,
+                                                 QIODevice* outgoingData) {
+    if (QNetworkReply* refused = refusal(op, request, this))
+        return refused;
+    return QNetworkAccessManager::createRequest(op, request, outgoingData);
 }

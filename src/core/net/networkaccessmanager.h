@@ -16,8 +16,11 @@ public:
     QList<QNetworkCookie> allCookies() const;
 };
 
-// The network manager of the main and offline-data pages: every request it
-// sends carries the signed Authorization header and the client identification.
+// The network manager of the main and offline-data pages. Requests to the
+// configured service carry the signed Authorization header and the client
+// identification, with the token and user id of the service's cookies; every
+// other request goes out as the page made it. file: loads outside the folders
+// pages may read are refused.
 class NetworkAccessManager : public QNetworkAccessManager {
     Q_OBJECT
 
@@ -28,6 +31,18 @@ public:
     ~NetworkAccessManager() override;
 
     MyCookieJar* cookieJar;
+
+protected:
+    QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData) override;
+};
+
+// The network manager of the views that sign nothing (the paragraph page and
+// pop-ups): it only refuses file: loads outside the folders pages may read.
+class PageNetworkManager : public QNetworkAccessManager {
+    Q_OBJECT
+
+public:
+    explicit PageNetworkManager(QObject* parent);
 
 protected:
     QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData) override;
