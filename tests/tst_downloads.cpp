@@ -125,6 +125,7 @@ class TestDownloads : public QObject {
 
 private slots:
     void initTestCase();
+    void cleanupTestCase() { NetworkTimeouts::setRetryDelay(nullptr); }
     void init();
     void cleanup();
     void articleDownloadsThroughEveryMediaRoute_data();

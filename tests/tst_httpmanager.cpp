@@ -50,6 +50,7 @@ class TestHttpManager : public QObject {
 private slots:
     void initTestCase();
     void init();
+    void cleanup() { NetworkTimeouts::setStall(nullptr); }
     void prepareRequestTargetsServiceOverHttps();
     void checkUpdateReadsTheAnswer_data();
     void checkUpdateReadsTheAnswer();
@@ -211,7 +212,6 @@ void TestHttpManager::resolveRedirectReportsOneStep() {
     QTRY_COMPARE_WITH_TIMEOUT(outcome.calls, 1, 10000);
     QCOMPARE(outcome.ok, redirected);
     QCOMPARE(outcome.text, expected == "<url>" ? url : QString(expected).replace("<base>", service.baseUrl()));
-    NetworkTimeouts::setStall(nullptr);
     QCOMPARE(service.requests().size(), 1);
     QCOMPARE(service.requests().first().method, QByteArray("HEAD"));
 }
@@ -327,7 +327,6 @@ void TestHttpManager::failedDownloadKeepsOldTarget() {
         fault == "http" ? plain.url("/files/setup.run") : service.url(redirected ? "/get/setup" : "/files/setup.run"),
         target, [](qint64, qint64) {}, [&outcome](bool ok, const QString& t) { outcome.record(ok, t); });
     QTRY_COMPARE_WITH_TIMEOUT(outcome.calls, 1, 10000);
-    NetworkTimeouts::setStall(nullptr);
     QVERIFY(!outcome.ok);
     QVERIFY2(outcome.text.contains(reason), qPrintable(outcome.text));
     QCOMPARE(readAll(target), QByteArray("good old installer"));

@@ -138,6 +138,8 @@ void TestUpdateDialog::init() {
 }
 
 void TestUpdateDialog::cleanup() {
+    HttpManager::instance()->timeoutMs = 5000;
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service->port()));
     delete dialog.data();
     Desktop::setExec(nullptr);
     Desktop::setExit(nullptr);
@@ -244,8 +246,6 @@ void TestUpdateDialog::answerWithoutUpdateIsExplained() {
     HttpManager::instance()->timeoutMs = 500;
     ObUpdateDialog* shown = openDialog();
     QTRY_COMPARE_WITH_TIMEOUT(informations.size(), 1, 10000);
-    HttpManager::instance()->timeoutMs = 5000;
-    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service->port()));
     QCOMPARE(informations.first().parent, shown);
     QCOMPARE(informations.first().title, QString("Tavrolin"));
     if (failed)

@@ -21,6 +21,15 @@
 namespace Word = PageProtocol;
 namespace Service = ServiceProtocol;
 
+namespace {
+
+// What the network layer reads ahead of us, and the most an answer read whole
+// (sentence data, a media link, a picture) may hold.
+constexpr qint64 readAhead = 1024 * 1024;
+constexpr qint64 maxBuffered = ContentStore::maxThumbnailBytes;
+
+} // namespace
+
 // One request of the router, from its first try to its end: what was asked for,
 // the body as it arrives, and what a retry needs to resume. It hangs on the
 // reply it waits for (on the router between tries), so it lives exactly as long
@@ -69,8 +78,8 @@ public:
             }
         } else if (body == Body::Buffer) {
             buffer += data;
-            if (buffer.size() > ContentStore::maxThumbnailBytes) {
-                storeError = QStringLiteral("the answer is larger than %1 bytes").arg(ContentStore::maxThumbnailBytes);
+            if (buffer.size() > maxBuffered) {
+                storeError = QStringLiteral("the answer is larger than %1 bytes").arg(maxBuffered);
                 buffer.clear();
                 reply->abort();
             }
@@ -169,8 +178,6 @@ namespace {
 
 QNetworkAccessManager* dataNetworkManager = nullptr;
 bool dataPageReady = false;
-
-constexpr qint64 readAhead = 1024 * 1024;
 
 // Marks requests sent on the service's word (a redirect or a named media URL).
 const auto followUpAttribute = QNetworkRequest::Attribute(QNetworkRequest::User + 23);
@@ -428,6 +435,12 @@ bool DownloadRouter::storeStreamed(PartTransfer* transfer, QNetworkReply* reply)
     if (known && !reply->hasRawHeader("Content-Encoding") && received != announced)
         return retryOrFail(transfer, QStringLiteral("incomplete transfer: %1 of %2 bytes").arg(received).arg(announced),
                            true);
+    // Another download of the same article may have stored it meanwhile: the first one stays.
+    if (QFile::exists(ContentStore().partPath(transfer->articleId, transfer->part))) {
+        transfer->file.reset();
+        reportStored(transfer->articleId, ContentStore::StoreResult::Exists);
+        return false;
+    }
     if (!transfer->file->commit())
         return fail(transfer, transfer->file->errorString());
     transfer->file.reset();

@@ -46,6 +46,10 @@ void ObUpdateDialog::showInformation(const QString& text) {
     Desktop::message(this, QMessageBox::Information, productName, text);
 }
 
+void ObUpdateDialog::showWarning(const QString& text) {
+    Desktop::message(this, QMessageBox::Warning, productName, text);
+}
+
 QPushButton* ObUpdateDialog::openButton() const {
     return ui->buttonBox->button(QDialogButtonBox::Open);
 }
@@ -125,7 +129,7 @@ void ObUpdateDialog::showLatestVersion() {
 void ObUpdateDialog::showCheckFailed(const QString& reason) {
     qWarning() << "Update check failed:" << reason;
     close();
-    showInformation(tr("检查更新失败，请稍后再试。") + QLatin1Char('\n') + reason);
+    showWarning(tr("检查更新失败，请稍后再试。") + QLatin1Char('\n') + reason);
 }
 
 void ObUpdateDialog::accept() {
@@ -177,7 +181,7 @@ void ObUpdateDialog::downloadFinished(bool ok, const QString& downloaded) {
         ui->progressDownload->hide();
         ui->progressDownload->setValue(0);
         openButton()->setEnabled(true);
-        showInformation(failure);
+        showWarning(failure);
         return;
     }
     const QString result = installerPath();

@@ -35,6 +35,7 @@ public slots:
 private:
     void answerReceived(bool ok, const QString& body);
     void showInformation(const QString& text);
+    void showWarning(const QString& text);
     void showLatestVersion();
     void showCheckFailed(const QString& reason);
     void downloadFinished(bool ok, const QString& downloaded);
