@@ -35,6 +35,17 @@ const char* suffixOf(ContentStore::Part part) {
     return "";
 }
 
+// A short write says nothing of why; writing on is what brings the error (a full disk, say) to light.
+bool writeAll(QFileDevice& to, const char* data, qint64 size) {
+    for (qint64 done = 0; done < size;) {
+        const qint64 n = to.write(data + done, size - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 bool copyAll(QIODevice* from, QSaveFile& to, qint64* copied) {
     // A finished reply says "no more" with -1 once its buffer is drained; that is its end, not an error.
     auto* reply = qobject_cast<QNetworkReply*>(from);
@@ -45,7 +56,7 @@ bool copyAll(QIODevice* from, QSaveFile& to, qint64* copied) {
             return reply && reply->isFinished() && reply->error() == QNetworkReply::NoError;
         if (n == 0)
             return true; // a finished reply has everything buffered
-        if (to.write(buffer.constData(), n) != n)
+        if (!writeAll(to, buffer.constData(), n))
             return false;
         *copied += n;
     }
@@ -127,7 +138,7 @@ ContentStore::StoreResult ContentStore::storePart(const QString& articleId, Part
         cipher.setIntegrityMode(ContentCipher::ProtectionHash);
         const QByteArray encrypted = cause.isEmpty() ? cipher.encrypt(plain) : QByteArray();
         ok = cause.isEmpty() && cipher.lastError() == ContentCipher::ErrorNoError &&
-             file.write(encrypted) == encrypted.size();
+             writeAll(file, encrypted.constData(), encrypted.size());
         if (cause.isEmpty() && cipher.lastError() != ContentCipher::ErrorNoError)
             cause = QStringLiteral("the sentence data could not be enciphered");
     } else {
@@ -301,14 +312,9 @@ bool PartFile::open() {
 bool PartFile::write(const QByteArray& data) {
     if (!file)
         return false;
-    // A short write says nothing of why; writing on is what brings the error to light.
-    for (qint64 done = 0; done < data.size();) {
-        const qint64 n = file->write(data.constData() + done, data.size() - done);
-        if (n <= 0) {
-            fail(QStringLiteral("cannot write %1: %2").arg(path, file->errorString()));
-            return false;
-        }
-        done += n;
+    if (!writeAll(*file, data.constData(), data.size())) {
+        fail(QStringLiteral("cannot write %1: %2").arg(path, file->errorString()));
+        return false;
     }
     written += data.size();
     return true;
