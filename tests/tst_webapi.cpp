@@ -20,6 +20,8 @@
 #include <QWebSettings>
 #include <QWebView>
 
+#include <utility>
+
 using TestSupport::FakeService;
 
 namespace {
@@ -36,9 +38,11 @@ FakeService::Reply html(const QByteArray& body) {
 }
 
 QStringList warnings;
-void keepWarnings(QtMsgType type, const QMessageLogContext&, const QString& message) {
+QtMessageHandler testHandler = nullptr;
+void keepWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtWarningMsg)
         warnings << message;
+    testHandler(type, context, message);
 }
 
 // One web view inside a host window whose object name selects the bridge's role.
@@ -128,6 +132,9 @@ void TestWebApi::init() {
 }
 
 void TestWebApi::cleanup() {
+    Desktop::setOpenUrl(nullptr);
+    if (testHandler)
+        qInstallMessageHandler(std::exchange(testHandler, nullptr));
     mainHost.reset();
     dataHost.reset();
     paragraphHost.reset();
@@ -340,7 +347,7 @@ void TestWebApi::bridgeViewsStayOnOurPages() {
         return true;
     });
     warnings.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(keepWarnings);
+    testHandler = qInstallMessageHandler(keepWarnings);
 
     const QUrl own = mainHost->view->url();
     if (how == "script" || how == "service")
@@ -357,8 +364,6 @@ void TestWebApi::bridgeViewsStayOnOurPages() {
     else
         QTRY_VERIFY_WITH_TIMEOUT(!warnings.filter("Refused to leave the page for file:///etc/hostname").isEmpty(),
                                  10000);
-    qInstallMessageHandler(previous);
-    Desktop::setOpenUrl(nullptr);
 
     QCOMPARE(mainHost->view->url(), own);
     QVERIFY(foreign.requestsFor("/foreign.html").isEmpty());
@@ -443,7 +448,6 @@ void TestWebApi::desktopGetsWebAndMailAddressesOnly() {
         mainHost->bridge->openBrowser(url);
     else
         mainHost->bridge->captureWord(url);
-    Desktop::setOpenUrl(nullptr);
     if (slot == "openBrowser") {
         QCOMPARE(opened.size(), passed ? 1 : 0);
     } else {
