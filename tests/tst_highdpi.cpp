@@ -159,7 +159,8 @@ void TestHighDpi::surfaceLiesOverThePageFrameWindowedAndFullScreen() {
     // On first use the window is fitted onto the scaled screen, frame included.
     QTRY_VERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
     QWebFrame* page = window->view()->page()->mainFrame();
-    window->view()->load(TestSupport::dataUrl("pages/videoframe.html"));
+    // Inside the application directory, where pages of the main view belong.
+    window->view()->load(TestSupport::appPageUrl("pages/videoframe.html"));
     QTRY_COMPARE(page->evaluateJavaScript("typeof media").toString(), QString("object"));
     WebApi* bridge = window->bridge();
     bridge->initPlay(TestSupport::testVideoFile(), "local", {0, 1000}, "4");
