@@ -151,13 +151,16 @@ void TestHighDpi::videoFillsTheFrame() {
 }
 
 void TestHighDpi::surfaceLiesOverThePageFrameWindowedAndFullScreen() {
-    // Guards against the surface lying beside the page's video frame, or not covering the window in full screen.
+    // Guards against the main window not fitting a scaled screen, the surface lying beside the page's video
+    // frame, or the surface not covering the window in full screen.
     auto window = std::make_unique<MainWindow>(nullptr);
-    const QSize available = window->screen()->availableGeometry().size();
-    if (window->minimumWidth() > available.width() || window->minimumHeight() > available.height())
-        QSKIP("the main window does not fit on this screen at this scale factor");
-    // On first use the window is fitted onto the scaled screen, frame included.
-    QTRY_VERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
+    // On first use the window is fitted onto the scaled screen, frame included, and
+    // its minimum size lets it stay there (1920 x 1080 at 200 % is 960 x 540).
+    const QRect available = window->screen()->availableGeometry();
+    QTRY_VERIFY(window->frameGeometry().size() != window->size());
+    QTRY_VERIFY(available.contains(window->frameGeometry()));
+    const QSize framed = window->minimumSize() + window->frameGeometry().size() - window->size();
+    QCOMPARE(framed.boundedTo(available.size()), framed);
     QWebFrame* page = window->view()->page()->mainFrame();
     // Inside the application directory, where pages of the main view belong.
     window->view()->load(TestSupport::appPageUrl("pages/videoframe.html"));

@@ -26,6 +26,7 @@
 #include <QPointer>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QScreen>
 #include <QSettings>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -83,14 +84,18 @@ void MainWindow::loadSettings() {
 
     // The form's minimum (920 x 685) is lowered before the stored geometry is
     // applied, so a 675-pixel-high window is restored as it was saved.
-    setMinimumSize(912, 675);
+    fitMinimumSize();
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
-    // Where it was left, unless no screen shows that place any more; the
-    // default is fitted onto the screen (at 150 % it would reach below it).
+    // Where it was left, unless no screen shows that place any more or it is
+    // larger than the screen now (a higher scale factor); the default is fitted
+    // onto the screen (at 150 % it would reach below it).
     const QVariant stored = settings.value(Settings::MainWindowRect);
     const QRect wanted = stored.isValid() ? stored.toRect() : Settings::mainWindowRectDefault();
     const QList<QRect> areas = Screens::availableAreas();
-    const QRect placed = stored.isValid() ? Screens::reachable(wanted, areas) : Screens::inside(wanted, areas);
+    QRect placed = stored.isValid() ? Screens::reachable(wanted, areas) : wanted;
+    const QSize room = Screens::nearestArea(placed, areas).size();
+    if (!stored.isValid() || placed.width() > room.width() || placed.height() > room.height())
+        placed = Screens::inside(placed, areas);
     if (placed == wanted) {
         setGeometry(wanted);
     } else {
@@ -143,7 +148,19 @@ void MainWindow::initPageSide() {
     vorbLayout->addWidget(webView);
     vorbLayout->setContentsMargins(0, 0, 0, 0);
 
-    setMinimumSize(912, 675);
+    // Shown by now, so the window has its native handle.
+    connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::fitMinimumSize);
+}
+
+void MainWindow::fitMinimumSize() {
+    // 912 x 675 where the screen has room for it; on a smaller area (1920 x 1080
+    // at 200 % leaves 960 x 540) a larger minimum would hold part of the window
+    // beyond the screen's edge, out of reach. The frame counts once it is known.
+    const QScreen* screen = windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QSize frame = frameGeometry().size() - size();
+    setMinimumSize(QSize(912, 675).boundedTo(screen->availableGeometry().size() - frame));
 }
 
 void MainWindow::fillDialogs() {
@@ -267,10 +284,16 @@ void MainWindow::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
     const QRect frame = frameGeometry();
     const Qt::WindowStates sized = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
-    if (!fitFrameOnScreen || frame.size() == size() || (windowState() & sized))
-        return; // placed by us and framed by now, and neither minimized, maximized nor full screen
+    if (frame.size() == size() || (windowState() & sized))
+        return; // not framed yet, or minimized, maximized or full screen
+    // With the frame's margins, on the screen the window has moved to.
+    fitMinimumSize();
+    if (!fitFrameOnScreen)
+        return; // placed by the user or restored as it was
     fitFrameOnScreen = false;
     const QRect inside = Screens::inside(frame, Screens::availableAreas());
+    if (inside.size() != frame.size())
+        resize(size() - (frame.size() - inside.size()));
     if (inside.topLeft() != frame.topLeft())
         move(inside.topLeft());
 }

@@ -94,6 +94,8 @@ private:
     void initPageSide();
     void fillDialogs();
     void configureWebEngine();
+    // The minimum size, lowered to fit the available area of the window's screen.
+    void fitMinimumSize();
 
     Paragraph* paragraph = nullptr;
     VorbLayout* vorbLayout = nullptr;
