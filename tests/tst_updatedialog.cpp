@@ -143,6 +143,7 @@ void TestUpdateDialog::cleanup() {
     delete dialog.data();
     Desktop::setExec(nullptr);
     Desktop::setExit(nullptr);
+    Desktop::setMainWindow(nullptr);
     // A new route table for the next test; the old one may still be serving.
     FakeService::Reply notFound;
     notFound.status = 404;
@@ -236,7 +237,8 @@ void TestUpdateDialog::answerWithoutUpdateIsExplained_data() {
 
 void TestUpdateDialog::answerWithoutUpdateIsExplained() {
     // Guards against offering nothing, a downgrade or an error page as an update, against a failed check (no service,
-    // an error, no answer) telling the user the program is up to date, and against the dialog lingering.
+    // an error, no answer) telling the user the program is up to date, and against the dialog lingering or its box
+    // opening at the screen's corner.
     QFETCH(int, status);
     QFETCH(QByteArray, body);
     QFETCH(bool, failed);
@@ -244,9 +246,12 @@ void TestUpdateDialog::answerWithoutUpdateIsExplained() {
     if (status == 0)
         qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(TestSupport::freePorts().first));
     HttpManager::instance()->timeoutMs = 500;
-    ObUpdateDialog* shown = openDialog();
+    QWidget mainWindow;
+    Desktop::setMainWindow(&mainWindow);
+    openDialog(&mainWindow);
     QTRY_COMPARE_WITH_TIMEOUT(informations.size(), 1, 10000);
-    QCOMPARE(informations.first().parent, shown);
+    // The dialog has closed: the box is centred on the main window, not at the corner of the screen.
+    QCOMPARE(informations.first().parent, &mainWindow);
     QCOMPARE(informations.first().title, QString("Tavrolin"));
     if (failed)
         QVERIFY2(informations.first().text.startsWith(checkFailedText + "\n"), qPrintable(informations.first().text));

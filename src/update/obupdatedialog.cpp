@@ -42,12 +42,14 @@ ObUpdateDialog::ObUpdateDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Ob
 
 ObUpdateDialog::~ObUpdateDialog() = default;
 
+// Once this dialog has closed, a box on it would open at the screen's corner:
+// the main window takes it then (a null parent means the main window).
 void ObUpdateDialog::showInformation(const QString& text) {
-    Desktop::message(this, QMessageBox::Information, productName, text);
+    Desktop::message(isVisible() ? this : nullptr, QMessageBox::Information, productName, text);
 }
 
 void ObUpdateDialog::showWarning(const QString& text) {
-    Desktop::message(this, QMessageBox::Warning, productName, text);
+    Desktop::message(isVisible() ? this : nullptr, QMessageBox::Warning, productName, text);
 }
 
 QPushButton* ObUpdateDialog::openButton() const {
