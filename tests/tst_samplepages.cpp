@@ -227,6 +227,7 @@ private slots:
     void articleEndFollowsRepeat();
     void practiceObjectsToleratePrematureCalls();
     void localPagePlaysStoredMedia();
+    void hostileLocalArticleRunsNothing();
     void serviceUnreachable();
 
 private:
@@ -828,6 +829,40 @@ void TestSamplePages::localPagePlaysStoredMedia() {
     bridge->calls.clear();
     js(&view, "document.getElementById('pBack').click()");
     QVERIFY(bridge->calls.contains("gotoOnline()"));
+}
+
+// Guards against an archive's article running code in the local page (which holds the bridge) or losing its text.
+void TestSamplePages::hostileLocalArticleRunsNothing() {
+    QWebView view;
+    auto* bridge = new RecordingBridge(&view, "WebApi");
+    bridge->files.insert("a8/article",
+                         R"(<html><head><title>Im Park</title><script>ran='script'</script>
+<meta http-equiv="refresh" content="0;url=javascript:ran='meta'"><base href="javascript:ran='base'//">
+</head><body onload="ran='body'"><h1>Im Park</h1><p>Die Sonne <b>scheint</b>.</p>
+<img src="missing.png" onerror="ran='onerror'" alt="Bild">
+<a id="link" href=" JaVaScRiPt:ran='link'">weiter</a>
+<noscript><p title="</noscript><img src=missing.png onerror=ran='noscript'>"></p></noscript>
+<svg><a id="svglink" xlink:href="javascript:ran='svg'"><text y="20">Bild</text></a></svg>
+<iframe srcdoc="<script>parent.ran='iframe'</script>"></iframe>
+<object data="javascript:ran='object'"></object>
+<form action="javascript:ran='form'"><button id="send">Senden</button></form></body></html>)");
+    bridge->files.insert("a8/lrc", QString::fromUtf8(sentenceJson()));
+    view.resize(1000, 800);
+    QVERIFY(TestSupport::loadAndWait(
+        &view, QUrl(pageUrl("/local/local.html?lang=de&channelId=c8&articleId=a8"), QUrl::TolerantMode)));
+    // The picture stays; once it has failed to load, any handler on it would have run.
+    QTRY_VERIFY(js(&view, "document.querySelector('#pArticleHtml img[alt=Bild]').complete").toBool());
+    js(&view, "document.getElementById('link').click(); document.getElementById('send').click();"
+              "var e = document.createEvent('MouseEvents'); e.initEvent('click', true, true);"
+              "document.getElementById('svglink').dispatchEvent(e);"
+              "setTimeout(function () { window.settled = true; }, 100);");
+    // A form submission or a frame's script would run from the event loop, before this timer.
+    QTRY_VERIFY(js(&view, "window.settled === true").toBool());
+    QCOMPARE(js(&view, "typeof ran === 'undefined' ? '' : String(ran)").toString(), QString());
+    QVERIFY(view.url().path().endsWith("/local/local.html"));
+    QCOMPARE(js(&view, "document.getElementById('pTitle').textContent").toString(), QString("Im Park"));
+    QCOMPARE(js(&view, "document.querySelector('#pArticleHtml p b').textContent").toString(), QString("scheint"));
+    QVERIFY(js(&view, "document.getElementById('pArticleHtml').textContent").toString().contains("Die Sonne scheint."));
 }
 
 // Guards against a blank page when the service is down.

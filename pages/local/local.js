@@ -9,23 +9,39 @@
   var sentences = [];
   var opened = false;
 
-  // The archive's index.html, reduced to its body without scripts or handlers.
+  // The archive's index.html as nodes, never as markup for this page: parsed in
+  // a document of its own, where nothing runs or loads, and stripped there of
+  // whatever could run or send once shown. Forms are unwrapped, so that no button
+  // sends or reloads; pictures, links and text formatting stay.
+  var dropped = 'script, style, iframe, frame, frameset, object, embed, applet, link, meta, base, template';
   function cleanArticle(html) {
-    if (!html || html === 'error') { return ''; }
-    var doc = document.implementation.createHTMLDocument('article');
-    doc.documentElement.innerHTML = html;
-    var drop = doc.querySelectorAll('script, style, iframe, object, embed, link, meta');
+    var nodes = document.createDocumentFragment();
+    if (!html || html === 'error') { return nodes; }
+    var doc = new DOMParser().parseFromString(html, 'text/html');
+    if (!doc || !doc.body) { return nodes; }
+    var drop = doc.body.querySelectorAll(dropped);
     for (var i = 0; i < drop.length; i++) { drop[i].parentNode.removeChild(drop[i]); }
-    var all = doc.body ? doc.body.getElementsByTagName('*') : [];
+    var forms = doc.body.querySelectorAll('form');
+    for (var f = 0; f < forms.length; f++) {
+      while (forms[f].firstChild) { forms[f].parentNode.insertBefore(forms[f].firstChild, forms[f]); }
+      forms[f].parentNode.removeChild(forms[f]);
+    }
+    var all = doc.body.getElementsByTagName('*');
     for (var k = 0; k < all.length; k++) {
       var attrs = all[k].attributes;
       for (var a = attrs.length - 1; a >= 0; a--) {
         var name = attrs[a].name.toLowerCase();
-        var value = String(attrs[a].value).toLowerCase().replace(/\s+/g, '');
-        if (name.indexOf('on') === 0 || value.indexOf('javascript:') === 0) { all[k].removeAttribute(attrs[a].name); }
+        // As a browser reads a URL: without the blanks and control characters around or in its scheme.
+        var value = String(attrs[a].value).replace(/[\u0000-\u0020]+/g, '').toLowerCase();
+        var picture = name === 'src' && all[k].tagName.toLowerCase() === 'img' && value.indexOf('data:image/') === 0;
+        if (name.indexOf('on') === 0 || name === 'formaction' || /^(javascript|vbscript):/.test(value) ||
+            (value.indexOf('data:') === 0 && !picture)) {
+          all[k].removeAttribute(attrs[a].name);
+        }
       }
     }
-    return doc.body ? doc.body.innerHTML : '';
+    while (doc.body.firstChild) { nodes.appendChild(document.adoptNode(doc.body.firstChild)); }
+    return nodes;
   }
 
   function titleOf(html) {
@@ -53,8 +69,8 @@
     var record = Downloads.articles[articleId] || { uuid: articleId };
     if (!record.title) { record.title = titleOf(articleHtml) || 'Offline-Artikel'; }
     var box = Tav.byId('pArticleHtml');
-    var body = cleanArticle(articleHtml);
-    box.innerHTML = body;
+    box.textContent = '';
+    box.appendChild(cleanArticle(articleHtml));
     if (!sentences.length) {
       var note = Tav.el('div', 'note', 'Die Satzdaten dieses Artikels fehlen oder sind beschädigt. ' +
         'Lösche den Artikel und lade ihn erneut herunter.');
