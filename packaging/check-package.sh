@@ -49,11 +49,13 @@ app="$root/usr/lib/tavrolin"
 for f in usr/bin/tavrolin usr/lib/tavrolin/tavrolin; do
     [ -x "$root/$f" ] || fail "$f missing or not executable"
 done
-for f in static/index.html static/config.js local/listen.html local/paragraph.html local/local.html locale/zh_CN.qm; do
+for f in static/index.html static/config.js local/listen.html local/paragraph.html local/local.html static/mediafiles.js locale/zh_CN.qm locale/de.qm; do
     [ -s "$app/$f" ] || fail "usr/lib/tavrolin/$f missing"
 done
 [ -s "$root/usr/share/applications/tavrolin.desktop" ] || fail "desktop entry missing"
 grep -q '^Exec=tavrolin' "$root/usr/share/applications/tavrolin.desktop" || fail "desktop entry does not run tavrolin"
+grep -q '^MimeType=.*audio/mpeg;.*video/x-matroska;' "$root/usr/share/applications/tavrolin.desktop" ||
+    fail "desktop entry declares no audio and video types"
 [ -s "$root/usr/share/icons/hicolor/64x64/apps/tavrolin.png" ] || fail "icon missing"
 
 # Start the unpacked command with a fresh HOME and wait for the index page.

@@ -25,19 +25,21 @@ endif()
 
 # Library dependencies come from the binary itself (dpkg-shlibdeps), so they
 # follow whatever the build linked against; libmpv is loaded at run time, so the
-# binary does not name it and it is listed here. The xcb platform plugin ships in
+# binary does not name it and it is listed here, as is Qt's SQLite driver, a
+# plug-in the media library loads by name. The xcb platform plugin ships in
 # libqt5gui5, which the binary links anyway. Pages fall back to DejaVu for Latin
 # text and to Droid Sans Fallback for the Chinese translation.
 find_program(TAVROLIN_DPKG_SHLIBDEPS dpkg-shlibdeps)
 set(fonts "fonts-dejavu-core, fonts-droid-fallback")
 if(TAVROLIN_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmpv2, ${fonts}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmpv2, libqt5sql5-sqlite, ${fonts}")
 else()
   # Debian 12 runtime names of what the executable links.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt5core5a (>= 5.15), libqt5gui5 (>= 5.15), libqt5widgets5 (>= 5.15), libqt5network5 (>= 5.15), \
-libqt5printsupport5 (>= 5.15), libqt5webkit5, libssl3, libmpv2, libquazip1-qt5-1, \
+libqt5printsupport5 (>= 5.15), libqt5sql5 (>= 5.15), libqt5sql5-sqlite, libqt5webkit5, libssl3, libmpv2, \
+libquazip1-qt5-1, libavformat59, libavcodec59, libavutil57, \
 libstdc++6, libgcc-s1, libc6, ${fonts}")
 endif()
 

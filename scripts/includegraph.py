@@ -22,7 +22,7 @@ MAY_INCLUDE = {
     "player": ["core"],
     "playback": ["player", "core"],
     "desktop": ["core"],
-    "bridge": ["playback", "player", "desktop", "core"],
+    "bridge": ["playback", "player", "library", "desktop", "core"],
     "update": ["desktop", "core"],
     "app": ["bridge", "update", "desktop", "playback", "player", "core"],
     # Local media import and the media library: no GUI, beside the player.

@@ -163,8 +163,8 @@ void TestMenus::menusInOrder() {
             out << (a->isSeparator() ? QString("-") : a->objectName());
         return out;
     };
-    QCOMPARE(entries("menu_File"),
-             (QStringList{"action_Preferences", "-", "action_Proxy", "-", "action_Print", "-", "action_Quit"}));
+    QCOMPARE(entries("menu_File"), (QStringList{"action_OpenMedia", "-", "action_Preferences", "-", "action_Proxy", "-",
+                                                "action_Print", "-", "action_Quit"}));
     QCOMPARE(entries("menuEdit"), QStringList{"action_Copy"});
     QCOMPARE(entries("menu_Help"), (QStringList{"action_Homepage", "action_Support", "action_Shortcuts", "-",
                                                 "action_update", "action_About"}));
@@ -177,6 +177,9 @@ void TestMenus::actions_data() {
     QTest::addColumn<int>("role");
     QTest::addColumn<bool>("enabled");
     const int text = QAction::TextHeuristicRole;
+    QTest::newRow("OpenMedia") << "action_OpenMedia"
+                               << "Open media file..."
+                               << "Ctrl+O" << text << true;
     QTest::newRow("Preferences") << "action_Preferences"
                                  << "&Preferences..."
                                  << "Ctrl+," << int(QAction::PreferencesRole) << true;
@@ -467,6 +470,7 @@ void TestMenus::menusAreTranslated() {
         {"menu_File", "文件(&F)"},
         {"menuEdit", "编辑(&E)"},
         {"menu_Help", "帮助(&H)"},
+        {"action_OpenMedia", "打开媒体文件..."},
         {"action_Preferences", "偏好设置(&S)..."},
         {"action_Proxy", "代理设置(&X)"},
         {"action_Print", "打印(&P)"},

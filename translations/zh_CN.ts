@@ -16,6 +16,10 @@
         <translation>帮助(&amp;H)</translation>
     </message>
     <message>
+        <source>Open media file...</source>
+        <translation>打开媒体文件...</translation>
+    </message>
+    <message>
         <source>&amp;Preferences...</source>
         <translation>偏好设置(&amp;S)...</translation>
     </message>
@@ -66,6 +70,29 @@
     <message>
         <source>Tavrolin</source>
         <translation>Tavrolin</translation>
+    </message>
+</context>
+<context>
+    <name>MediaFiles</name>
+    <message>
+        <source>正在读取“%1”…</source>
+        <translation>正在读取“%1”…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>音频和视频 (%1)</source>
+        <translation>音频和视频 (%1)</translation>
+    </message>
+    <message>
+        <source>所有文件 (*)</source>
+        <translation>所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>打开媒体文件</source>
+        <translation>打开媒体文件</translation>
     </message>
 </context>
 <context>

@@ -398,6 +398,7 @@
     if (!Tav.hasClass(Tav.byId('practice'), 'hidden')) { Practice.close(); }
     Tav.addClass(Tav.byId('practice'), 'hidden');
     Tav.removeClass(Tav.byId('home'), 'hidden');
+    mediaFiles.refresh();
     Tav.toggleClass(Tav.byId('downloadsSection'), 'hidden', !downloads && !Downloads.order.length);
     if (downloads) {
       // Below the sticky top bar, not under it.
@@ -465,6 +466,7 @@
     Tav.byId('signOutBtn').onclick = signOut;
     Tav.byId('userName').onkeydown = function (ev) { if (ev.keyCode === 13) { signIn(); } };
 
+    mediaFiles.init();
     // Full synchronisation first (settings, lists, volume), then the download state.
     Tav.call('pageLoaded', 'online');
     Tav.call('pageLoaded', 'index');

@@ -399,6 +399,7 @@ var Practice = (function () {
     fillwordSolved: {},
     fillwordWaiting: false,
     playTimes: {},
+    resumeAt: -1,       // the sentence to go to once the media is loaded
     options: {}
   };
 
@@ -438,6 +439,18 @@ var Practice = (function () {
 
   P.mask = function (text) {
     return String(text).replace(/[A-Za-z\u00c0-\u024f0-9]/g, '_');
+  };
+
+  // Sentences without text (found in the pauses of the sound) are sections,
+  // practised by ear: their label stands in for the text.
+  P.hasText = function (i) {
+    var s = P.sentences[i];
+    return !!(s && s.text);
+  };
+  P.textOf = function (i) {
+    var s = P.sentences[i];
+    if (!s) { return ''; }
+    return s.text || s.label || 'Abschnitt ' + (i + 1);
   };
 
   function markWords(text) {
@@ -491,6 +504,7 @@ var Practice = (function () {
       '    </div>' +
       '  </div>' +
       '</div>' +
+      '<div id="pNotice" class="hidden"></div>' +
       '<div id="pArticleHtml" class="article-html hidden"></div>' +
       '<ol class="sentences" id="pSentences"></ol>';
 
@@ -552,6 +566,8 @@ var Practice = (function () {
     P.fillwordWaiting = false;
     P.playTimes = {};
     P.playing = false;
+    P.resumeAt = P.article.resumeAt > 0 && P.article.resumeAt < P.sentences.length ? P.article.resumeAt : -1;
+    P.setNotice('');
     byId('pTitle').textContent = P.article.title || 'Artikel';
     P.renderAll();
 
@@ -575,6 +591,13 @@ var Practice = (function () {
     P.sendParagraph();
   };
 
+  P.setNotice = function (text) {
+    var box = byId('pNotice');
+    if (!box) { return; }
+    box.textContent = text || '';
+    box.className = text ? 'note info' : 'hidden';
+  };
+
   P.close = function () {
     Tav.call('cancelPlay');
     Tav.call('setPrintAble', false);
@@ -586,7 +609,7 @@ var Practice = (function () {
     var html = '<html><head><meta charset="utf-8"><title>' + Tav.escapeHtml(P.article.title || '') +
       '</title></head><body><h1>' + Tav.escapeHtml(P.article.title || '') + '</h1>';
     for (var i = 0; i < P.sentences.length; i++) {
-      html += '<p>' + Tav.escapeHtml(P.sentences[i].text) + '<br><span style="color:#555">' +
+      html += '<p>' + Tav.escapeHtml(P.textOf(i)) + '<br><span style="color:#555">' +
         Tav.escapeHtml(P.sentences[i].chinese) + '</span></p>';
     }
     html += '</body></html>';
@@ -622,6 +645,20 @@ var Practice = (function () {
     P.renderAll();
     P.scrollToCurrent();
     P.sendParagraph();
+    Tav.fire('sentence', i);
+  };
+
+  // A section without text heard in dictation: it counts as solved.
+  P.heard = function (i) {
+    if (!P.sentences[i]) { return; }
+    P.dictationSolved[i] = true;
+    P.renderAll();
+    P.sendParagraph();
+    if (i + 1 < P.sentences.length) {
+      P.select(i + 1);
+    } else {
+      media.pause();
+    }
   };
 
   P.seekPercent = function (percent) {
@@ -718,7 +755,11 @@ var Practice = (function () {
       Tav.call('setParagaraph', 'chinese', '');
       return;
     }
-    if (P.mode === 'dictation') {
+    if (!s.text) {
+      Tav.call('setParagaraph', P.mode === 'dictation' ? 'dictation' : 'sentence',
+        Tav.encodeParagraph(P.textOf(P.current)));
+      Tav.call('setParagaraph', P.mode === 'dictation' ? 'dictTrans' : 'chinese', Tav.encodeParagraph(s.chinese));
+    } else if (P.mode === 'dictation') {
       var shown = P.dictationSolved[P.current] ? s.text : P.mask(s.text);
       Tav.call('setParagaraph', 'dictation', Tav.encodeParagraph(shown));
       Tav.call('setParagaraph', 'dictTrans', Tav.encodeParagraph(s.chinese));
@@ -773,6 +814,17 @@ var Practice = (function () {
     var s = P.sentences[i];
     var cur = i === P.current;
     var html = '<span class="num">' + (i + 1) + '</span>';
+    if (!s.text) {
+      html += '<div class="de section-label">' + Tav.escapeHtml(P.textOf(i)) +
+        ' <span class="times">' + Tav.escapeHtml(s.times || '') + '</span></div>';
+      html += '<div class="zh">' + Tav.escapeHtml(s.chinese) + '</div>';
+      if (cur && P.mode === 'dictation' && !P.dictationSolved[i]) {
+        html += '<div class="answer"><button class="btn small primary" id="pHeard">Gehört</button>' +
+          '<span class="playtimes" id="pTimes">' + (P.playTimes[i] ? P.playTimes[i] + '× gehört' :
+          'Hör zu, sprich nach, dann weiter') + '</span></div>';
+      }
+      return html;
+    }
     if (P.mode === 'dictation' && !P.dictationSolved[i]) {
       html += '<div class="de masked">' + Tav.escapeHtml(P.mask(s.text)) + '</div>';
     } else if (P.mode === 'fillword') {
@@ -834,6 +886,10 @@ var Practice = (function () {
       };
       byId('pCheck').onclick = check;
     }
+    var heard = byId('pHeard');
+    if (heard) {
+      heard.onclick = function () { P.heard(P.current); };
+    }
     P.renderControls();
   };
 
@@ -865,6 +921,7 @@ var Practice = (function () {
       }
       P.scrollToCurrent();
       P.sendParagraph();
+      if (i !== prev) { Tav.fire('sentence', i); }
     }
   };
 
@@ -912,7 +969,8 @@ var media = {
   },
   setFillwordState: function (state) {
     Practice.fillwordWaiting = state === true || state === 'true';
-    if (Practice.fillwordWaiting && Practice.fillwordSolved[Practice.current]) {
+    if (Practice.fillwordWaiting &&
+        (Practice.fillwordSolved[Practice.current] || !Practice.hasText(Practice.current))) {
       Practice.fillwordWaiting = false;
       Tav.call('fillwordSuccessAction');
       return;
@@ -929,6 +987,16 @@ var media = {
   loadingEnd: function () {
     Practice.loading = false;
     Practice.setStatus('');
+    // Back where the learner left off, once the shell has started from the top.
+    if (Practice.resumeAt >= 0) {
+      var at = Practice.resumeAt;
+      var opened = Practice.article;
+      window.setTimeout(function () {
+        if (Practice.article !== opened || Practice.resumeAt !== at) { return; }
+        Practice.resumeAt = -1;
+        Practice.select(at);
+      }, 0);
+    }
   },
   bufferingStart: function () {
     Practice.setStatus('<span class="spinner"></span>Puffert\u2026');
@@ -994,7 +1062,9 @@ var article = {
     var n = parseInt(times, 10) || 0;
     Practice.playTimes[i] = n;
     var label = Tav.byId('pTimes');
-    if (label && i === Practice.current) { label.textContent = n ? n + '× gehört' : 'Jetzt eintippen'; }
+    if (label && i === Practice.current) {
+      label.textContent = n ? n + '× gehört' : (Practice.hasText(i) ? 'Jetzt eintippen' : 'Nachsprechen, dann „Gehört“');
+    }
   },
   initDictation: function (index) {
     var i = parseInt(index, 10);

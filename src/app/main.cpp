@@ -1,11 +1,13 @@
 #include "app/application.h"
 #include "app/mainwindow.h"
+#include "app/mediaopening.h"
 #include "app/singleinstance.h"
 #include "core/appinfo.h"
 #include "core/logging.h"
 #include "desktop/desktop.h"
 
 #include <QDir>
+#include <QTimer>
 
 int main(int argc, char* argv[]) {
     qInstallMessageHandler(Logging::messageHandler);
@@ -29,5 +31,9 @@ int main(int argc, char* argv[]) {
 
     MainWindow window(nullptr);
     QObject::connect(&instance, &SingleInstance::commandLineReceived, &window, &MainWindow::receiveCommandLine);
+    // Files named on this command line, once the window is up.
+    const QStringList files = MediaOpening::filesFromCommandLine(QCoreApplication::arguments(), QDir::currentPath());
+    if (!files.isEmpty())
+        QTimer::singleShot(0, &window, [&window, files] { window.openMediaFiles(files); });
     return app.exec();
 }

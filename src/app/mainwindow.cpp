@@ -1,11 +1,13 @@
 #include "app/mainwindow.h"
 
 #include "app/datadialog.h"
+#include "app/mediaopening.h"
 #include "app/paragraph.h"
 #include "app/proxydialog.h"
 #include "app/setdialog.h"
 #include "app/vorblayout.h"
 #include "app/webview.h"
+#include "bridge/mediafiles.h"
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
 #include "core/net/networkaccessmanager.h"
@@ -139,6 +141,12 @@ void MainWindow::initPageSide() {
     fillDialogs();
 
     webView->setContextMenuPolicy(Qt::NoContextMenu);
+
+    // Media files dropped anywhere on the window, the page's view included.
+    setAcceptDrops(true);
+    auto* drops = new MediaOpening::DropFilter([this](const QStringList& files) { openMediaFiles(files); }, this);
+    installEventFilter(drops);
+    webView->installEventFilter(drops);
 
     vorbLayout = new VorbLayout([bridge = QPointer<WebApi>(webApi)] {
         if (bridge)
@@ -299,14 +307,26 @@ void MainWindow::moveEvent(QMoveEvent* event) {
 }
 
 void MainWindow::receiveCommandLine(const QStringList& arguments, const QString& workingDirectory) {
-    Q_UNUSED(arguments);
-    Q_UNUSED(workingDirectory);
     // Started again: the running program comes forward instead.
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
+    openMediaFiles(MediaOpening::filesFromCommandLine(arguments, workingDirectory));
+}
+
+void MainWindow::openMediaFiles(const QStringList& files) {
+    for (const QString& file : files)
+        webApi->openMediaFile(file);
+}
+
+void MainWindow::on_action_OpenMedia_triggered() {
+    if (MediaFiles* media = webApi->mediaFiles()) {
+        const QString chosen = media->choose();
+        if (!chosen.isEmpty())
+            openMediaFiles({chosen});
+    }
 }
 
 void MainWindow::on_action_Preferences_triggered() {

@@ -35,6 +35,8 @@ public:
     // reloads the index page.
     void applyProxy(const QString& host, const QString& port, const QString& user, const QString& password);
     void setMenuBarVisible(bool flag);
+    // Imports local media files and has the page open them (drop, command line, menu).
+    void openMediaFiles(const QStringList& files);
 
     // ShellWindow
     void showPreferences() override;
@@ -69,7 +71,7 @@ protected:
 
 public slots:
     // The command line of a later start of the program, handed over to this one
-    // (SingleInstance): brings this window forward.
+    // (SingleInstance): brings this window forward and opens the files it names.
     void receiveCommandLine(const QStringList& arguments, const QString& workingDirectory);
 
     void on_action_Preferences_triggered();
@@ -77,6 +79,7 @@ public slots:
     void printPage(QPrinter* target);
 
 private slots:
+    void on_action_OpenMedia_triggered();
     void on_action_About_triggered();
     void on_action_Shortcuts_triggered();
     void on_action_Support_triggered();

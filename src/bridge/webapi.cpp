@@ -1,6 +1,7 @@
 #include "bridge/webapi.h"
 
 #include "bridge/mediaexport.h"
+#include "bridge/mediafiles.h"
 #include "bridge/shellwindow.h"
 #include "core/appinfo.h"
 #include "core/net/httpmanager.h"
@@ -95,6 +96,9 @@ void publish(QWebFrame* frame, QLatin1String name, WebApi* bridge) {
 
 void WebApi::attachMainObject() {
     publish(PageScript::frame(Page::Main), Word::mainObject, this);
+    // A new page: opened media files wait until it says it is ready.
+    if (files)
+        files->setPageReady(false);
 }
 
 void WebApi::attachDataObject() {
@@ -174,6 +178,8 @@ void WebApi::captureWord(const QString& url) {
 void WebApi::pageLoaded(const QString& frame) {
     qDebug("page loaded: %s", qPrintable(frame));
     if (frame == Word::loadedIndex) {
+        if (MediaFiles* media = mediaFiles())
+            media->setPageReady(true);
         const QString state = PageScript::evaluate(Page::Data, Script::getDownloadState).toString();
         PageScript::run(Page::Main, Script::setDownloadState, {state});
         return;

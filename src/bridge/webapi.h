@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 
+class MediaFiles;
 class PracticeController;
 class QMessageBox;
 class QWebFrame;
@@ -62,6 +63,11 @@ public:
     PracticeController* practice() const { return practiceController; }
     DownloadRouter* downloads() { return &router; }
     QObject* videoEventFilter() const { return surface.keyFilter(); }
+    // The learner's own media files; the main page's bridge only (null for the others).
+    MediaFiles* mediaFiles();
+    // A file opened from the desktop (menu, drop, command line): imported and
+    // shown by the index page, which is loaded for it when another page is up.
+    void openMediaFile(const QString& path);
 
     int volume() const { return pageVolume; }
     const QString& userInfo() const { return storedUserInfo; }
@@ -140,6 +146,12 @@ public slots:
     void saveExportFile(const QString& srouce, const QString& fileName);
     void setVideoFullscreen(const QString& state);
     void exitVideoFullscreen();
+    // Local media files: JSON text in and out (webapi_media.cpp).
+    QString importMedia(const QString& path);
+    QString openMediaDialog();
+    QString mediaLibrary();
+    void forgetMedia(const QString& id);
+    void setMediaProgress(const QString& id, int sentence);
 
 private slots:
     void attachMainObject();
@@ -168,4 +180,5 @@ private:
     PracticeController* practiceController;
     VideoSurface surface;
     DownloadRouter router;
+    MediaFiles* files = nullptr;
 };

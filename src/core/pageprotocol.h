@@ -173,6 +173,10 @@ inline constexpr QLatin1String repeatControl = latin1("media.repeatControl();");
 inline constexpr QLatin1String modeControl = latin1("media.modeControl();");
 // Without a semicolon, as the page contract has it.
 inline constexpr QLatin1String desktopControl = latin1("media.desktopControl()");
+// A local media file opened from the desktop (menu, drop, command line): the
+// item or {"error": text} as JSON text. True when the page took it.
+inline constexpr QLatin1String openMediaItem =
+    latin1("(window.mediaFiles && mediaFiles.open) ? (mediaFiles.open('%1'), true) : false;");
 // Answered with the video frame's rectangle as "x,y,width,height".
 inline constexpr QLatin1String showVideoFrame = latin1("media.showVideoFrame();");
 inline constexpr QLatin1String hideVideoFrame = latin1("media.hideVideoFrame();");

@@ -123,3 +123,7 @@ ProxySettings ProxySettings::load() {
 void ProxySettings::save() const {
     writeAll(Settings::proxySettings, *this);
 }
+
+SilenceSettings SilenceSettings::load() {
+    return readAll(Settings::silenceSettings, true);
+}

@@ -44,6 +44,13 @@ inline constexpr const char* ProxyPassword = "ProxyPassword";
 inline constexpr const char* MainWindowRect = "MainWindow_Rect";
 inline constexpr const char* MainWindowIsMax = "MainWindow_isMax";
 inline constexpr const char* ComponentRect = "Component_Rect";
+
+// How sentences are found in the sound of a local media file without subtitles.
+inline constexpr const char* SilenceThresholdDb = "SilenceThresholdDb";
+inline constexpr const char* SilenceMinPauseMs = "SilenceMinPauseMs";
+inline constexpr const char* SilenceMinSegmentMs = "SilenceMinSegmentMs";
+// The folder the open-media dialog last showed.
+inline constexpr const char* MediaDirectory = "MediaDirectory";
 inline constexpr const char* StorePrefix = "storePrefix";
 
 // Service location; read only, never written by the program.
@@ -105,6 +112,17 @@ struct ProxySettings {
     void save() const;
 };
 
+// Finding sentences in sound (SilenceThresholdDb, SilenceMinPauseMs,
+// SilenceMinSegmentMs), as stored; the importer of local media reads them.
+struct SilenceSettings {
+    QString thresholdDb;
+    QString minPauseMs;
+    QString minSegmentMs;
+
+    // As ReadingSettings::load: defaults fill empty values and are written back.
+    static SilenceSettings load();
+};
+
 namespace Settings {
 
 template <typename Values> struct Key {
@@ -130,6 +148,12 @@ inline const std::array<Key<ProxySettings>, 4> proxySettings{{
     {ProxyPort, &ProxySettings::port, nullptr},
     {ProxyUser, &ProxySettings::user, nullptr},
     {ProxyPassword, &ProxySettings::password, nullptr},
+}};
+
+inline const std::array<Key<SilenceSettings>, 3> silenceSettings{{
+    {SilenceThresholdDb, &SilenceSettings::thresholdDb, "-35"},
+    {SilenceMinPauseMs, &SilenceSettings::minPauseMs, "400"},
+    {SilenceMinSegmentMs, &SilenceSettings::minSegmentMs, "1000"},
 }};
 
 } // namespace Settings

@@ -28,6 +28,11 @@ std::function<QString(QWidget*, const QString&, const QString&, const QString&)>
     return replacement;
 }
 
+std::function<QString(QWidget*, const QString&, const QString&, const QString&)>& openFileNameReplacement() {
+    static std::function<QString(QWidget*, const QString&, const QString&, const QString&)> replacement;
+    return replacement;
+}
+
 std::function<bool(const QUrl&)>& openUrlReplacement() {
     static std::function<bool(const QUrl&)> replacement;
     return replacement;
@@ -58,6 +63,12 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& ini
     return QFileDialog::getSaveFileName(parent ? parent : mainWindow(), caption, initialPath, filter);
 }
 
+QString openFileName(QWidget* parent, const QString& caption, const QString& initialPath, const QString& filter) {
+    if (openFileNameReplacement())
+        return openFileNameReplacement()(parent, caption, initialPath, filter);
+    return QFileDialog::getOpenFileName(parent ? parent : mainWindow(), caption, initialPath, filter);
+}
+
 bool openUrl(const QUrl& url) {
     if (openUrlReplacement())
         return openUrlReplacement()(url);
@@ -77,6 +88,10 @@ void setExec(std::function<int(QDialog*)> replacement) {
 
 void setSaveFileName(std::function<QString(QWidget*, const QString&, const QString&, const QString&)> replacement) {
     saveFileNameReplacement() = std::move(replacement);
+}
+
+void setOpenFileName(std::function<QString(QWidget*, const QString&, const QString&, const QString&)> replacement) {
+    openFileNameReplacement() = std::move(replacement);
 }
 
 void setOpenUrl(std::function<bool(const QUrl&)> replacement) {

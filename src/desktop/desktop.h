@@ -27,6 +27,8 @@ QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, con
                                     QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 // The save-file dialog; empty when cancelled.
 QString saveFileName(QWidget* parent, const QString& caption, const QString& initialPath, const QString& filter);
+// The open-file dialog; empty when cancelled.
+QString openFileName(QWidget* parent, const QString& caption, const QString& initialPath, const QString& filter);
 // Hands a URL to the desktop (web addresses go to the browser); false when nothing took it.
 bool openUrl(const QUrl& url);
 // Ends the event loops with a return code: the program ends.
@@ -34,6 +36,9 @@ void exit(int returnCode);
 
 void setExec(std::function<int(QDialog*)> replacement);
 void setSaveFileName(
+    std::function<QString(QWidget*, const QString& caption, const QString& initialPath, const QString& filter)>
+        replacement);
+void setOpenFileName(
     std::function<QString(QWidget*, const QString& caption, const QString& initialPath, const QString& filter)>
         replacement);
 void setOpenUrl(std::function<bool(const QUrl&)> replacement);

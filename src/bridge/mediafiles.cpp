@@ -1,0 +1,232 @@
+#include "bridge/mediafiles.h"
+
+#include "bridge/pagescript.h"
+#include "core/appinfo.h"
+#include "core/pageprotocol.h"
+#include "core/settings.h"
+#include "desktop/desktop.h"
+#include "library/medialibrary.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProgressDialog>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <QTranslator>
+#include <QUrl>
+
+#include <atomic>
+#include <utility>
+
+using PageScript::Page;
+
+namespace {
+
+// Shown only when an import takes longer than this, so short ones do not flicker.
+constexpr int progressDelayMs = 500;
+
+QString json(const QJsonObject& object) {
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+QString errorJson(const QString& text) {
+    return json(mediaErrorJson(text));
+}
+
+int number(const QString& text, int fallback, int low, int high) {
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || value < low || value > high) {
+        qWarning("Media import: setting value \"%s\" is not a number from %d to %d; %d is used", qPrintable(text), low,
+                 high, fallback);
+        return fallback;
+    }
+    return int(value);
+}
+
+QString localPath(const QString& path) {
+    const QString file = path.startsWith(QLatin1String("file:")) ? QUrl(path).toLocalFile() : path;
+    return file.isEmpty() ? file : QFileInfo(file).absoluteFilePath();
+}
+
+} // namespace
+
+MediaFiles::MediaFiles(QObject* parent) : QObject(parent) {
+    loadPageTranslation();
+}
+
+MediaFiles::~MediaFiles() = default;
+
+void MediaFiles::loadPageTranslation() {
+    // The library's messages are English sources; the pages are German. Only
+    // the library's contexts are in this file, so nothing else changes language.
+    static QTranslator* german = nullptr;
+    if (german)
+        return;
+    german = new QTranslator(QCoreApplication::instance());
+    if (!german->load(AppInfo::applicationDirectory() + QStringLiteral("/locale/de.qm")))
+        qWarning("No locale/de.qm: messages about media files stay in English");
+    QCoreApplication::installTranslator(german);
+}
+
+bool MediaFiles::isItemId(const QString& id) {
+    static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{16}$"));
+    return pattern.match(id).hasMatch();
+}
+
+SilenceOptions MediaFiles::silenceOptions() {
+    const SilenceSettings stored = SilenceSettings::load();
+    SilenceOptions options;
+    options.thresholdDb = number(stored.thresholdDb, int(options.thresholdDb), -90, -1);
+    options.minPauseMs = number(stored.minPauseMs, options.minPauseMs, 50, 10000);
+    options.minSegmentMs = number(stored.minSegmentMs, options.minSegmentMs, 0, 60000);
+    return options;
+}
+
+MediaLibrary* MediaFiles::library() {
+    if (!db) {
+        ensureDataDirectory();
+        db = std::make_unique<MediaLibrary>(dataDirectory());
+        if (!db->isOpen())
+            qWarning("Media library: %s", qPrintable(db->errorString()));
+    }
+    return db.get();
+}
+
+QString MediaFiles::import(const QString& path) {
+    if (busy)
+        return errorJson(tr("Another file is being read; try again when it is done."));
+    const MediaImportResult result = importInBackground(localPath(path));
+    return json(result.toJson());
+}
+
+MediaImportResult MediaFiles::importInBackground(const QString& path) {
+    library(); // made and migrated here first, so the worker's connection finds it ready
+    busy = true;
+    std::atomic<int> percent{0};
+    std::atomic<bool> cancelled{false};
+    MediaImportOptions options;
+    options.silence = silenceOptions();
+    options.progress = [&percent, &cancelled](int value) {
+        percent.store(value);
+        return !cancelled.load();
+    };
+    const QString directory = dataDirectory();
+    MediaImportResult result;
+    // The worker has a connection of its own: the library's is bound to this thread.
+    std::unique_ptr<QThread> worker(QThread::create([&result, &options, directory, path] {
+        MediaLibrary own(directory);
+        result = own.importOrGet(path, options);
+    }));
+
+    QProgressDialog dialog(tr("正在读取“%1”…").arg(QFileInfo(path).fileName()), tr("取消"), 0, 100,
+                           Desktop::mainWindow());
+    dialog.setWindowTitle(QString::fromLatin1(AppInfo::productName));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setMinimumDuration(progressDelayMs);
+    connect(&dialog, &QProgressDialog::canceled, &dialog, [&cancelled] { cancelled.store(true); });
+    QTimer tick;
+    tick.setInterval(100);
+    connect(&tick, &QTimer::timeout, &dialog, [&dialog, &percent] { dialog.setValue(qBound(1, percent.load(), 99)); });
+
+    QEventLoop loop;
+    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    tick.start();
+    loop.exec();
+    if (!worker->isFinished()) {
+        // The event loops are ending (the program closes): stop the import.
+        cancelled.store(true);
+        worker->wait();
+    }
+    tick.stop();
+    dialog.reset();
+    busy = false;
+    return result;
+}
+
+QString MediaFiles::chooseAndImport() {
+    const QString chosen = choose();
+    return chosen.isEmpty() ? QString() : import(chosen);
+}
+
+QString MediaFiles::choose() {
+    QStringList patterns;
+    for (const QString& suffix : mediaAudioSuffixes() + mediaVideoSuffixes())
+        patterns << QStringLiteral("*.") + suffix << QStringLiteral("*.") + suffix.toUpper();
+    const QString filter =
+        tr("音频和视频 (%1)").arg(patterns.join(QLatin1Char(' '))) + QStringLiteral(";;") + tr("所有文件 (*)");
+    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+    QString folder = settings.value(Settings::MediaDirectory).toString();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+
+    const QString chosen = Desktop::openFileName(nullptr, tr("打开媒体文件"), folder, filter);
+    if (chosen.isEmpty())
+        return QString();
+    Settings::prepareSettingsFile();
+    QSettings(Settings::settingsFilePath(), QSettings::IniFormat)
+        .setValue(Settings::MediaDirectory, QFileInfo(localPath(chosen)).absolutePath());
+    return chosen;
+}
+
+QString MediaFiles::list() {
+    return QString::fromUtf8(QJsonDocument(library()->list()).toJson(QJsonDocument::Compact));
+}
+
+bool MediaFiles::forget(const QString& id) {
+    if (!isItemId(id)) {
+        qWarning("forgetMedia refused the id \"%s\"", qPrintable(id.left(40)));
+        return false;
+    }
+    return library()->forget(id);
+}
+
+bool MediaFiles::setProgress(const QString& id, int sentence) {
+    if (!isItemId(id) || sentence < 0) {
+        qWarning("setMediaProgress refused \"%s\", %d", qPrintable(id.left(40)), sentence);
+        return false;
+    }
+    return library()->setProgress(id, sentence);
+}
+
+bool MediaFiles::open(const QString& path) {
+    const QString item = import(path);
+    if (!pageReady) {
+        waiting << item;
+        return false;
+    }
+    deliver(item);
+    return true;
+}
+
+void MediaFiles::setPageReady(bool ready) {
+    pageReady = ready;
+    if (!ready)
+        return;
+    const QStringList items = std::exchange(waiting, {});
+    for (const QString& item : items)
+        deliver(item);
+}
+
+void MediaFiles::deliver(const QString& item) {
+    if (PageScript::run(Page::Main, PageProtocol::Script::openMediaItem, {item}).toBool())
+        return;
+    // A page without the section: a failure still reaches the learner.
+    const QString error = QJsonDocument::fromJson(item.toUtf8()).object().value(QStringLiteral("error")).toString();
+    if (!error.isEmpty())
+        Desktop::message(nullptr, QMessageBox::Warning, QString::fromLatin1(AppInfo::productName), error);
+    else
+        qWarning("The main page did not take an opened media file");
+}

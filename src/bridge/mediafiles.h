@@ -1,0 +1,64 @@
+#pragma once
+
+#include "library/mediaimporter.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class MediaLibrary;
+
+// The learner's own audio and video files as the main page reaches them:
+// importing (on a worker thread, behind a progress dialog, so a long file does
+// not freeze the window), the library list, progress and removal. Results
+// travel as JSON text: an item, or {"error": text} with a text for the
+// learner in the pages' language (German, from locale/de.qm).
+//
+// The library's database is used from the GUI thread here and, during an
+// import, through a connection of its own on the worker thread.
+class MediaFiles : public QObject {
+    Q_OBJECT
+
+public:
+    explicit MediaFiles(QObject* parent = nullptr);
+    ~MediaFiles() override;
+
+    // The item of a local file (path or file: URL): the stored one while the
+    // file is unchanged, else read and stored. Never throws, never empty.
+    QString import(const QString& path);
+    // Asks for a file with the open dialog; "" when cancelled.
+    QString choose();
+    // choose() and import(); "" when cancelled.
+    QString chooseAndImport();
+    // Every item without its sentences, as a JSON array.
+    QString list();
+    // Unknown or malformed ids are refused with a warning and change nothing.
+    bool forget(const QString& id);
+    bool setProgress(const QString& id, int sentence);
+
+    // A file opened from the desktop (menu, drop, command line): imported and
+    // handed to the main page, or kept until the page says it is ready.
+    // False when it waits for the page.
+    bool open(const QString& path);
+    void setPageReady(bool ready);
+    bool isPageReady() const { return pageReady; }
+
+    // Ids are what mediaItemId() makes: 16 lower-case hex digits.
+    static bool isItemId(const QString& id);
+    // How sentences are found in sound, from settings.ini (defaults written back).
+    static SilenceOptions silenceOptions();
+    // Loads the German texts of the library's messages (once per process).
+    static void loadPageTranslation();
+
+private:
+    MediaImportResult importInBackground(const QString& path);
+    MediaLibrary* library();
+    void deliver(const QString& json);
+
+    std::unique_ptr<MediaLibrary> db;
+    bool busy = false;
+    bool pageReady = false;
+    QStringList waiting;
+};

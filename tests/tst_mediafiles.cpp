@@ -1,0 +1,272 @@
+// The learner's own media files as the program reaches them: the main page's
+// bridge (import through the open dialog, the library list, progress, removal,
+// hostile ids and broken files), the silence settings, and files handed over
+// by the desktop (command line, drop, menu), which reach the page as data.
+#include "app/mainwindow.h"
+#include "app/webview.h"
+#include "bridge/webapi.h"
+#include "core/settings.h"
+#include "desktop/desktop.h"
+#include "support/testsupport.h"
+
+#include <QAction>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebFrame>
+
+namespace {
+
+const QString sample = QStringLiteral(TAVROLIN_SAMPLE_MEDIA);
+// A title with both quotes and an umlaut, as file names have them.
+const QString quoted = QStringLiteral("Der „Zug“ 'nach' \"Köln\"");
+
+QJsonObject object(const QString& text) {
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+QJsonArray array(const QString& text) {
+    return QJsonDocument::fromJson(text.toUtf8()).array();
+}
+
+// A page that keeps what the program hands it.
+const QString recorderPage = QStringLiteral(
+    "<html><body><script>var opened = [];"
+    "var mediaFiles = { open: function (text) { opened.push(JSON.parse(text)); } };</script></body></html>");
+
+} // namespace
+
+class TestMediaFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+    void bridgeKeepsTheLearnersFiles();
+    void silenceSettingsDecideTheSections_data();
+    void silenceSettingsDecideTheSections();
+    void desktopHandsFilesToThePage();
+
+private:
+    QString copy(const QString& from, const QString& to);
+
+    QTemporaryDir media;
+    QString localeDir;
+};
+
+QString TestMediaFiles::copy(const QString& from, const QString& to) {
+    const QString target = media.filePath(to);
+    QFile::remove(target);
+    return QFile::copy(sample + "/" + from, target) ? target : QString();
+}
+
+void TestMediaFiles::initTestCase() {
+    TestSupport::useCleanDataDirectory();
+    QVERIFY(media.isValid());
+    // The German texts, beside the program as an installation has them.
+    localeDir = QCoreApplication::applicationDirPath() + "/locale";
+    QDir().mkpath(localeDir);
+    QFile::remove(localeDir + "/de.qm");
+    QVERIFY(QFile::copy(QStringLiteral(TAVROLIN_BUILD_LOCALE_DIR) + "/de.qm", localeDir + "/de.qm"));
+    QVERIFY(!copy("gespraech.mp3", quoted + ".mp3").isEmpty());
+    QVERIFY(!copy("gespraech.de.srt", quoted + ".de.srt").isEmpty());
+    QVERIFY(!copy("gespraech.zh.srt", quoted + ".zh.srt").isEmpty());
+    QVERIFY(!copy("film.mkv", "film.mkv").isEmpty());
+    QFile text(media.filePath("kaputt.mp4"));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("Das ist kein Film, nur Text.\n");
+}
+
+void TestMediaFiles::cleanupTestCase() {
+    QDir(localeDir).removeRecursively();
+}
+
+void TestMediaFiles::cleanup() {
+    Desktop::setOpenFileName(nullptr);
+    Desktop::setExec(nullptr);
+    TestSupport::deleteTopLevelWindows();
+}
+
+void TestMediaFiles::bridgeKeepsTheLearnersFiles() {
+    // Guards against lost progress, a library changed by bad ids or broken files, and failures reported as items.
+    QWidget host;
+    host.setObjectName("MainWindow");
+    auto* view = new WebView(&host);
+    auto* bridge = new WebApi(view);
+    bridge->attachView(view);
+
+    QString chosen;
+    QStringList filters;
+    Desktop::setOpenFileName([&](QWidget*, const QString&, const QString&, const QString& filter) {
+        filters << filter;
+        return chosen;
+    });
+    QCOMPARE(bridge->openMediaDialog(), QString());
+    QCOMPARE(bridge->mediaLibrary(), QString("[]"));
+    QVERIFY(filters.value(0).contains("*.mkv") && filters.value(0).contains("*.opus"));
+
+    const QString audio = media.filePath(quoted + ".mp3");
+    chosen = audio;
+    const QJsonObject item = object(bridge->openMediaDialog());
+    const QString id = item.value("id").toString();
+    QCOMPARE(item.value("title").toString(), quoted);
+    QCOMPARE(item.value("mediaType").toString(), QString("audio"));
+    QCOMPARE(item.value("sentenceSource").toString(), QString("sidecar"));
+    const QJsonArray sentences = item.value("sentences").toArray();
+    QCOMPARE(sentences.size(), 5);
+    QVERIFY(sentences.at(0).toObject().value("text").toString().startsWith("Guten Morgen"));
+    QVERIFY(!sentences.at(0).toObject().value("translation").toString().isEmpty());
+    QCOMPARE(item.value("lastSentence").toInt(), 0);
+
+    // Where the learner got to is there the next time the file is opened.
+    bridge->setMediaProgress(id, 3);
+    QCOMPARE(object(bridge->importMedia(audio)).value("lastSentence").toInt(), 3);
+
+    // Ids and sentences the library does not have change nothing.
+    bridge->forgetMedia("' OR 1=1; --");
+    bridge->forgetMedia("");
+    bridge->forgetMedia(id.toUpper());
+    bridge->setMediaProgress("0000000000000000", 1);
+    bridge->setMediaProgress(id, -1);
+    // A text named like a video is refused in the pages' language and stored nowhere.
+    const QJsonObject broken = object(bridge->importMedia(media.filePath("kaputt.mp4")));
+    QVERIFY2(broken.value("error").toString().contains("keine lesbare Audio- oder Videodatei"),
+             qPrintable(broken.value("error").toString()));
+    QCOMPARE(broken.size(), 1);
+    QJsonArray listed = array(bridge->mediaLibrary());
+    QCOMPARE(listed.size(), 1);
+    QCOMPARE(listed.at(0).toObject().value("lastSentence").toInt(), 3);
+    QCOMPARE(listed.at(0).toObject().value("sentenceCount").toInt(), 5);
+    QCOMPARE(listed.at(0).toObject().value("missing").toBool(), false);
+
+    // Only the main page's bridge reaches the files.
+    QWidget other;
+    other.setObjectName("paragraph");
+    auto* otherView = new QWebView(&other);
+    auto* otherBridge = new WebApi(otherView);
+    otherBridge->attachView(otherView);
+    QVERIFY(object(otherBridge->importMedia(audio)).contains("error"));
+    QCOMPARE(otherBridge->mediaLibrary(), QString("[]"));
+
+    // A file deleted since is listed as missing, says so when opened, and can be removed.
+    const QByteArray kept = TestSupport::fileBytes(audio);
+    QVERIFY(QFile::remove(audio));
+    listed = array(bridge->mediaLibrary());
+    QCOMPARE(listed.at(0).toObject().value("missing").toBool(), true);
+    QVERIFY(object(bridge->importMedia(audio)).value("error").toString().contains("gibt es nicht"));
+    bridge->forgetMedia(id);
+    QCOMPARE(bridge->mediaLibrary(), QString("[]"));
+
+    QFile restore(audio);
+    QVERIFY(restore.open(QIODevice::WriteOnly));
+    restore.write(kept);
+}
+
+void TestMediaFiles::silenceSettingsDecideTheSections_data() {
+    QTest::addColumn<QString>("minSegmentMs");
+    QTest::addColumn<int>("sections");
+    QTest::newRow("defaults") << QString() << 5;
+    QTest::newRow("long segments") << QString("20000") << 1;
+    QTest::newRow("not a number") << QString("lang") << 5;
+}
+
+void TestMediaFiles::silenceSettingsDecideTheSections() {
+    // Guards against the settings being ignored, and a bad value breaking the split.
+    QFETCH(QString, minSegmentMs);
+    QFETCH(int, sections);
+    QFile::remove(Settings::settingsFilePath());
+    if (!minSegmentMs.isEmpty()) {
+        QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+        settings.setValue(Settings::SilenceMinSegmentMs, minSegmentMs);
+    }
+    const QString file = copy("pausen.opus", QString("pausen-%1.opus").arg(QTest::currentDataTag()).replace(' ', '-'));
+    QWidget host;
+    host.setObjectName("MainWindow");
+    auto* view = new WebView(&host);
+    auto* bridge = new WebApi(view);
+    bridge->attachView(view);
+    const QJsonObject item = object(bridge->importMedia(file));
+    QCOMPARE(item.value("sentenceSource").toString(), QString("silence"));
+    QCOMPARE(item.value("sentences").toArray().size(), sections);
+    QVERIFY(item.value("sentences").toArray().at(0).toObject().value("text").toString().isEmpty());
+
+    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+    QCOMPARE(settings.value(Settings::SilenceThresholdDb).toString(), QString("-35"));
+    QCOMPARE(settings.value(Settings::SilenceMinPauseMs).toString(), QString("400"));
+    QCOMPARE(settings.value(Settings::SilenceMinSegmentMs).toString(),
+             minSegmentMs.isEmpty() ? QString("1000") : minSegmentMs);
+}
+
+void TestMediaFiles::desktopHandsFilesToThePage() {
+    // Guards against dropped or named files that never reach the page, a drop that navigates the page away,
+    // files lost while the page loads, and failures that reach nobody.
+    MainWindow window(nullptr);
+    WebView* view = window.view();
+    QSignalSpy loaded(view, &QWebView::loadFinished);
+    view->setHtml(recorderPage);
+    QVERIFY(!loaded.isEmpty() || loaded.wait(10000));
+    auto opened = [view] {
+        return QJsonDocument::fromJson(
+                   view->page()->mainFrame()->evaluateJavaScript("JSON.stringify(opened)").toString().toUtf8())
+            .array();
+    };
+
+    // Named on the command line of a later start, relative to where it started, before the page is ready.
+    window.receiveCommandLine({"tavrolin", "--lesson", "film.mkv"}, media.path());
+    QCOMPARE(opened().size(), 0);
+    window.bridge()->pageLoaded("index");
+    QTRY_COMPARE(opened().size(), 1);
+    QCOMPARE(opened().at(0).toObject().value("mediaType").toString(), QString("video"));
+    QCOMPARE(opened().at(0).toObject().value("sentenceSource").toString(), QString("embedded"));
+
+    // Dropped on the page's view: taken by the window, not a navigation of the page.
+    const QUrl before = view->url();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(media.filePath(quoted + ".mp3"))});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &drop);
+    QVERIFY(drop.isAccepted());
+    QTRY_COMPARE(opened().size(), 2);
+    QCOMPARE(opened().at(1).toObject().value("title").toString(), quoted);
+    QCOMPARE(view->url(), before);
+
+    // The menu's dialog; a broken file reaches the page as a failure.
+    Desktop::setOpenFileName(
+        [this](QWidget*, const QString&, const QString&, const QString&) { return media.filePath("kaputt.mp4"); });
+    QAction* menu = window.findChild<QAction*>("action_OpenMedia");
+    QVERIFY(menu);
+    menu->trigger();
+    QTRY_COMPARE(opened().size(), 3);
+    QVERIFY(opened().at(2).toObject().contains("error"));
+
+    // A page without the list: the failure is shown in a box instead.
+    QStringList boxes;
+    Desktop::setExec([&boxes](QDialog* dialog) {
+        if (auto* box = qobject_cast<QMessageBox*>(dialog))
+            boxes << box->text();
+        return int(QMessageBox::Ok);
+    });
+    loaded.clear();
+    view->setHtml("<html><body>anders</body></html>");
+    QVERIFY(!loaded.isEmpty() || loaded.wait(10000));
+    window.bridge()->pageLoaded("index");
+    window.receiveCommandLine({"tavrolin", media.filePath("fehlt.mp3")}, QDir::rootPath());
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.at(0).contains("fehlt.mp3"), qPrintable(boxes.at(0)));
+}
+
+QTEST_MAIN(TestMediaFiles)
+#include "tst_mediafiles.moc"

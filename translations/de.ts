@@ -1,0 +1,141 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>MediaFiles</name>
+    <message>
+        <source>Another file is being read; try again when it is done.</source>
+        <translation>Gerade wird eine andere Datei eingelesen; versuche es gleich noch einmal.</translation>
+    </message>
+    <message>
+        <source>Your own media files can be opened from the main page only.</source>
+        <translation>Eigene Mediendateien lassen sich nur von der Startseite aus öffnen.</translation>
+    </message>
+</context>
+<context>
+    <name>MediaImporter</name>
+    <message>
+        <source>%1 was left out: %2.</source>
+        <translation>%1 wurde nicht verwendet: %2.</translation>
+    </message>
+    <message>
+        <source>No speech was heard; the whole file is one section.</source>
+        <translation>Es war keine Sprache zu hören; die ganze Datei ist ein Abschnitt.</translation>
+    </message>
+    <message>
+        <source>Not enough memory to open "%1".</source>
+        <translation>Zu wenig Speicher, um „%1“ zu öffnen.</translation>
+    </message>
+    <message>
+        <source>The file "%1" does not exist.</source>
+        <translation>Die Datei „%1“ gibt es nicht.</translation>
+    </message>
+    <message>
+        <source>The import of "%1" was cancelled.</source>
+        <translation>Das Einlesen von „%1“ wurde abgebrochen.</translation>
+    </message>
+    <message>
+        <source>The sound of "%1" cannot be read: %2.</source>
+        <translation>Der Ton von „%1“ kann nicht gelesen werden: %2.</translation>
+    </message>
+    <message>
+        <source>"%1" cannot be read: %2</source>
+        <translation>„%1“ kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>"%1" contains no audio or video.</source>
+        <translation>„%1“ enthält weder Ton noch Bild.</translation>
+    </message>
+    <message>
+        <source>"%1" has neither subtitles nor sound to find sentences in.</source>
+        <translation>„%1“ hat weder Untertitel noch Ton, in dem sich Sätze finden ließen.</translation>
+    </message>
+    <message>
+        <source>"%1" is empty.</source>
+        <translation>„%1“ ist leer.</translation>
+    </message>
+    <message>
+        <source>"%1" is not a file.</source>
+        <translation>„%1“ ist keine Datei.</translation>
+    </message>
+    <message>
+        <source>"%1" is not a media file that can be practised. Audio: %2; video: %3.</source>
+        <translation>„%1“ ist keine Mediendatei, mit der du üben kannst. Ton: %2; Video: %3.</translation>
+    </message>
+    <message>
+        <source>"%1" is not an audio or video file that can be read (%2).</source>
+        <translation>„%1“ ist keine lesbare Audio- oder Videodatei (%2).</translation>
+    </message>
+    <message>
+        <source>cancelled</source>
+        <translation>abgebrochen</translation>
+    </message>
+    <message>
+        <source>it has no readable cues</source>
+        <translation>sie enthält keine lesbaren Untertitel</translation>
+    </message>
+    <message>
+        <source>it has no sound</source>
+        <translation>sie enthält keinen Ton</translation>
+    </message>
+    <message>
+        <source>larger than a subtitle file can be</source>
+        <translation>zu groß für eine Untertiteldatei</translation>
+    </message>
+    <message>
+        <source>no decoder for %1</source>
+        <translation>kein Decoder für %1</translation>
+    </message>
+    <message>
+        <source>no decoder for its sound</source>
+        <translation>kein Decoder für ihren Ton</translation>
+    </message>
+    <message>
+        <source>no subtitles in it</source>
+        <translation>keine Untertitel darin</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>die Datei ist leer</translation>
+    </message>
+</context>
+<context>
+    <name>MediaLibrary</name>
+    <message>
+        <source>The media library cannot be created in %1.</source>
+        <translation>Die Liste deiner Dateien kann in %1 nicht angelegt werden.</translation>
+    </message>
+    <message>
+        <source>The media library cannot be opened.</source>
+        <translation>Die Liste deiner Dateien kann nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>The media library cannot be read; it was left as it is.</source>
+        <translation>Die Liste deiner Dateien kann nicht gelesen werden; sie bleibt, wie sie ist.</translation>
+    </message>
+    <message>
+        <source>The media library cannot be set up.</source>
+        <translation>Die Liste deiner Dateien kann nicht eingerichtet werden.</translation>
+    </message>
+    <message>
+        <source>The media library is damaged; it was left as it is.</source>
+        <translation>Die Liste deiner Dateien ist beschädigt; sie bleibt, wie sie ist.</translation>
+    </message>
+    <message>
+        <source>The media library needs the SQLite driver of Qt (libqt5sql5-sqlite).</source>
+        <translation>Die Liste deiner Dateien braucht den SQLite-Treiber von Qt (libqt5sql5-sqlite).</translation>
+    </message>
+    <message>
+        <source>The media library was written by a newer version of this program; it was left as it is.</source>
+        <translation>Die Liste deiner Dateien stammt von einer neueren Version dieses Programms; sie bleibt, wie sie ist.</translation>
+    </message>
+    <message>
+        <source>This file will not be remembered: %1</source>
+        <translation>Diese Datei wird nicht in „Meine Dateien“ aufgenommen: %1</translation>
+    </message>
+    <message>
+        <source>This file will not be remembered: the media library cannot store it (%1).</source>
+        <translation>Diese Datei wird nicht in „Meine Dateien“ aufgenommen: die Liste kann sie nicht speichern (%1).</translation>
+    </message>
+</context>
+</TS>
