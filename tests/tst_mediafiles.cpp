@@ -10,6 +10,7 @@
 #include "support/testsupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
@@ -18,10 +19,14 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWebFrame>
 
 namespace {
@@ -55,6 +60,7 @@ private slots:
     void bridgeKeepsTheLearnersFiles();
     void silenceSettingsDecideTheSections_data();
     void silenceSettingsDecideTheSections();
+    void longImportShowsProgressAndCancels();
     void desktopHandsFilesToThePage();
 
 private:
@@ -205,6 +211,45 @@ void TestMediaFiles::silenceSettingsDecideTheSections() {
     QCOMPARE(settings.value(Settings::SilenceMinPauseMs).toString(), QString("400"));
     QCOMPARE(settings.value(Settings::SilenceMinSegmentMs).toString(),
              minSegmentMs.isEmpty() ? QString("1000") : minSegmentMs);
+}
+
+void TestMediaFiles::longImportShowsProgressAndCancels() {
+    // Guards against a window frozen while a long file is read, progress never shown, and a cancel that is ignored.
+    // Half an hour of speech with pauses, joined without re-encoding.
+    QFile list(media.filePath("list.txt"));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 100; ++i)
+        list.write(QString("file '%1/pausen.opus'\n").arg(sample).toUtf8());
+    list.close();
+    const QString file = media.filePath("lang.opus");
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+                 {"-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i", list.fileName(), "-c", "copy", file});
+    QVERIFY(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+
+    QWidget host;
+    host.setObjectName("MainWindow");
+    auto* view = new WebView(&host);
+    auto* bridge = new WebApi(view);
+    bridge->attachView(view);
+    QString shown;
+    int percent = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible() || dialog->value() <= 0)
+            return;
+        shown = dialog->labelText();
+        percent = dialog->value();
+        watch.stop();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    watch.start(50);
+    const QJsonObject answer = object(bridge->importMedia(file));
+    QVERIFY2(shown.contains("lang.opus"), qPrintable(shown));
+    QVERIFY(percent > 0 && percent < 100);
+    QVERIFY2(answer.value("error").toString().contains("abgebrochen"), qPrintable(answer.value("error").toString()));
+    QVERIFY(!bridge->mediaLibrary().contains("lang.opus"));
 }
 
 void TestMediaFiles::desktopHandsFilesToThePage() {

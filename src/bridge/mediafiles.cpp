@@ -134,6 +134,8 @@ MediaImportResult MediaFiles::importInBackground(const QString& path) {
     dialog.setAutoReset(false);
     dialog.setMinimumDuration(progressDelayMs);
     connect(&dialog, &QProgressDialog::canceled, &dialog, [&cancelled] { cancelled.store(true); });
+    // Escape rejects the dialog without a canceled().
+    connect(&dialog, &QDialog::rejected, &dialog, [&cancelled] { cancelled.store(true); });
     QTimer tick;
     tick.setInterval(100);
     connect(&tick, &QTimer::timeout, &dialog, [&dialog, &percent] { dialog.setValue(qBound(1, percent.load(), 99)); });
