@@ -1,17 +1,30 @@
-// How far past a sentence's true end (the next sentence's start time) the
-// player is when the practice controller pauses it or sends it back, on real
-// playback of a sample article, in loop and dictation modes. The figure is the
-// baseline for a later precision goal.
+// How exactly the practice acts at sentence boundaries, on real playback of a
+// sample audio article and of the sample video, at normal speed and one other
+// speed step. Signed errors in milliseconds (positive = late):
+//  - end: where the player stands when the practice pauses it or sends it back,
+//    minus the sentence's true end (the next sentence's start);
+//  - start: the first exact position reported after a replay's seek, minus the
+//    sentence start;
+//  - highlight: where the player stands when the page receives a highlight,
+//    minus the start of that sentence.
+// "Where the player stands" is the latest exact report carried forward at the
+// playing speed (the best of the reports since the last seek or pause, since a
+// report can only arrive late); libmpv's own property moves in steps of about
+// 60 ms of audio and would read early.
 //
 // Usage (needs an X display and an audio output, as the tests do):
-//   xvfb-run -a build/bench/bench_overshoot [content-dir]
+//   xvfb-run -a build/bench/bench_overshoot [content-dir [mode...]]
+// with modes out of loop, dictation, fillword, reading and media audio, video (all by default).
+// Prints one line per figure:
+//   RESULT mode=<loop|dictation|fillword|reading> media=<audio|video> speed=<x> edge=<end|start|highlight> n=<N>
+//   median_ms=<m> max_abs_ms=<a>
 #include "bridge/pagescript.h"
 #include "playback/playmanager.h"
 #include "playback/practicecontroller.h"
 #include "player/mpvwidget.h"
 
 #include <QApplication>
-#include <QDir>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -20,32 +33,78 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
 
-// Forwards to the real player and notes where the player really stands (asked
-// of libmpv, not the throttled report) whenever the controller pauses it or
-// sends it back.
+constexpr double otherSpeed = 1.5; // a step of the Ctrl+Up ladder (1.40, 1.45, 1.50)
+constexpr int learnerMs = 300;     // how long the stand-in learner takes to answer
+
+// Where the player stands, from its exact reports.
+class PositionEstimate {
+public:
+    void report(double seconds) {
+        reports.push_back({seconds, clock.nsecsElapsed() / 1e9});
+        if (reports.size() > 8)
+            reports.erase(reports.begin());
+    }
+    void reset() { reports.clear(); }
+    void setRate(double r) { rate = r; }
+    void setPaused(bool p) {
+        if (p != paused)
+            reset(); // carried-forward reports do not span a pause
+        paused = p;
+    }
+    // -1 without a report since the last seek or pause.
+    double now() const {
+        if (reports.empty())
+            return -1;
+        const double t = clock.nsecsElapsed() / 1e9;
+        double best = -1;
+        for (const auto& [position, at] : reports)
+            best = std::max(best, paused ? position : position + (t - at) * rate);
+        return best;
+    }
+
+private:
+    struct Report {
+        double position;
+        double at;
+    };
+    std::vector<Report> reports;
+    QElapsedTimer clock = [] {
+        QElapsedTimer c;
+        c.start();
+        return c;
+    }();
+    double rate = 1.0;
+    bool paused = false;
+};
+
+// Forwards to the real player and tells the session when the practice pauses
+// it or sends it somewhere.
 class MeasuringPlayer : public PracticePlayer {
 public:
     ObDataBase::PlayManager manager{nullptr};
-    std::function<void(double)> acted;
+    std::function<void()> pausing;
+    std::function<void(double)> seeking;
 
     QWidget* playerWidget() override { return manager.playerWidget(); }
     void loadMedia(const QString& s) override { manager.loadMedia(s); }
     void play() override { manager.play(); }
     void setPaused(bool p) override {
-        if (p)
-            note();
+        if (p && pausing)
+            pausing();
         manager.setPaused(p);
     }
     bool isPaused() const override { return manager.isPaused(); }
     void seekToIfNonNegative(double s) override {
-        note();
+        if (seeking)
+            seeking(s);
         manager.seekToIfNonNegative(s);
     }
     double speed() override { return manager.speed(); }
@@ -55,85 +114,215 @@ public:
     void setSentenceSubtitle(const QString& t) override { manager.setSentenceSubtitle(t); }
     void setTranslationSubtitle(const QString& t) override { manager.setTranslationSubtitle(t); }
     void setSubtitlesVisible(bool v) override { manager.setSubtitlesVisible(v); }
-
-private:
-    void note() {
-        if (acted)
-            acted(manager.videoWidget()->getPropertyBlocking("time-pos").toDouble());
-    }
 };
 
 struct Figures {
-    std::vector<double> overshootMs;
+    std::vector<double> end, start, highlight;
 };
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+struct Article {
+    QString media;
+    QList<int> starts;
+    bool video = false;
+};
 
-// Plays `sentence` of the article in `mode` until `events` sentence ends were seen.
-Figures measure(const QString& audio, const QList<int>& starts, const QString& mode, int sentence, int events) {
-    PracticePageScript page;
-    PracticeController controller;
-    controller.setPage(&page);
-    MeasuringPlayer* player = nullptr;
-    Figures figures;
-    QElapsedTimer lastAction;
-    double lastPosition = -1;
-    const double trueEnd = starts.at(sentence + 1) / 1000.0;
-    bool positioned = false;
-
-    controller.createPlayer = [&] {
-        auto p = std::make_unique<MeasuringPlayer>();
-        player = p.get();
-        player->playerWidget();
-        QObject::connect(&player->manager, &ObDataBase::PlayManager::positionChanged, &controller,
-                         [&](qlonglong s) { controller.positionChanged(s); });
-        QObject::connect(&player->manager, &ObDataBase::PlayManager::durationChanged, &controller,
-                         [&](qlonglong s) { controller.durationChanged(s); });
-        QObject::connect(&player->manager, &ObDataBase::PlayManager::mediaStatusChanged, &controller,
-                         [&](ObDataBase::PlayManager::MediaStatus s) { controller.mediaStatusChanged(int(s)); });
-        player->acted = [&](double position) {
-            // One sentence end can bring a pause and a seek in the same turn: count it once.
-            // A paused player sent back after the dictation gap stands where it was paused.
-            if (!positioned || (lastAction.isValid() && lastAction.elapsed() < 500) ||
-                std::abs(position - lastPosition) < 0.02)
-                return;
-            lastAction.restart();
-            lastPosition = position;
-            if (position > trueEnd - 0.5)
-                figures.overshootMs.push_back((position - trueEnd) * 1000.0);
+// One practice session on the real player, with a stand-in page and learner
+// that answer the way the sample pages do.
+class Session {
+public:
+    Session(const Article& article, const QString& mode, double speed) : article(article), mode(mode), speed(speed) {
+        controller.setPage(&page);
+        controller.createPlayer = [this] {
+            auto p = std::make_unique<MeasuringPlayer>();
+            player = p.get();
+            QWidget* widget = player->playerWidget();
+            widget->resize(640, 360);
+            auto* m = &player->manager;
+            QObject::connect(m, &ObDataBase::PlayManager::positionChanged, &controller,
+                             [this](qlonglong s) { controller.positionChanged(s); });
+            QObject::connect(m, &ObDataBase::PlayManager::durationChanged, &controller,
+                             [this](qlonglong s) { controller.durationChanged(s); });
+            QObject::connect(m, &ObDataBase::PlayManager::mediaStatusChanged, &controller,
+                             [this](ObDataBase::PlayManager::MediaStatus s) { controller.mediaStatusChanged(int(s)); });
+            QObject::connect(m, &ObDataBase::PlayManager::exactPositionChanged, &controller, [this](double s) {
+                estimate.report(s);
+                if (qEnvironmentVariableIsSet("BENCH_TRACE"))
+                    std::fprintf(stderr, "REPORT %.4f paused=%d ctl=%.4f due=%d wall=%lld\n", s,
+                                 int(player->manager.isPaused()), controller.exactPosition(), controller.boundaryDueMs(),
+                                 QDateTime::currentMSecsSinceEpoch() % 100000);
+                // The first report of the player's own after the seek: for audio
+                // seeked while paused that is the first once it plays (paused, the
+                // landing is reported as the target itself); video reports its frame.
+                if (awaitingStart && (this->article.video || !player->manager.isPaused())) {
+                    awaitingStart = false;
+                    if (positioned)
+                        figures.start.push_back((s - startTarget) * 1000.0);
+                }
+                controller.exactPositionChanged(s);
+            });
+            QObject::connect(m, &ObDataBase::PlayManager::speedChanged, &controller, [this](double s) {
+                estimate.setRate(s);
+                controller.speedChanged(s);
+            });
+            QObject::connect(m, &ObDataBase::PlayManager::pausedChanged, &controller, [this](bool p) {
+                estimate.setPaused(p);
+                controller.pausedChanged(p);
+            });
+            player->pausing = [this] { acted(); };
+            player->seeking = [this](double target) {
+                if (qEnvironmentVariableIsSet("BENCH_TRACE"))
+                    std::fprintf(stderr, "SEEK %.4f\n", target);
+                acted();
+                estimate.reset();
+                const bool sentenceStart =
+                    std::any_of(this->article.starts.begin(), this->article.starts.end(),
+                                [&](int ms) { return std::abs(ms / 1000.0 - target) < 0.0005; });
+                awaitingStart = sentenceStart && positioned;
+                startTarget = target;
+            };
+            return std::unique_ptr<PracticePlayer>(std::move(p));
         };
-        return std::unique_ptr<PracticePlayer>(std::move(p));
-    };
-    // A stand-in page: it starts the sentence once loaded and answers play and pause.
-    PageScript::setRecorder([&](const PageScript::Call& call) {
-        if (call.snippet == "media.play(0);") {
+    }
+
+    Figures run(int ends, int highlights) {
+        PageScript::setRecorder([this](const PageScript::Call& call) {
+            answer(call.snippet);
+            return QVariant();
+        });
+        controller.mode = mode == "loop" || mode == "reading" ? QStringLiteral("read") : mode;
+        controller.repeatState = mode == "loop" ? QStringLiteral("repeatSen") : QString();
+        controller.playRepeatTimes = "3";
+        controller.loadPositionState = "false";
+        controller.initPlay(article.media, "local", article.starts, article.video ? "4" : "audio");
+        if (article.video)
+            player->playerWidget()->show();
+        QElapsedTimer limit;
+        limit.start();
+        QTimer wake; // sleeps in the event loop instead of polling, so the bench adds no load
+        wake.start(50);
+        while ((int(figures.end.size()) < ends || int(figures.highlight.size()) < highlights) &&
+               limit.elapsed() < 240000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (limit.elapsed() >= 240000)
+            std::fprintf(stderr, "%s: gave up after 240 s\n", qPrintable(mode));
+        PageScript::setRecorder(nullptr);
+        controller.cancelPlay();
+        return figures;
+    }
+
+private:
+    // The stand-in page and learner.
+    void answer(const QString& snippet) {
+        if (qEnvironmentVariableIsSet("BENCH_TRACE") && !snippet.startsWith("media.setPlaying"))
+            std::fprintf(stderr, "TRACE %.3f ctl=%.3f due=%d %s idx=%d\n", estimate.now(), controller.exactPosition(),
+                         controller.boundaryDueMs(), qPrintable(snippet), controller.currentIndex);
+        if (snippet == "media.play(0);" || snippet == "media.play();") {
             if (!positioned) {
                 positioned = true;
-                controller.setDictationIndex(sentence);
+                player->manager.setSpeed(speed);
+                startSentence(firstSentence());
+                return;
             }
             controller.play(0);
-        } else if (call.snippet == "media.pause();") {
+        } else if (snippet == "media.pause();") {
             controller.pause();
-            QTimer::singleShot(300, [&] { controller.play(0); }); // the learner goes on
+            if (mode == "dictation") // heard three times: the learner types it and goes on
+                later([this] { startSentence(nextSentence(controller.currentIndex)); });
+            else if (mode == "fillword" && controller.currentIndex >= article.starts.size() - 1)
+                later([this] { startSentence(0); }); // the end of the media: once more
+        } else if (snippet == "media.setFillwordState(true);") {
+            later([this] { controller.fillwordSuccessAction(); });
+        } else if (snippet.startsWith("media.highlight('") && positioned) {
+            // A sentence's highlight; the last sentence's repeats on the whole-second reports are not.
+            const int index = snippet.mid(17).section(QLatin1Char('\''), 0, 0).toInt();
+            const double at = estimate.now();
+            if (index >= 1 && index < article.starts.size() && at >= 0 && index != highlighted)
+                figures.highlight.push_back((at - article.starts.at(index) / 1000.0) * 1000.0);
+            highlighted = index;
+        } else if (snippet == "media.playEnd();" || snippet == "media.next();") {
+            later([this] { startSentence(0); }); // once more from the start
         }
-        return QVariant();
-    });
+    }
 
-    controller.mode = mode;
-    controller.repeatState = mode == "read" ? "repeatSen" : "";
-    controller.playRepeatTimes = "3";
-    controller.initPlay(audio, "local", starts, "audio");
-    controller.currentIndex = sentence;
-    QElapsedTimer limit;
-    limit.start();
-    while (int(figures.overshootMs.size()) < events && limit.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    PageScript::setRecorder(nullptr);
-    controller.cancelPlay();
-    return figures;
+    int firstSentence() const { return mode == "reading" || mode == "fillword" ? 0 : 1; }
+    int nextSentence(int i) const { return i + 1 < article.starts.size() - 1 ? i + 1 : 1; }
+
+    void startSentence(int i) {
+        if (mode == "dictation") {
+            controller.setDictationIndex(i);
+            controller.play(0);
+        } else if (mode == "fillword") {
+            controller.setFillwordIndex(i);
+            controller.play(0);
+        } else {
+            controller.setPlayIndex(i);
+            controller.play(std::max(1, article.starts.at(i)));
+        }
+    }
+
+    void later(std::function<void()> f) { QTimer::singleShot(learnerMs, &controller, std::move(f)); }
+
+    // The practice paused the player or sent it back: how far past the sentence end is it?
+    void acted() {
+        if (!positioned || player->manager.isPaused())
+            return;
+        const int i = controller.currentIndex;
+        if (i < -1 || i + 1 >= article.starts.size())
+            return;
+        double at = estimate.now();
+        if (at < 0)
+            return;
+        const double end = article.starts.at(i + 1) / 1000.0;
+        // One sentence end brings a pause and a seek: count it once.
+        if (lastEnd.isValid() && lastEnd.elapsed() < 200)
+            return;
+        if (at > end - 0.5 && at < end + 1.5) {
+            lastEnd.restart();
+            figures.end.push_back((at - end) * 1000.0);
+        }
+    }
+
+    const Article article;
+    const QString mode;
+    const double speed;
+    PracticePageScript page;
+    PracticeController controller;
+    MeasuringPlayer* player = nullptr;
+    PositionEstimate estimate;
+    Figures figures;
+    bool positioned = false;
+    bool awaitingStart = false;
+    int highlighted = 0;
+    double startTarget = 0;
+    QElapsedTimer lastEnd;
+};
+
+void result(const char* mode, const char* media, double speed, const char* edge, std::vector<double> v) {
+    if (v.empty()) {
+        std::printf("RESULT mode=%s media=%s speed=%.2f edge=%s n=0 median_ms=nan max_abs_ms=nan\n", mode, media, speed,
+                    edge);
+        return;
+    }
+    std::sort(v.begin(), v.end());
+    const double median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    double maxAbs = 0;
+    for (double x : v)
+        maxAbs = std::max(maxAbs, std::abs(x));
+    std::printf("RESULT mode=%s media=%s speed=%.2f edge=%s n=%zu median_ms=%.1f max_abs_ms=%.1f\n", mode, media, speed,
+                edge, v.size(), median, maxAbs);
+    std::fflush(stdout);
+}
+
+Article article(const QString& content, const QString& id, const QString& suffix, bool video) {
+    Article a;
+    QFile sentences(content + "/sentence/" + id + ".json");
+    if (!sentences.open(QIODevice::ReadOnly))
+        return a;
+    for (const QJsonValue& s : QJsonDocument::fromJson(sentences.readAll()).object().value("sentences").toArray())
+        a.starts << s.toObject().value("start").toInt();
+    a.media = content + "/files/media/" + id + suffix;
+    a.video = video;
+    return a;
 }
 
 } // namespace
@@ -143,33 +332,43 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     const QString content =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QCoreApplication::applicationDirPath() + "/../service/content";
-    const QString id = "7a1e2b3c-4d5e-4f60-8a9b-000000000101";
-    QFile sentences(content + "/sentence/" + id + ".json");
-    if (!sentences.open(QIODevice::ReadOnly)) {
+    const Article audio = article(content, "7a1e2b3c-4d5e-4f60-8a9b-000000000101", ".mp3", false);
+    const Article video = article(content, "7a1e2b3c-4d5e-4f60-8a9b-000000000202", ".mp4", true);
+    if (audio.starts.size() < 4 || video.starts.size() < 4 || !QFile::exists(audio.media) ||
+        !QFile::exists(video.media)) {
         std::fprintf(stderr, "no sample content at %s\n", qPrintable(content));
         return 1;
     }
-    QList<int> starts;
-    for (const QJsonValue& s : QJsonDocument::fromJson(sentences.readAll()).object().value("sentences").toArray())
-        starts << s.toObject().value("start").toInt();
-    const QString audio = content + "/files/media/" + id + ".mp3";
 
-    std::printf("sentence-end overshoot on real playback (time past the next sentence's start\n"
-                "when the player is paused or sent back), article %s\n",
-                qPrintable(id));
-    for (const QString& mode : {QStringLiteral("read"), QStringLiteral("dictation")}) {
-        std::vector<double> all;
-        for (int sentence : {0, 1, 2}) {
-            const Figures f = measure(audio, starts, mode, sentence, 3);
-            all.insert(all.end(), f.overshootMs.begin(), f.overshootMs.end());
-        }
-        const char* label = mode == "read" ? "loop (repeatSen)" : "dictation (3 plays)";
-        if (all.empty()) {
-            std::printf("  %-20s no sentence end observed (is there an audio output?)\n", label);
+    QStringList modes = QCoreApplication::arguments().mid(2);
+    if (!modes.contains("audio") && !modes.contains("video"))
+        modes << "audio" << "video";
+    const QStringList allModes{"loop", "dictation", "fillword", "reading"};
+    if (std::none_of(allModes.begin(), allModes.end(), [&](const QString& m) { return modes.contains(m); }))
+        modes << allModes;
+    for (const auto& [media, a] : {std::pair{"audio", audio}, std::pair{"video", video}}) {
+        if (!modes.contains(media))
             continue;
+        for (double speed : {1.0, otherSpeed}) {
+            if (modes.contains("loop")) {
+                const Figures loop = Session(a, "loop", speed).run(9, 0);
+                result("loop", media, speed, "end", loop.end);
+                result("loop", media, speed, "start", loop.start);
+            }
+            if (modes.contains("dictation")) {
+                const Figures dictation = Session(a, "dictation", speed).run(9, 0);
+                result("dictation", media, speed, "end", dictation.end);
+                result("dictation", media, speed, "start", dictation.start);
+            }
+            if (modes.contains("fillword")) {
+                const Figures fillword = Session(a, "fillword", speed).run(2 * (a.starts.size() - 1), 0);
+                result("fillword", media, speed, "end", fillword.end);
+            }
+            if (modes.contains("reading")) {
+                const Figures reading = Session(a, "reading", speed).run(0, 2 * (a.starts.size() - 1));
+                result("reading", media, speed, "highlight", reading.highlight);
+            }
         }
-        std::printf("  %-20s n=%2zu  median %7.1f ms  max %7.1f ms\n", label, all.size(), median(all),
-                    *std::max_element(all.begin(), all.end()));
     }
     return 0;
 }

@@ -133,6 +133,8 @@ private:
     double playerSeconds() const;
     bool heardSnippet(const QString& snippet) const;
     QList<Heard> heardStartingWith(const QString& prefix) const;
+    // Every exact position the player reports from now on, into `exact`.
+    void followExactPositions();
 
     SampleService service;
     std::unique_ptr<TestSupport::ScriptRecorder> recorder;
@@ -140,6 +142,8 @@ private:
     QElapsedTimer clock;
     QList<Heard> heard;
     QList<Sentence> sentences; // of the audio article
+    QList<double> exact;
+    QMetaObject::Connection exactReports;
     QtMessageHandler previousHandler = nullptr;
 };
 
@@ -239,6 +243,16 @@ QList<Heard> TestJourney::heardStartingWith(const QString& prefix) const {
     return out;
 }
 
+void TestJourney::followExactPositions() {
+    exact.clear();
+    disconnect(exactReports);
+    exactReports = connect(player(), &ObDataBase::PlayManager::exactPositionChanged, this, [this](double s) { exact << s; });
+}
+
+// The player may pass a sentence's end by this much before it is paused or sent
+// back (the benchmark carries the tight figure).
+constexpr double boundaryBound = 0.15;
+
 void TestJourney::startLoadsPagesAndCatalogue() {
     // The bridges are published into their pages.
     QCOMPARE(js("typeof WebApi").toString(), QString("object"));
@@ -287,7 +301,15 @@ void TestJourney::dictationPlaysTheSentenceThreeTimes() {
     heard.clear();
     click("li.sentence[data-index=\"0\"]"); // the learner starts with the first sentence
     QCOMPARE(practice()->currentIndex, 0);
+    followExactPositions();
     QTRY_VERIFY_WITH_TIMEOUT(heardSnippet("article.setPlayTimes('0', '0');"), 30000);
+    // Never into the next sentence before the pause or the replay.
+    QVERIFY(exact.size() > 50);
+    const double furthest = *std::max_element(exact.begin(), exact.end());
+    QVERIFY2(furthest <= sentences.at(1).startMs / 1000.0 + boundaryBound,
+             qPrintable(QString("played to %1 s, the next sentence starts at %2 s")
+                            .arg(furthest)
+                            .arg(sentences.at(1).startMs / 1000.0)));
 
     QStringList counts;
     for (const Heard& h : heardStartingWith("article.setPlayTimes("))
@@ -344,24 +366,21 @@ void TestJourney::loopRepeatsOneSentence() {
     click("#pRepeat");
     QCOMPARE(practice()->repeatState, QString("repeatSen"));
     click("li.sentence[data-index=\"3\"]");
+    followExactPositions(); // from the landing of the seek on
     const double start = sentences.at(3).startMs / 1000.0;
     const double next = sentences.at(4).startMs / 1000.0;
-    QTRY_VERIFY(playerSeconds() >= start - 0.3 && playerSeconds() < next); // the seek has landed
 
-    // Over a little more than two lengths of the sentence the player stays in it and jumps back at least once.
-    QList<double> samples;
-    QElapsedTimer watch;
-    watch.start();
-    while (watch.elapsed() < qint64((next - start) * 1000 * 2.2)) {
-        QTest::qWait(100);
-        samples << playerSeconds();
-    }
+    // Over a little more than two lengths of the sentence the player stays in it
+    // (never into the next one) and jumps back at least once.
+    QTest::qWait(int((next - start) * 1000 * 2.2));
+    QVERIFY(exact.size() > 50);
     int jumpsBack = 0;
-    for (int i = 1; i < samples.size(); ++i)
-        jumpsBack += samples.at(i) < samples.at(i - 1) - 0.5;
+    for (int i = 1; i < exact.size(); ++i)
+        jumpsBack += exact.at(i) < exact.at(i - 1) - 0.5;
     QVERIFY2(jumpsBack >= 1, "the sentence was not repeated");
-    for (double s : samples)
-        QVERIFY2(s >= start - 0.3 && s < next + 1.3, qPrintable(QString("left the sentence: %1 s").arg(s)));
+    for (double s : exact)
+        QVERIFY2(s >= start - boundaryBound && s <= next + boundaryBound,
+                 qPrintable(QString("left the sentence %1 s to %2 s: at %3 s").arg(start).arg(next).arg(s)));
 
     // Back to playing once.
     for (int i = 0; i < 3; ++i)

@@ -18,7 +18,8 @@ class TestPlayManager : public QObject {
 private slots:
     void initTestCase();
     void loadReportsStatusWholeSecondsAndTheEnd();
-    void seekSwallowsTheNextReportAndClamps();
+    void seeksLandExactlyAndReportFromTheTarget_data();
+    void seeksLandExactlyAndReportFromTheTarget();
     void volumeReachesThePlayer();
     void subtitleText_data();
     void subtitleText();
@@ -34,7 +35,8 @@ void TestPlayManager::initTestCase() {
 }
 
 void TestPlayManager::loadReportsStatusWholeSecondsAndTheEnd() {
-    // Guards against a wrong status sequence, fractional seconds or a missed end.
+    // Guards against a wrong status sequence, fractional seconds, or an end
+    // declared before the last second of the media has played.
     if (!canPlay)
         QSKIP("no audio output (run under scripts/test.sh, which starts a PulseAudio null sink)");
     PlayManager manager(nullptr);
@@ -42,11 +44,12 @@ void TestPlayManager::loadReportsStatusWholeSecondsAndTheEnd() {
     QList<int> status;
     QSignalSpy positions(&manager, &PlayManager::positionChanged);
     QSignalSpy lengths(&manager, &PlayManager::durationChanged);
-    double positionAtEnd = -1;
+    double exactAtEnd = -1;
+    int ends = 0;
     connect(&manager, &PlayManager::mediaStatusChanged, this, [&](PlayManager::MediaStatus s) {
         status << int(s);
-        if (s == PlayManager::EndOfMedia && positionAtEnd < 0)
-            positionAtEnd = manager.position();
+        if (s == PlayManager::EndOfMedia && ends++ == 0)
+            exactAtEnd = manager.exactPosition();
     });
 
     manager.loadMedia(QUrl::fromLocalFile(TestSupport::sineAudioFile()).toString());
@@ -55,38 +58,73 @@ void TestPlayManager::loadReportsStatusWholeSecondsAndTheEnd() {
     QTRY_VERIFY_WITH_TIMEOUT(!lengths.isEmpty() && lengths.last().at(0).toLongLong() == 6, 10000);
     QCOMPARE(manager.currentSource(), QUrl::fromLocalFile(TestSupport::sineAudioFile()).toString());
 
-    QTRY_VERIFY_WITH_TIMEOUT(positionAtEnd >= 0, 15000);
-    QVERIFY2(positionAtEnd >= 5.0, qPrintable(QString::number(positionAtEnd)));
+    QTRY_VERIFY_WITH_TIMEOUT(exactAtEnd >= 0, 15000);
+    QVERIFY2(exactAtEnd >= 5.85, qPrintable(QString::number(exactAtEnd)));
+    QVERIFY(manager.isPaused()); // the player stops at its end and keeps the file
+    QCOMPARE(ends, 1);
     qlonglong previous = -1;
     for (const QList<QVariant>& report : positions) {
         const qlonglong second = report.at(0).toLongLong();
-        QVERIFY(second >= previous && second <= 5);
+        QVERIFY(second >= previous && second <= 6);
         previous = second;
     }
-    QVERIFY(previous >= 4);
+    QVERIFY(previous >= 5);
+
+    // Played again from a position, it ends once more.
+    manager.seekTo(4.5);
+    manager.play();
+    QTRY_COMPARE_WITH_TIMEOUT(ends, 2, 5000);
 }
 
-void TestPlayManager::seekSwallowsTheNextReportAndClamps() {
+void TestPlayManager::seeksLandExactlyAndReportFromTheTarget_data() {
+    QTest::addColumn<bool>("whileLoading");
+    QTest::newRow("playing") << false;
+    QTest::newRow("while the file loads") << true;
+}
+
+void TestPlayManager::seeksLandExactlyAndReportFromTheTarget() {
+    // Guards against a seek that lands beside its target (whole seconds, or the
+    // player's nearest key point), reports from before the seek passed on as if
+    // after it, and a seek made while a file loads being lost.
+    QFETCH(bool, whileLoading);
     if (!canPlay)
         QSKIP("no audio output");
     PlayManager manager(nullptr);
-    auto* widget = static_cast<MpvWidget*>(manager.playerWidget());
+    manager.playerWidget();
+    QList<double> exact;
+    QList<qlonglong> whole;
+    bool seeking = false;
+    connect(&manager, &PlayManager::exactPositionChanged, this, [&](double s) {
+        if (seeking)
+            exact << s;
+    });
+    connect(&manager, &PlayManager::positionChanged, this, [&](qlonglong s) {
+        if (seeking)
+            whole << s;
+    });
     manager.loadMedia(TestSupport::sineAudioFile());
-    QTRY_VERIFY_WITH_TIMEOUT(manager.duration() > 5.9, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(manager.position() > 0.2, 5000);
+    if (!whileLoading) {
+        QTRY_VERIFY_WITH_TIMEOUT(manager.exactPosition() > 3.5, 10000);
+        manager.setPaused(true); // back in the media, paused: it waits at the target
+        QTRY_VERIFY(manager.isPaused());
+    }
+    seeking = true;
+    manager.seekTo(1.234);
+    QTRY_VERIFY_WITH_TIMEOUT(!exact.isEmpty(), 10000);
+    QVERIFY2(qAbs(exact.first() - 1.234) < 0.005, qPrintable(QString::number(exact.first(), 'f', 4)));
+    manager.play();
+    QTRY_VERIFY_WITH_TIMEOUT(exact.size() >= 5 && whole.size() >= 2, 5000);
+    for (double s : exact)
+        QVERIFY2(s >= 1.233 && s < 2.5, qPrintable(QString::number(s, 'f', 4)));
+    for (qlonglong s : whole)
+        QVERIFY(s == 1 || s == 2);
 
-    int widgetReports = 0, managerReports = 0;
-    connect(widget, &MpvWidget::playTimeChanged, this, [&] { ++widgetReports; });
-    connect(&manager, &PlayManager::positionChanged, this, [&] { ++managerReports; });
-    manager.seekTo(2.0);
-    QTRY_VERIFY_WITH_TIMEOUT(widgetReports >= 3, 5000);
-    QCOMPARE(managerReports, widgetReports - 1);
-    QTRY_VERIFY_WITH_TIMEOUT(manager.position() >= 2.0 && manager.position() < 3.5, 5000);
-
-    // A target past the end lands one second before it.
+    // Past the end: the end of the media.
+    bool ended = false;
+    connect(&manager, &PlayManager::mediaStatusChanged, this,
+            [&](PlayManager::MediaStatus s) { ended = ended || s == PlayManager::EndOfMedia; });
     manager.seekTo(300.0);
-    QTRY_VERIFY_WITH_TIMEOUT(manager.position() >= 4.9, 5000);
-    QVERIFY(manager.position() < 5.6);
+    QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
     manager.seekToIfNonNegative(-0.5); // nothing
 }
 

@@ -19,13 +19,19 @@ struct Rig {
             return std::unique_ptr<PracticePlayer>(std::move(p));
         };
     }
-    // Starts local playback with the given start times and a known length.
+    // Starts local playback with the given start times and a known length; the player plays.
     void start(const QList<int>& startTimes, qint64 length = 20, const QString& mode = "read") {
         controller.initPlay("file:///data/a.rar", "local", startTimes, "audio");
         controller.durationChanged(length);
         controller.mode = mode;
+        controller.pausedChanged(false);
         recorder.clear();
         player->calls.clear();
+    }
+    // The player's reports at `seconds`: the exact one, then the whole-second one.
+    void report(double seconds) {
+        controller.exactPositionChanged(seconds);
+        controller.positionChanged(qint64(seconds));
     }
     // The page snippets that are not progress reports.
     QStringList page() const {
@@ -70,14 +76,18 @@ private slots:
     void dictationIndexMinusOne();
     void backToReadingResumesAPausedPlayer();
     void withoutAPlayerNothingHappens();
+    void boundaryIsActedOnWhenDue_data();
+    void boundaryIsActedOnWhenDue();
+    void lateOnlineAnswerAndSeeksWhileResolving();
 };
 
 void TestPracticeController::readingHighlightsEachSentenceOnce() {
     // Guards against a highlight sent on every report, or one sentence too early or late.
     Rig rig;
     rig.start({0, 4000, 9000});
-    for (qint64 s : {0, 3, 4, 8, 9, 12})
-        rig.controller.positionChanged(s);
+    for (double s : {0, 3, 4, 8, 9, 12})
+        rig.report(s);
+    // The last sentence's highlight repeats on the whole-second reports after the first.
     QCOMPARE(rig.page(), (QStringList{"media.highlight('1');", "media.highlight('2');", "media.highlight('2');"}));
     QCOMPARE(rig.controller.currentIndex, 2);
 }
@@ -85,18 +95,18 @@ void TestPracticeController::readingHighlightsEachSentenceOnce() {
 void TestPracticeController::beforeTheFirstSentenceIsMinusOne() {
     Rig rig;
     rig.start({2000, 5000});
-    rig.controller.positionChanged(1);
+    rig.report(1);
     QCOMPARE(rig.page(), QStringList{"media.highlight('-1');"});
     rig.start({});
-    rig.controller.positionChanged(1);
-    rig.controller.positionChanged(2);
+    rig.report(1);
+    rig.report(2);
     QCOMPARE(rig.page(), (QStringList{"media.highlight('-1');", "media.highlight('-1');"}));
 }
 
 void TestPracticeController::nothingWhileTheLengthIsUnknown() {
     Rig rig;
     rig.start({0, 4000}, 0);
-    rig.controller.positionChanged(5);
+    rig.report(5);
     QVERIFY(rig.recorder.calls.isEmpty());
 }
 
@@ -117,7 +127,8 @@ void TestPracticeController::progressPercent() {
 }
 
 void TestPracticeController::dictationRepeatsWithAGapThatDoesNotBlock() {
-    // Guards against a wrong count, a missing seek back, or a GUI frozen during the gap.
+    // Guards against a wrong count, a replay that plays on past the end before
+    // going back, or a GUI frozen during the gap.
     Rig rig;
     rig.start({0, 4000, 9000}, 20, "dictation");
     rig.controller.playRepeatTimes = "3";
@@ -126,14 +137,15 @@ void TestPracticeController::dictationRepeatsWithAGapThatDoesNotBlock() {
     for (int round = 1; round <= 2; ++round) {
         rig.recorder.clear();
         rig.player->calls.clear();
-        rig.controller.positionChanged(9);
+        rig.report(9);
         QCOMPARE(rig.controller.repeatCount, round);
-        QCOMPARE(rig.player->calls, QStringList{"pause"});
+        // Paused at the end and back at the start while paused.
+        QCOMPARE(rig.player->calls, (QStringList{"pause", "seek 4"}));
         QCOMPARE(rig.controller.playState, QString("pause"));
         QVERIFY(rig.controller.inDictationGap());
         QVERIFY(rig.page().isEmpty());
         // Reports while paused are ignored, and the event loop keeps running.
-        rig.controller.positionChanged(9);
+        rig.report(9);
         QCOMPARE(rig.controller.repeatCount, round);
         bool timerRan = false;
         QTimer::singleShot(100, [&] { timerRan = true; });
@@ -142,11 +154,13 @@ void TestPracticeController::dictationRepeatsWithAGapThatDoesNotBlock() {
         QCOMPARE(rig.page(),
                  (QStringList{"media.play(0);", QString("article.setPlayTimes('1', '%1');").arg(round)}));
         QCOMPARE(rig.player->calls, (QStringList{"pause", "seek 4"}));
+        rig.controller.play(0); // the page's answer to media.play(0)
+        rig.report(4);
     }
 
     rig.recorder.clear();
     rig.player->calls.clear();
-    rig.controller.positionChanged(9);
+    rig.report(9);
     QCOMPARE(rig.controller.repeatCount, 0);
     QVERIFY(!rig.controller.inDictationGap());
     QCOMPARE(rig.page(), (QStringList{"media.pause();", "article.setPlayTimes('1', '0');"}));
@@ -159,15 +173,15 @@ void TestPracticeController::dictationAtTheMediaEnd() {
     rig.start({0, 4000, 9000}, 20, "dictation");
     rig.controller.playRepeatTimes = "3";
     rig.controller.currentIndex = 2;
-    rig.controller.positionChanged(19);
+    rig.report(19);
     QVERIFY(rig.page().isEmpty());
 
+    // Guards against replaying the whole media instead of the last sentence.
     rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
     QCOMPARE(rig.controller.repeatCount, 1);
     QCOMPARE(rig.controller.playState, QString("play"));
     QVERIFY(!rig.controller.mediaEnded);
-    // Restart at 0, then play(9) read as milliseconds: floor(0.009) = 0.
-    QCOMPARE(rig.player->calls, (QStringList{"seek 0", "play", "seek 0", "resume"}));
+    QCOMPARE(rig.player->calls, (QStringList{"play", "seek 9", "resume"}));
     QCOMPARE(rig.page(), QStringList{"article.setPlayTimes('2', '1');"});
 
     rig.controller.repeatState = "repeated";
@@ -189,10 +203,10 @@ void TestPracticeController::repeatSenLoopsAndRepeateSenSuppresses() {
     rig.start({0, 4000, 9000});
     rig.controller.repeatState = "repeatSen";
     rig.controller.currentIndex = 1;
-    rig.controller.positionChanged(8);
+    rig.report(8);
     QVERIFY(rig.player->calls.isEmpty());
     for (int i = 0; i < 3; ++i)
-        rig.controller.positionChanged(9);
+        rig.report(9);
     QCOMPARE(rig.player->calls, (QStringList{"seek 4", "seek 4", "seek 4"}));
     QVERIFY(rig.page().isEmpty()); // no highlight moves while looping
 
@@ -210,9 +224,9 @@ void TestPracticeController::repeatSenLoopsAndRepeateSenSuppresses() {
 void TestPracticeController::fillwordStopsAtTheSentenceEnd() {
     Rig rig;
     rig.start({0, 4000, 9000}, 20, "fillword");
-    rig.controller.positionChanged(3);
+    rig.report(3);
     QVERIFY(rig.page().isEmpty());
-    rig.controller.positionChanged(4);
+    rig.report(4);
     QCOMPARE(rig.page(), (QStringList{"media.pause();", "media.setFillwordState(true);"}));
 
     rig.recorder.clear();
@@ -259,7 +273,7 @@ void TestPracticeController::playUnits_data() {
     QTest::addColumn<qint64>("position");
     QTest::addColumn<QStringList>("calls");
     QTest::newRow("ms 5000") << "false" << qint64(5000) << QStringList{"seek 5", "resume"};
-    QTest::newRow("ms 5999 floors") << "" << qint64(5999) << QStringList{"seek 5", "resume"};
+    QTest::newRow("ms 5999 to the ms") << "" << qint64(5999) << QStringList{"seek 5.999", "resume"};
     QTest::newRow("seconds 5000") << "true" << qint64(5000) << QStringList{"seek 5000", "resume"};
     QTest::newRow("ms 0 stays") << "false" << qint64(0) << QStringList{"resume"};
     QTest::newRow("seconds 0 seeks") << "true" << qint64(0) << QStringList{"seek 0", "resume"};
@@ -293,8 +307,12 @@ void TestPracticeController::playRestartsAfterTheEnd() {
     QCOMPARE(rig.controller.playState, QString("stop"));
     QVERIFY(rig.controller.mediaEnded);
     rig.controller.play(3000);
-    QCOMPARE(rig.player->calls, (QStringList{"seek 0", "play", "seek 3", "resume"}));
+    QCOMPARE(rig.player->calls, (QStringList{"play", "seek 3", "resume"})); // straight there
     QVERIFY(!rig.controller.mediaEnded);
+    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
+    rig.player->calls.clear();
+    rig.controller.play(0);
+    QCOMPARE(rig.player->calls, (QStringList{"seek 0", "play", "resume"}));
 }
 
 void TestPracticeController::videoDetection_data() {
@@ -364,10 +382,10 @@ void TestPracticeController::loadPosition_data() {
     // 20-second media, sentences at 0, 9 and 15 s, index 2 and count 2 before.
     // In reading mode the play values 1 and whole seconds are read as milliseconds
     // (the page sets clickState when it wants seconds).
-    QTest::newRow("0") << 0 << "read" << 0 << 2 << QStringList{"seek 0", "resume"};
-    QTest::newRow("50 reading") << 50 << "read" << 1 << 0 << QStringList{"seek 0", "resume"};
+    QTest::newRow("0") << 0 << "read" << 0 << 2 << QStringList{"seek 0.001", "resume"};
+    QTest::newRow("50 reading") << 50 << "read" << 1 << 0 << QStringList{"seek 0.01", "resume"};
     QTest::newRow("50 dictation") << 50 << "dictation" << 1 << 0 << QStringList{"seek 9", "resume"};
-    QTest::newRow("95 last sentence") << 95 << "read" << 2 << 2 << QStringList{"seek 0", "resume"};
+    QTest::newRow("95 last sentence") << 95 << "read" << 2 << 2 << QStringList{"seek 0.019", "resume"};
     QTest::newRow("99") << 99 << "read" << 2 << 2 << QStringList{"seek 15", "resume"};
 }
 
@@ -450,6 +468,70 @@ void TestPracticeController::withoutAPlayerNothingHappens() {
     controller.fillwordSuccessAction();
     QCOMPARE(controller.playState, QString());
     QCOMPARE(recorder.snippets(Page::Paragraph), QStringList());
+}
+
+void TestPracticeController::boundaryIsActedOnWhenDue_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<double>("speed");
+    QTest::addColumn<QString>("snippet");
+    QTest::newRow("fill-in end") << "fillword" << 1.0 << "media.setFillwordState(true);";
+    QTest::newRow("reading highlight, double speed") << "read" << 2.0 << "media.highlight('1');";
+}
+
+void TestPracticeController::boundaryIsActedOnWhenDue() {
+    // Guards against acting on the next report (up to a whole second late) instead
+    // of at the boundary between reports, and against ignoring the speed.
+    QFETCH(QString, mode);
+    QFETCH(double, speed);
+    QFETCH(QString, snippet);
+    Rig rig;
+    rig.start({0, 4000, 9000}, 20, mode);
+    rig.controller.currentIndex = 0;
+    double actedAt = -1;
+    rig.recorder.answer = [&](const PageScript::Call& call) {
+        if (call.snippet == snippet && actedAt < 0)
+            actedAt = rig.controller.exactPosition();
+        return QVariant();
+    };
+    rig.controller.speedChanged(speed);
+    rig.controller.exactPositionChanged(3.7);
+    QVERIFY(rig.page().isEmpty());
+    const int due = rig.controller.boundaryDueMs();
+    QVERIFY2(qAbs(due - 300 / speed) <= 3, qPrintable(QString::number(due)));
+    // Paused, nothing is due; playing again, it is.
+    rig.controller.pausedChanged(true);
+    QCOMPARE(rig.controller.boundaryDueMs(), -1);
+    rig.controller.pausedChanged(false);
+    QVERIFY(rig.controller.boundaryDueMs() > 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(actedAt >= 0, 3000);
+    QVERIFY2(actedAt >= 4.0 - PracticeController::boundaryToleranceSeconds && actedAt < 4.15,
+             qPrintable(QString::number(actedAt, 'f', 4)));
+    QCOMPARE(rig.page().first(), mode == "fillword" ? QString("media.pause();") : snippet);
+}
+
+void TestPracticeController::lateOnlineAnswerAndSeeksWhileResolving() {
+    // Guards against article A's media loading under article B's sentence times,
+    // and against a seek lost while the online source is still being resolved.
+    Rig rig;
+    QList<std::function<void(const QString&)>> answers;
+    rig.controller.resolveOnline = [&](const QString&, std::function<void(const QString&)> done) {
+        answers << done;
+    };
+    rig.controller.initPlay("http://host/a", "online", {0, 4000}, "audio");
+    rig.controller.initPlay("http://host/b", "online", {0, 2000, 5000}, "audio");
+    rig.controller.setDictationIndex(2);
+    QVERIFY(rig.player->calls.isEmpty()); // held until the source is known
+    answers.at(0)("http://media/a.mp3");
+    QVERIFY(rig.player->calls.isEmpty());
+    answers.at(1)("http://media/b.mp3");
+    QCOMPARE(rig.player->calls, (QStringList{"load http://media/b.mp3", "seek 5"}));
+
+    rig.player->calls.clear();
+    rig.controller.initPlay("http://host/c", "online", {}, "audio");
+    rig.controller.initPlay("file:///data/d.rar", "local", {}, "audio");
+    answers.at(2)("http://media/c.mp3");
+    QCOMPARE(rig.player->calls, QStringList{"load /data/d.rar"});
 }
 
 QTEST_MAIN(TestPracticeController)

@@ -10,10 +10,14 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
 #include <QTest>
+#include <QWebFrame>
+#include <QWebElement>
+#include <QWebView>
 
 using PageScript::Page;
 
@@ -77,7 +81,9 @@ private slots:
     void speedSteps();
     void keysOfTheFilter();
     void aKeyPassedUpToParentsActsOnce();
-    void doubleClickLeavesFullScreenAndIsConsumed();
+    void keysLeaveTextFieldsAlone_data();
+    void keysLeaveTextFieldsAlone();
+    void doubleClickTogglesFullScreenOnTheVideoOnly();
     void contextMenuItems();
     void paraSetStateRoutesByPageMode_data();
     void paraSetStateRoutesByPageMode();
@@ -198,20 +204,74 @@ void TestVideoSurface::keysOfTheFilter() {
     key(&target, Qt::Key_Up);
     QCOMPARE(rig.player->currentVolume, 100);
 
+    // Space asks the page, as its play button does, so its state and buttons follow.
+    rig.recorder.clear();
     rig.player->paused = true;
     key(&target, Qt::Key_Space);
-    QVERIFY(!rig.player->paused);
+    rig.player->paused = false;
     key(&target, Qt::Key_Space);
-    QVERIFY(rig.player->paused);
+    QCOMPARE(rig.recorder.snippets(Page::Main), (QStringList{"media.play(0, true);", "media.pause();"}));
+    QVERIFY(!rig.player->calls.contains("resume") && !rig.player->calls.contains("pause"));
+    QCOMPARE(target.keys, 4); // the four volume keys went on to their target; Space did not
 
-    // Escape over a hidden video does nothing.
-    rig.window->showFullScreen();
-    rig.player_widget()->hide();
+    // Escape leaves full screen, but never un-maximises a window that is not in it.
+    rig.window->showMaximized();
+    QTRY_VERIFY(rig.window->isMaximized());
+    key(&target, Qt::Key_Escape);
+    QVERIFY(rig.window->isMaximized());
+    rig.bridge->setVideoFullscreen("");
+    QVERIFY(rig.window->isFullScreen());
+    rig.player_widget()->hide(); // over a hidden video it does nothing
     key(&target, Qt::Key_Escape);
     QVERIFY(rig.window->isFullScreen());
     rig.player_widget()->show();
     key(&target, Qt::Key_Escape);
     QVERIFY(!rig.window->isFullScreen());
+    qApp->removeEventFilter(&filter);
+}
+
+void TestVideoSurface::keysLeaveTextFieldsAlone_data() {
+    QTest::addColumn<bool>("webPage");
+    QTest::newRow("line edit") << false;
+    QTest::newRow("page input") << true;
+}
+
+// Guards against the player's keys taking the arrows and Space from a text
+// field: the dictation answer in the page, a line edit in a dialog.
+void TestVideoSurface::keysLeaveTextFieldsAlone() {
+    QFETCH(bool, webPage);
+    Rig rig;
+    rig.startVideo();
+    VideoEventFilter filter(rig.bridge->practice(), rig.bridge);
+    qApp->installEventFilter(&filter);
+    QWebView view;
+    QLineEdit edit;
+    QWidget* field = webPage ? static_cast<QWidget*>(&view) : &edit;
+    if (webPage) {
+        view.setHtml("<input id='answer' value='Guten Tag'>");
+        QTRY_VERIFY(view.page()->mainFrame()->findFirstElement("#answer").tagName() == "INPUT");
+    } else {
+        edit.setText("Guten Tag");
+    }
+    field->show();
+    field->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(field));
+    field->setFocus();
+    if (webPage)
+        view.page()->mainFrame()->evaluateJavaScript("var a = document.getElementById('answer');"
+                                                     "a.focus(); a.setSelectionRange(9, 9);");
+    QTRY_VERIFY(QApplication::focusWidget() == field);
+
+    rig.recorder.clear();
+    rig.player->calls.clear();
+    QTest::keyClick(field, Qt::Key_Left);
+    QTest::keyClick(field, Qt::Key_Space);
+    QTest::keyClick(field, Qt::Key_Down);
+    QVERIFY2(rig.recorder.snippets(Page::Main).isEmpty(), qPrintable(rig.recorder.all().join(' ')));
+    QVERIFY(rig.player->calls.isEmpty());
+    // The keys reached the field: the caret moved left and a blank went in.
+    const QString text = webPage ? view.page()->mainFrame()->evaluateJavaScript("a.value").toString() : edit.text();
+    QCOMPARE(text, QString("Guten Ta g"));
     qApp->removeEventFilter(&filter);
 }
 
@@ -240,17 +300,25 @@ void TestVideoSurface::aKeyPassedUpToParentsActsOnce() {
     qApp->removeEventFilter(&filter);
 }
 
-void TestVideoSurface::doubleClickLeavesFullScreenAndIsConsumed() {
+// Guards against double clicks that un-maximise the window and never reach the
+// pages: only the video surface and full screen take them.
+void TestVideoSurface::doubleClickTogglesFullScreenOnTheVideoOnly() {
     Rig rig;
     rig.startVideo();
     VideoEventFilter filter(rig.bridge->practice(), rig.bridge);
     qApp->installEventFilter(&filter);
     Target target;
-    rig.bridge->setVideoFullscreen("");
-    QVERIFY(rig.window->isFullScreen());
+    rig.window->showMaximized();
+    QTRY_VERIFY(rig.window->isMaximized());
     QTest::mouseDClick(&target, Qt::LeftButton);
+    QCOMPARE(target.doubleClicks, 1);
+    QVERIFY(rig.window->isMaximized());
+
+    QTest::mouseDClick(rig.player_widget(), Qt::LeftButton);
+    QVERIFY(rig.window->isFullScreen());
+    QTest::mouseDClick(&target, Qt::LeftButton); // in full screen, anywhere
     QVERIFY(!rig.window->isFullScreen());
-    QCOMPARE(target.doubleClicks, 0);
+    QCOMPARE(target.doubleClicks, 1);
     qApp->removeEventFilter(&filter);
 }
 
@@ -258,9 +326,19 @@ void TestVideoSurface::contextMenuItems() {
     Rig rig;
     rig.startVideo();
     VideoEventFilter filter(rig.bridge->practice(), rig.bridge);
-    filter.showMenu(QPoint(5, 5));
+    qApp->installEventFilter(&filter);
+    // A right click elsewhere brings no video menu; over the video it does.
+    Target target;
+    QContextMenuEvent elsewhere(QContextMenuEvent::Mouse, QPoint(5, 5), QPoint(5, 5));
+    QApplication::sendEvent(&target, &elsewhere);
+    QVERIFY(!filter.contextMenu());
+    QContextMenuEvent overVideo(QContextMenuEvent::Mouse, QPoint(5, 5), QPoint(5, 5));
+    QApplication::sendEvent(rig.player_widget(), &overVideo);
+    qApp->removeEventFilter(&filter);
     QMenu* menu = filter.contextMenu();
     QVERIFY(menu);
+    QTRY_VERIFY(menu->isVisible());
+    menu->hide();
     QStringList labels;
     for (QAction* a : menu->actions())
         labels << (a->isSeparator() ? "-" : a->text());
@@ -268,6 +346,12 @@ void TestVideoSurface::contextMenuItems() {
     filter.showMenu(QPoint(6, 6));
     QCOMPARE(filter.contextMenu(), menu); // built once
     menu->hide();
+
+    // "全屏显示" enters full screen, the next item leaves it.
+    menu->actions().at(0)->trigger();
+    QVERIFY(rig.window->isFullScreen());
+    menu->actions().at(1)->trigger();
+    QVERIFY(!rig.window->isFullScreen());
 
     // The menu's pause asks the page, by the player's state.
     rig.recorder.clear();

@@ -98,6 +98,7 @@ void VideoSurface::exitFullScreen() {
     PracticePlayer* player = practice->player();
     if (!shell || !player)
         return;
-    shell->setVideoFullScreen(false);
+    if (shell->isVideoFullScreen())
+        shell->setVideoFullScreen(false);
     player->setSubtitlesVisible(false);
 }

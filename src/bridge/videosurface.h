@@ -42,7 +42,8 @@ public:
     // Enters full screen when the window is not, otherwise leaves it.
     void toggleFullScreen();
     void enterFullScreen();
-    // Runs in full whether or not the window is full screen.
+    // Hides the subtitle lines; the window leaves full screen if it is in it
+    // (and is otherwise left as it is, maximised or not).
     void exitFullScreen();
 
 private:

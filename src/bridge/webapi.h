@@ -84,6 +84,7 @@ public:
     // VideoCommands: the video surface's keys and menu.
     void askPageToPlay(bool play) override;
     void setFullScreen(bool on) override;
+    bool isFullScreen() const override;
 
 public slots:
     void openBrowser(const QString& param);

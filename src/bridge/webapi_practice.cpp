@@ -130,6 +130,12 @@ std::unique_ptr<PracticePlayer> WebApi::createPlayManager() {
     connect(manager.get(), &ObDataBase::PlayManager::positionChanged, this, &WebApi::positionChanged);
     connect(manager.get(), &ObDataBase::PlayManager::durationChanged, this, &WebApi::durationChanged);
     connect(manager.get(), &ObDataBase::PlayManager::mediaStatusChanged, this, &WebApi::mediaStatusChanged);
+    // The exact timing goes straight to the practice: it is no page call.
+    PracticeController* timing = practice();
+    connect(manager.get(), &ObDataBase::PlayManager::exactPositionChanged, timing,
+            &PracticeController::exactPositionChanged);
+    connect(manager.get(), &ObDataBase::PlayManager::speedChanged, timing, &PracticeController::speedChanged);
+    connect(manager.get(), &ObDataBase::PlayManager::pausedChanged, timing, &PracticeController::pausedChanged);
     return manager;
 }
 
@@ -225,6 +231,10 @@ void WebApi::setVideoFullscreen(const QString& state) {
 
 void WebApi::exitVideoFullscreen() {
     surface.exitFullScreen();
+}
+
+bool WebApi::isFullScreen() const {
+    return shell() && shell()->isVideoFullScreen();
 }
 
 void WebApi::setFullScreen(bool on) {

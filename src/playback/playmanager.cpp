@@ -9,6 +9,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <mpv/client.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
 namespace ObDataBase {
 
 QString stripMarkup(QString text) {
@@ -72,6 +78,17 @@ QWidget* PlayManager::playerWidget() {
     // Times arrive in seconds as double and are truncated toward zero.
     connect(widget, &MpvWidget::playTimeChanged, this, [this](double t) { onPositionChanged(qlonglong(t)); });
     connect(widget, &MpvWidget::playLengthChanged, this, [this](double t) { onDurationChanged(qlonglong(t)); });
+    connect(widget, &MpvWidget::playbackTimeChanged, this, &PlayManager::onExactPositionChanged);
+    connect(widget, &MpvWidget::speedChanged, this, &PlayManager::speedChanged);
+    connect(widget, &MpvWidget::eofReachedChanged, this, &PlayManager::onEofReachedChanged);
+    connect(widget, &MpvWidget::seekableChanged, this, [this](bool yes) { seekable = yes; });
+    // The end of the media is the player's own: it pauses after the last sample
+    // and keeps the file, so that play can start it again anywhere.
+    widget->setPropertyQueued(QStringLiteral("keep-open"), QStringLiteral("yes"));
+
+    seekWatch.setSingleShot(true);
+    seekWatch.setInterval(seekTimeoutMs);
+    connect(&seekWatch, &QTimer::timeout, this, [this] { seekPending = false; });
     return widget;
 }
 
@@ -79,6 +96,8 @@ void PlayManager::loadMedia(const QString& src) {
     source = src;
     if (!widget)
         return;
+    loading = true;
+    pendingSeek = -1;
     const QUrl url(src, QUrl::TolerantMode);
     const QString target =
         url.isLocalFile() ? url.toLocalFile() : QUrl::fromPercentEncoding(url.toEncoded(QUrl::FullyEncoded));
@@ -127,11 +146,21 @@ void PlayManager::setVolume(int value) {
 void PlayManager::seekTo(double seconds) {
     if (!widget)
         return;
-    seekPending = true;
-    // Never into the last second, where the end test would fire at once.
-    if (seconds >= duration() - 1)
-        seconds = duration() - 1;
-    widget->setPosition(seconds);
+    // mpv reads a negative absolute time from the end of the media.
+    seconds = std::max(seconds, 0.0);
+    seekTarget = seconds;
+    if (loading) {
+        // The file is not there yet: the seek is made once it is, and reports
+        // wait for it.
+        pendingSeek = seconds;
+        seekPending = true;
+        return;
+    }
+    if (seekable) {
+        seekPending = true;
+        seekWatch.start();
+    }
+    widget->seekExact(std::max(0.0, seconds - frameSeconds / 2));
 }
 
 void PlayManager::seekToIfNonNegative(double seconds) {
@@ -164,16 +193,80 @@ void PlayManager::setSubtitlesVisible(bool visible) {
 }
 
 void PlayManager::onRawMpvEvent(int eventLevel) {
-    if (eventLevel == 6) { // start of a file
+    switch (eventLevel) {
+    case MPV_EVENT_START_FILE:
+        seekPending = pendingSeek >= 0;
+        eofReached = false;
+        endReported = false;
         emit mediaStatusChanged(LoadingMedia);
         emit mediaStatusChanged(LoadedMedia);
-    } else if (eventLevel == 8) { // file loaded
+        break;
+    case MPV_EVENT_FILE_LOADED: {
+        loading = false;
+        // Video starts on a frame: a seek is rounded to the nearest one rather
+        // than moved on to the next (up to a frame late).
+        const QVariant art = widget->getPropertyBlocking(QStringLiteral("current-tracks/video/albumart"));
+        const double fps = widget->getPropertyBlocking(QStringLiteral("container-fps")).toDouble();
+        frameSeconds = art.userType() == QMetaType::Bool && !art.toBool() && fps > 1 ? 1.0 / fps : 0.0;
+        if (pendingSeek >= 0)
+            seekTo(std::exchange(pendingSeek, -1.0));
         emit mediaStatusChanged(LoadedMedia);
+        break;
+    }
+    case MPV_EVENT_END_FILE:
+        // A seek into a file that has gone never lands (one for the next file waits).
+        seekPending = pendingSeek >= 0;
+        break;
+    case MPV_EVENT_PLAYBACK_RESTART:
+        if (!seekPending)
+            break;
+        if (paused && frameSeconds == 0) {
+            // Paused, the player counts the audio it has queued as played and
+            // reports up to a tenth of a second early; it stands at the target.
+            seekPending = false;
+            seekWatch.stop();
+            onExactPositionChanged(seekTarget);
+            holdAtTarget = true;
+        } else {
+            // The seek has landed when the player restarts at its target (a file's
+            // first start can come between a seek and its landing). Reports from
+            // here on are from the new position; the first is where it landed.
+            const QVariant landed = widget->getPropertyBlocking(QStringLiteral("playback-time"));
+            const double target = duration() > 0 ? std::min(seekTarget, duration()) : seekTarget;
+            if (landed.userType() != QMetaType::Double || std::abs(landed.toDouble() - target) > landingTolerance)
+                break;
+            seekPending = false;
+            seekWatch.stop();
+            onExactPositionChanged(landed.toDouble());
+        }
+        break;
+    default:
+        break;
     }
 }
 
 void PlayManager::onPausedChanged(bool value) {
     paused = value;
+    if (!value)
+        holdAtTarget = false;
+    emit pausedChanged(value);
+    checkEnd();
+}
+
+void PlayManager::onEofReachedChanged(bool reached) {
+    eofReached = reached;
+    if (!reached)
+        endReported = false;
+    checkEnd();
+}
+
+void PlayManager::checkEnd() {
+    // The player reaches the end of the file before the last samples are heard,
+    // and pauses once they are: that is the end.
+    if (eofReached && paused && !endReported) {
+        endReported = true;
+        emit mediaStatusChanged(EndOfMedia);
+    }
 }
 
 void PlayManager::onDurationChanged(qlonglong value) {
@@ -182,16 +275,20 @@ void PlayManager::onDurationChanged(qlonglong value) {
 }
 
 void PlayManager::onPositionChanged(qlonglong value) {
-    if (seekPending) {
-        // The report after a seek may still carry the old time: swallow it.
-        seekPending = false;
+    // While a file loads the reports are still the previous file's.
+    if (seekPending || loading)
         return;
-    }
     emit positionChanged(value);
-    if (duration() - position() <= 1.0 && duration() > 0) {
-        widget->setPaused(true);
-        emit mediaStatusChanged(EndOfMedia);
-    }
+}
+
+void PlayManager::onExactPositionChanged(double seconds) {
+    // No file, a report from before the seek, or from the previous file while one loads.
+    if (seconds < 0 || seekPending || loading)
+        return;
+    if (holdAtTarget && paused)
+        return;
+    exactSeconds = seconds;
+    emit exactPositionChanged(seconds);
 }
 
 } // namespace ObDataBase

@@ -2,6 +2,7 @@
 
 #include "playback/practiceplayer.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -9,14 +10,20 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class PracticePage;
 
-// Sentence tracking and the practice modes: follows the player's whole-second
-// position against the sentence start times, tells the page which sentence is
-// current, and acts at sentence and media ends (loop a sentence, replay a
-// dictation sentence, stop for fill-in-the-word). The bridge's practice slots
-// delegate here; the player is anything that implements PracticePlayer.
+// Sentence tracking and the practice modes: follows the player's position
+// against the sentence start times, tells the page which sentence is current,
+// and acts at sentence and media ends (loop a sentence, replay a dictation
+// sentence, stop for fill-in-the-word). The bridge's practice slots delegate
+// here; the player is anything that implements PracticePlayer.
+//
+// Two position paths: the whole-second reports feed the page's progress (and
+// the repeated highlight of the last sentence); every decision about a sentence
+// boundary uses the player's exact position, carried forward at its speed, and
+// a precise timer armed for the moment the next boundary is due.
 class PracticeController : public QObject {
     Q_OBJECT
 
@@ -38,7 +45,12 @@ public:
 
     void initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType);
     void positionChanged(qint64 position);
-    void durationChanged(qint64 value) { duration = value; }
+    void durationChanged(qint64 value);
+    // The player's exact timing: its position in seconds (after a seek only once
+    // it has landed), its speed, its pause state.
+    void exactPositionChanged(double seconds);
+    void speedChanged(double speed);
+    void pausedChanged(bool paused);
     void mediaStatusChanged(int status);
     void play(qint64 position);
     void pause();
@@ -58,6 +70,11 @@ public:
     double sentenceStartSeconds(int index = -1) const;
 
     bool inDictationGap() const { return dictationGap.isActive(); }
+    // Where the player stands now (seconds): the last exact report carried
+    // forward at the playing speed while it plays.
+    double exactPosition() const;
+    // When the next sentence boundary is due, in ms from now; -1 when none is armed.
+    int boundaryDueMs() const { return boundary.isActive() ? boundary.remainingTime() : -1; }
 
     QString playState;
     QString mode;
@@ -74,17 +91,60 @@ public:
 
     // The pause between two plays of a dictation sentence.
     static constexpr int dictationGapMs = 1500;
+    // A boundary this close ahead counts as reached (timers and reports are
+    // not finer than this).
+    static constexpr double boundaryToleranceSeconds = 0.002;
 
 private:
+    // What the position reports do in the current state.
+    enum class Step { None, Tracking, SentenceEnd };
+    Step step() const;
+
     void page(const QString& snippet);
     void paragraphPage(const QString& snippet);
-    void track(qint64 ms);
-    void sentenceEnd(qint64 ms);
+    // Tracking at `seconds`; `repeatLast` repeats the highlight in the last sentence.
+    void track(double seconds, bool repeatLast);
+    void sentenceEnd();
     void replayDictationSentence();
     // Start time in milliseconds of a sentence, 0 for an index outside the list.
     qint64 startMsAt(int index) const;
 
+    // Every seek of the practice goes here: to the exact time, held while an
+    // online source is still being resolved.
+    void seekTo(double seconds);
+    void setPlayerPaused(bool paused);
+    // play() with the target in seconds (none: from where the player stands).
+    void playAt(std::optional<double> seconds);
+    // The next boundary the current step acts on (seconds), if any.
+    std::optional<double> nextBoundary(double seconds) const;
+    // Re-arms the boundary timer from the exact position (or acts when due).
+    void scheduleBoundary();
+    void boundaryDue();
+    void freezeClock();
+
     std::unique_ptr<PracticePlayer> playManager;
     PracticePage* pageTarget = nullptr;
     QTimer dictationGap;
+
+    // The player's clock: position `anchorSeconds` at `anchorClock`, moving at
+    // `rate` while `advancing`.
+    double anchorSeconds = 0;
+    QElapsedTimer anchorClock;
+    double rate = 1.0;
+    bool advancing = false;
+    bool playerPaused = true;
+    // A seek is under way: the clock waits for the player's first report from the target.
+    bool awaitingSeek = false;
+    QTimer boundary;
+    // The sentence end (seconds) acted on last; not again until the player has
+    // gone back before it or the sentence changes.
+    double actedAt = -1;
+    // The highlight of the last sentence went out at its exact start; the next
+    // whole-second report does not repeat it.
+    bool lastHighlightSent = false;
+
+    // Each initPlay starts a new load; an online source resolved for an older one is dropped.
+    int loadGeneration = 0;
+    bool resolving = false;
+    double seekAfterResolve = -1;
 };

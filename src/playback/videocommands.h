@@ -11,4 +11,5 @@ public:
     // Asks the page to play (true) or to pause (false), as its play button does.
     virtual void askPageToPlay(bool play) = 0;
     virtual void setFullScreen(bool on) = 0;
+    virtual bool isFullScreen() const = 0;
 };

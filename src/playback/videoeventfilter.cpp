@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QGraphicsSceneContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QWidget>
@@ -60,7 +59,15 @@ bool VideoEventFilter::firstSight(QObject* receiver, const QKeyEvent* key) {
     return !passedUp;
 }
 
+bool VideoEventFilter::onVideo(QObject* watched) const {
+    PracticePlayer* p = player();
+    return p && watched == p->playerWidget();
+}
+
 bool VideoEventFilter::typing() {
+    if (QApplication::activeModalWidget())
+        return true;
+    // A web view sets the attribute while an editable element of its page has the focus.
     QWidget* focus = QApplication::focusWidget();
     return focus && focus->testAttribute(Qt::WA_InputMethodEnabled);
 }
@@ -68,13 +75,21 @@ bool VideoEventFilter::typing() {
 bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonDblClick:
-        commands->setFullScreen(false);
-        return true;
+        // On the video it toggles full screen; in full screen (where the video
+        // covers the window) it leaves it. Elsewhere it belongs to its target.
+        if (commands->isFullScreen()) {
+            commands->setFullScreen(false);
+            return true;
+        }
+        if (onVideo(watched) && videoVisible()) {
+            commands->setFullScreen(true);
+            return true;
+        }
+        return false;
     case QEvent::ContextMenu:
-        showMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
-        return QObject::eventFilter(watched, event);
-    case QEvent::GraphicsSceneContextMenu:
-        showMenu(static_cast<QGraphicsSceneContextMenuEvent*>(event)->screenPos());
+        // The video surface's own menu; every other widget keeps its own.
+        if (onVideo(watched))
+            showMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
         return false;
     case QEvent::KeyPress:
         break;
@@ -83,7 +98,7 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
     }
 
     auto* key = static_cast<QKeyEvent*>(event);
-    if (!firstSight(watched, key))
+    if (!firstSight(watched, key) || typing())
         return false;
     switch (key->key()) {
     case Qt::Key_Left:
@@ -107,15 +122,18 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     case Qt::Key_Space:
-        if (player() && !typing())
-            player()->setPaused(!player()->isPaused());
-        return false;
+        // The page's own play/pause path, so that its buttons and the play state
+        // follow; taken, so that a focused page button is not pressed as well.
+        if (!player())
+            return false;
+        pause();
+        return true;
     case Qt::Key_Escape:
-        if (videoVisible())
+        if (videoVisible() && commands->isFullScreen())
             commands->setFullScreen(false);
         return false;
     case Qt::Key_T:
-        if (QWidget* window = QApplication::activeWindow(); window && !typing()) {
+        if (QWidget* window = QApplication::activeWindow()) {
             window->setWindowFlags(window->window()->windowFlags() ^ Qt::WindowStaysOnTopHint);
             window->show();
         }
@@ -133,12 +151,16 @@ void VideoEventFilter::toggleFullScreen() {
     commands->setFullScreen(false);
 }
 
+void VideoEventFilter::enterFullScreen() {
+    commands->setFullScreen(true);
+}
+
 void VideoEventFilter::toggleSubtitle() {}
 
 void VideoEventFilter::showMenu(QPoint p) {
     if (!menu) {
         menu = new QMenu;
-        fullScreenAction = menu->addAction(tr("全屏显示"), this, &VideoEventFilter::toggleFullScreen);
+        fullScreenAction = menu->addAction(tr("全屏显示"), this, &VideoEventFilter::enterFullScreen);
         exitFullScreenAction = menu->addAction(tr("退出全屏 (ESC)"), this, &VideoEventFilter::toggleFullScreen);
         menu->addAction(tr("播放 / 暂停 (Space)"), this, &VideoEventFilter::pause);
         menu->addSeparator();

@@ -34,6 +34,7 @@ public:
 public slots:
     void pause();
     void toggleFullScreen();
+    void enterFullScreen();
     void toggleSubtitle();
     void showMenu(QPoint p);
     void nextLine();
@@ -41,12 +42,15 @@ public slots:
 
 private:
     bool videoVisible() const;
+    // The event is for the video surface itself.
+    bool onVideo(QObject* watched) const;
     // True once per key press. A key from the window system comes by first for
     // its window (not a widget), then for the focus widget; a key that nobody
     // accepts then goes up to each parent widget in turn, as the same event. It
     // counts at the first widget that receives it.
     bool firstSight(QObject* receiver, const class QKeyEvent* key);
-    // The user is typing into a text field (a page input or a line edit).
+    // The user is typing into a text field (a page input or a line edit), or
+    // answering a modal dialog: the player's keys are theirs then.
     static bool typing();
 
     const QEvent* lastKey = nullptr;

@@ -429,6 +429,12 @@ void MpvController::handleEvent(const mpv_event* event) {
             pendingValues.insert(name, PendingValue{value, event->reply_userdata});
         break;
     }
+    case MPV_EVENT_PLAYBACK_RESTART:
+        // Throttled values still pending describe playback from before a seek:
+        // send them ahead of the restart, so that whoever waits for it can drop them.
+        flushPendingValues();
+        emit unhandledMpvEvent(event->event_id);
+        break;
     default:
         emit unhandledMpvEvent(event->event_id);
         break;

@@ -124,6 +124,11 @@ MpvWidget::MpvWidget(QWidget* parent, const QString& clientName) : QOpenGLWidget
     observe("format", MPV_FORMAT_STRING);
     observe("path", MPV_FORMAT_STRING);
     observe("seekable", MPV_FORMAT_FLAG);
+    // Unthrottled, for practice at the exact sentence boundary; mpv changes it
+    // about every 60 ms of audio (or once per video frame).
+    observe("playback-time", MPV_FORMAT_DOUBLE);
+    observe("speed", MPV_FORMAT_DOUBLE);
+    observe("eof-reached", MPV_FORMAT_FLAG);
     const QSet<QString> throttled{
         QStringLiteral("time-pos"),         QStringLiteral("estimated-vf-fps"),         QStringLiteral("avsync"),
         QStringLiteral("frame-drop-count"), QStringLiteral("decoder-frame-drop-count"), QStringLiteral("audio-bitrate"),
@@ -135,6 +140,10 @@ MpvWidget::MpvWidget(QWidget* parent, const QString& clientName) : QOpenGLWidget
         ctrl, [this] { ctrl->addHook(unloadHookName, unloadHookId); }, Qt::BlockingQueuedConnection);
     setOptionBlocking(QStringLiteral("ytdl"), QStringLiteral("yes"));
     setOptionBlocking(QStringLiteral("audio-client-name"), clientName);
+    // libmpv's renderer otherwise waits inside paintGL, on the GUI thread, until a
+    // frame's display time (up to 50 ms per frame); with no offset it asks for
+    // the repaint at that time instead.
+    setOptionBlocking(QStringLiteral("video-timing-offset"), 0.0);
     ctrl->setLogLevel(QStringLiteral("info"));
 
     connect(this, &QOpenGLWidget::frameSwapped, this, &MpvWidget::self_frameSwapped);
@@ -264,6 +273,10 @@ void MpvWidget::seek(double seconds, bool exact) {
     if (exact)
         params.append(QStringLiteral("exact"));
     emit ctrlCommand(params);
+}
+
+void MpvWidget::seekExact(double seconds) {
+    emit ctrlCommand(QVariantList{QStringLiteral("seek"), seconds, QStringLiteral("absolute+exact")});
 }
 
 void MpvWidget::setMuted(bool muted) {
@@ -615,6 +628,12 @@ void MpvWidget::ctrl_mpvPropertyChanged(QString name, QVariant v) {
     if (name == QLatin1String("time-pos")) {
         cachedPlayTime = valueOr<double>(v, -1.0);
         emit playTimeChanged(cachedPlayTime);
+    } else if (name == QLatin1String("playback-time")) {
+        emit playbackTimeChanged(valueOr<double>(v, -1.0));
+    } else if (name == QLatin1String("speed")) {
+        emit speedChanged(valueOr<double>(v, 1.0));
+    } else if (name == QLatin1String("eof-reached")) {
+        emit eofReachedChanged(valueOr<bool>(v, false));
     } else if (name == QLatin1String("duration")) {
         cachedPlayLength = valueOr<double>(v, -1.0);
         emit playLengthChanged(cachedPlayLength);

@@ -45,6 +45,8 @@ public:
     void frameStep();
     void frameBackStep();
     void seek(double seconds, bool exact);
+    // To an absolute position, to the sample (or frame).
+    void seekExact(double seconds);
     void setMuted(bool muted);
     void setAbLoop(double a, double b);
     void setAudioTrack(qint64 id);
@@ -94,6 +96,10 @@ signals:
     void ctrlSetLogLevel(QString level);
     void audioDeviceList(QList<AudioDevice> audioDevices);
     void playTimeChanged(double time);
+    // The exact position ("playback-time"), on every change; -1 without a file.
+    void playbackTimeChanged(double time);
+    void speedChanged(double speed);
+    void eofReachedChanged(bool yes);
     void playLengthChanged(double length);
     void seekableChanged(bool yes);
     void playbackLoading();
