@@ -4,6 +4,7 @@
 #include "playback/playmanager.h"
 #include "playback/practicecontroller.h"
 #include "support/media.h"
+#include "support/playerclock.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -39,31 +40,6 @@ struct Heard {
     int reportsBefore; // exact reports received until then
 };
 
-// Where the player stands, from its exact reports: the latest carried forward
-// while it plays (libmpv's own position moves in steps of about 60 ms).
-class Whereabouts {
-public:
-    void follow(ObDataBase::PlayManager* manager) {
-        QObject::connect(manager, &ObDataBase::PlayManager::exactPositionChanged, manager, [this](double s) {
-            seconds = s;
-            at.restart();
-            all << s;
-        });
-        QObject::connect(manager, &ObDataBase::PlayManager::pausedChanged, manager, [this](bool p) {
-            seconds = now();
-            at.restart();
-            paused = p;
-        });
-    }
-    double now() const { return paused || !at.isValid() ? seconds : seconds + at.elapsed() / 1000.0; }
-    QList<double> all; // every exact report
-
-private:
-    double seconds = -1;
-    QElapsedTimer at;
-    bool paused = true;
-};
-
 // The boundary tests allow this much: the benchmark carries the tight figure.
 constexpr double looseBound = 0.15;
 
@@ -85,7 +61,7 @@ private:
     void practise(const QString& mode, const std::function<bool(const QList<Heard>&)>& done, QList<Heard>& heard,
                   int sentence = -1);
     QList<int> starts;
-    Whereabouts player;
+    TestSupport::PlayerClock player;
 };
 
 void TestPracticePlayback::initTestCase() {
@@ -102,7 +78,7 @@ void TestPracticePlayback::practise(const QString& mode, const std::function<boo
     WebApi bridge(nullptr);
     QElapsedTimer clock;
     clock.start();
-    player = Whereabouts();
+    player.reports.clear();
     bool started = false;
     page.answer = [&](const PageScript::Call& call) {
         auto* manager = static_cast<ObDataBase::PlayManager*>(bridge.practice()->player());
@@ -110,7 +86,7 @@ void TestPracticePlayback::practise(const QString& mode, const std::function<boo
             started = true;
             player.follow(manager);
         }
-        heard << Heard{call.snippet, player.now(), clock.elapsed(), int(player.all.size())};
+        heard << Heard{call.snippet, player.now(), clock.elapsed(), int(player.reports.size())};
         // The page turns its own play and pause commands into bridge calls.
         if (call.snippet == "media.play(0);") {
             if (sentence >= 0) { // the learner picks a sentence
@@ -206,7 +182,7 @@ void TestPracticePlayback::dictationPlaysTheFirstSentenceThreeTimes() {
     for (double at : ends)
         QVERIFY2(qAbs(at - sentence) <= looseBound, qPrintable(QString("paused at %1 s").arg(at)));
     // ... and the player never got further into the next sentence.
-    const double furthest = *std::max_element(player.all.begin(), player.all.end());
+    const double furthest = *std::max_element(player.reports.begin(), player.reports.end());
     QVERIFY2(furthest <= sentence + looseBound, qPrintable(QString("played to %1 s").arg(furthest)));
 }
 
@@ -223,16 +199,16 @@ void TestPracticePlayback::dictationOfTheLastSentenceReplaysIt() {
             for (const Heard& x : h)
                 if (x.snippet == replayed)
                     replayedAfter = x.reportsBefore;
-            return replayedAfter >= 0 && player.all.size() >= replayedAfter + 4;
+            return replayedAfter >= 0 && player.reports.size() >= replayedAfter + 4;
         },
         heard, last);
     if (QTest::currentTestFailed())
         return;
-    const QList<double> before = player.all.mid(0, replayedAfter);
+    const QList<double> before = player.reports.mid(0, replayedAfter);
     const double furthest = *std::max_element(before.begin(), before.end());
     QVERIFY2(furthest > 17.5, qPrintable(QString("played to %1 s of 17.9").arg(furthest)));
     const double start = starts.at(last) / 1000.0;
-    for (double s : player.all.mid(replayedAfter))
+    for (double s : player.reports.mid(replayedAfter))
         QVERIFY2(s >= start - looseBound && s < start + 1.0, qPrintable(QString("replayed from %1 s").arg(s)));
 }
 

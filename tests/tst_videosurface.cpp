@@ -272,6 +272,13 @@ void TestVideoSurface::keysLeaveTextFieldsAlone() {
     // The keys reached the field: the caret moved left and a blank went in.
     const QString text = webPage ? view.page()->mainFrame()->evaluateJavaScript("a.value").toString() : edit.text();
     QCOMPARE(text, QString("Guten Ta g"));
+    if (webPage) {
+        // The answer is checked and its field goes (the view keeps its input
+        // method flag then): the keys are the player's again.
+        view.page()->mainFrame()->evaluateJavaScript("a.parentNode.removeChild(a);");
+        QTest::keyClick(field, Qt::Key_Left);
+        QCOMPARE(rig.recorder.snippets(Page::Main), QStringList{"media.previousSentence();"});
+    }
     qApp->removeEventFilter(&filter);
 }
 

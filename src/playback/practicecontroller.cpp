@@ -17,6 +17,7 @@ namespace Word = PageProtocol;
 
 PracticeController::PracticeController(QObject* parent) : QObject(parent) {
     dictationGap.setSingleShot(true);
+    dictationGap.setTimerType(Qt::PreciseTimer);
     dictationGap.setInterval(dictationGapMs);
     connect(&dictationGap, &QTimer::timeout, this, &PracticeController::replayDictationSentence);
     boundary.setSingleShot(true);

@@ -67,9 +67,12 @@ bool VideoEventFilter::onVideo(QObject* watched) const {
 bool VideoEventFilter::typing() {
     if (QApplication::activeModalWidget())
         return true;
-    // A web view sets the attribute while an editable element of its page has the focus.
+    // A web view sets the attribute when an editable element of its page takes
+    // the focus, but keeps it when that element is removed; the text around the
+    // cursor is there only while a text field really has the focus.
     QWidget* focus = QApplication::focusWidget();
-    return focus && focus->testAttribute(Qt::WA_InputMethodEnabled);
+    return focus && focus->testAttribute(Qt::WA_InputMethodEnabled) &&
+           focus->inputMethodQuery(Qt::ImSurroundingText).isValid();
 }
 
 bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
