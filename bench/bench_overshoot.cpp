@@ -148,8 +148,8 @@ public:
                 estimate.report(s);
                 if (qEnvironmentVariableIsSet("BENCH_TRACE"))
                     std::fprintf(stderr, "REPORT %.4f paused=%d ctl=%.4f due=%d wall=%lld\n", s,
-                                 int(player->manager.isPaused()), controller.exactPosition(), controller.boundaryDueMs(),
-                                 QDateTime::currentMSecsSinceEpoch() % 100000);
+                                 int(player->manager.isPaused()), controller.exactPosition(),
+                                 controller.boundaryDueMs(), QDateTime::currentMSecsSinceEpoch() % 100000);
                 // The first report of the player's own after the seek: for audio
                 // seeked while paused that is the first once it plays (paused, the
                 // landing is reported as the target itself); video reports its frame.
@@ -174,9 +174,8 @@ public:
                     std::fprintf(stderr, "SEEK %.4f\n", target);
                 acted();
                 estimate.reset();
-                const bool sentenceStart =
-                    std::any_of(this->article.starts.begin(), this->article.starts.end(),
-                                [&](int ms) { return std::abs(ms / 1000.0 - target) < 0.0005; });
+                const bool sentenceStart = std::any_of(this->article.starts.begin(), this->article.starts.end(),
+                                                       [&](int ms) { return std::abs(ms / 1000.0 - target) < 0.0005; });
                 awaitingStart = sentenceStart && positioned;
                 startTarget = target;
             };
@@ -342,7 +341,8 @@ int main(int argc, char** argv) {
 
     QStringList modes = QCoreApplication::arguments().mid(2);
     if (!modes.contains("audio") && !modes.contains("video"))
-        modes << "audio" << "video";
+        modes << "audio"
+              << "video";
     const QStringList allModes{"loop", "dictation", "fillword", "reading"};
     if (std::none_of(allModes.begin(), allModes.end(), [&](const QString& m) { return modes.contains(m); }))
         modes << allModes;

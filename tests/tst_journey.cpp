@@ -4,18 +4,18 @@
 // Each step builds on the one before, as a learner's session does. Screenshots
 // of the main stages go to journey-screenshots/ in the working directory.
 #include "app/application.h"
-#include "core/logging.h"
 #include "app/mainwindow.h"
 #include "app/paragraph.h"
 #include "app/proxydialog.h"
 #include "app/setdialog.h"
-#include "core/settings.h"
 #include "app/webview.h"
 #include "bridge/pagescript.h"
 #include "bridge/webapi.h"
-#include "player/mpvwidget.h"
+#include "core/logging.h"
+#include "core/settings.h"
 #include "playback/playmanager.h"
 #include "playback/practicecontroller.h"
+#include "player/mpvwidget.h"
 #include "support/media.h"
 #include "support/playerclock.h"
 #include "support/sampleservice.h"
@@ -296,8 +296,10 @@ void TestJourney::readingHighlightsFollowTheSpeech() {
         const Heard& h = highlights.at(i - 1);
         QCOMPARE(h.snippet, QString("media.highlight('%1');").arg(i));
         const double start = sentences.at(i).startMs / 1000.0;
-        QVERIFY2(qAbs(h.playerSeconds - start) <= boundaryBound,
-                 qPrintable(QString("sentence %1 starts at %2 s, highlighted at %3 s").arg(i).arg(start).arg(h.playerSeconds)));
+        QVERIFY2(
+            qAbs(h.playerSeconds - start) <= boundaryBound,
+            qPrintable(
+                QString("sentence %1 starts at %2 s, highlighted at %3 s").arg(i).arg(start).arg(h.playerSeconds)));
     }
     QCOMPARE(js("document.querySelector('.sentence.current').getAttribute('data-index')").toString(), QString("2"));
     QVERIFY(!player()->isPaused());

@@ -515,9 +515,7 @@ void TestPracticeController::lateOnlineAnswerAndSeeksWhileResolving() {
     // and against a seek lost while the online source is still being resolved.
     Rig rig;
     QList<std::function<void(const QString&)>> answers;
-    rig.controller.resolveOnline = [&](const QString&, std::function<void(const QString&)> done) {
-        answers << done;
-    };
+    rig.controller.resolveOnline = [&](const QString&, std::function<void(const QString&)> done) { answers << done; };
     rig.controller.initPlay("http://host/a", "online", {0, 4000}, "audio");
     rig.controller.initPlay("http://host/b", "online", {0, 2000, 5000}, "audio");
     rig.controller.setDictationIndex(2);

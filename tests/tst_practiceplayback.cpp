@@ -73,7 +73,7 @@ void TestPracticePlayback::initTestCase() {
 }
 
 void TestPracticePlayback::practise(const QString& mode, const std::function<bool(const QList<Heard>&)>& done,
-                                   QList<Heard>& heard, int sentence) {
+                                    QList<Heard>& heard, int sentence) {
     TestSupport::ScriptRecorder page;
     WebApi bridge(nullptr);
     QElapsedTimer clock;
@@ -129,11 +129,10 @@ void TestPracticePlayback::readingHighlightsFollowTheSpeech() {
         const Heard& h = highlights.at(i);
         QCOMPARE(h.snippet, QString("media.highlight('%1');").arg(i + 1));
         const double start = starts.at(i + 1) / 1000.0;
-        QVERIFY2(qAbs(h.playerSeconds - start) <= looseBound,
-                 qPrintable(QString("sentence %1 starts at %2 s, highlighted at %3 s")
-                                .arg(i + 1)
-                                .arg(start)
-                                .arg(h.playerSeconds)));
+        QVERIFY2(
+            qAbs(h.playerSeconds - start) <= looseBound,
+            qPrintable(
+                QString("sentence %1 starts at %2 s, highlighted at %3 s").arg(i + 1).arg(start).arg(h.playerSeconds)));
     }
 }
 

@@ -15,8 +15,8 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QTest>
-#include <QWebFrame>
 #include <QWebElement>
+#include <QWebFrame>
 #include <QWebView>
 
 using PageScript::Page;
