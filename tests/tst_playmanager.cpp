@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 using ObDataBase::PlayManager;
 
@@ -20,6 +21,7 @@ private slots:
     void loadReportsStatusWholeSecondsAndTheEnd();
     void seeksLandExactlyAndReportFromTheTarget_data();
     void seeksLandExactlyAndReportFromTheTarget();
+    void aSeekRightAfterAnotherReportsOnlyItsTarget();
     void volumeReachesThePlayer();
     void subtitleText_data();
     void subtitleText();
@@ -126,6 +128,32 @@ void TestPlayManager::seeksLandExactlyAndReportFromTheTarget() {
     manager.seekTo(300.0);
     QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
     manager.seekToIfNonNegative(-0.5); // nothing
+}
+
+void TestPlayManager::aSeekRightAfterAnotherReportsOnlyItsTarget() {
+    // Guards against a report from the first of two quick seeks, made while the
+    // second one lands, being passed on as the position after the second (a
+    // dictation would take it for the end of its sentence).
+    if (!canPlay)
+        QSKIP("no audio output");
+    PlayManager manager(nullptr);
+    manager.playerWidget();
+    manager.loadMedia(TestSupport::sineAudioFile());
+    QTRY_VERIFY_WITH_TIMEOUT(manager.exactPosition() > 0.5, 10000);
+    QList<double> exact;
+    connect(&manager, &PlayManager::exactPositionChanged, this, [&](double s) { exact << s; });
+    // The second seek follows the first after a varying delay, so that it comes
+    // at each stage of the first one's landing, with the first one's events
+    // waiting in the queue meanwhile (as when a page is busy).
+    for (int delayMs = 0; delayMs <= 60; ++delayMs) {
+        manager.seekTo(4.5);
+        QThread::msleep(delayMs);
+        exact.clear();
+        manager.seekTo(1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(exact.size() >= 3, 5000);
+        for (double s : exact)
+            QVERIFY2(s >= 0.99 && s < 2.0, qPrintable(QString("%1 s after a %2 ms delay").arg(s).arg(delayMs)));
+    }
 }
 
 void TestPlayManager::volumeReachesThePlayer() {

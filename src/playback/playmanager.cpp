@@ -79,7 +79,10 @@ QWidget* PlayManager::playerWidget() {
     connect(widget, &MpvWidget::playTimeChanged, this, [this](double t) { onPositionChanged(qlonglong(t)); });
     connect(widget, &MpvWidget::playLengthChanged, this, [this](double t) { onDurationChanged(qlonglong(t)); });
     connect(widget, &MpvWidget::playbackTimeChanged, this, &PlayManager::onExactPositionChanged);
-    connect(widget, &MpvWidget::speedChanged, this, &PlayManager::speedChanged);
+    connect(widget, &MpvWidget::speedChanged, this, [this](double s) {
+        rate = s > 0 ? s : 1.0;
+        emit speedChanged(s);
+    });
     connect(widget, &MpvWidget::eofReachedChanged, this, &PlayManager::onEofReachedChanged);
     connect(widget, &MpvWidget::seekableChanged, this, [this](bool yes) { seekable = yes; });
     // The end of the media is the player's own: it pauses after the last sample
@@ -148,6 +151,7 @@ void PlayManager::seekTo(double seconds) {
         return;
     // mpv reads a negative absolute time from the end of the media.
     seconds = std::max(seconds, 0.0);
+    settling = false;
     seekTarget = seconds;
     if (loading) {
         // The file is not there yet: the seek is made once it is, and reports
@@ -196,6 +200,7 @@ void PlayManager::onRawMpvEvent(int eventLevel) {
     switch (eventLevel) {
     case MPV_EVENT_START_FILE:
         seekPending = pendingSeek >= 0;
+        settling = false;
         eofReached = false;
         endReported = false;
         emit mediaStatusChanged(LoadingMedia);
@@ -227,6 +232,7 @@ void PlayManager::onRawMpvEvent(int eventLevel) {
             seekWatch.stop();
             onExactPositionChanged(seekTarget);
             holdAtTarget = true;
+            settle(seekTarget);
         } else {
             // The seek has landed when the player restarts at its target (a file's
             // first start can come between a seek and its landing). Reports from
@@ -238,11 +244,18 @@ void PlayManager::onRawMpvEvent(int eventLevel) {
             seekPending = false;
             seekWatch.stop();
             onExactPositionChanged(landed.toDouble());
+            settle(landed.toDouble());
         }
         break;
     default:
         break;
     }
+}
+
+void PlayManager::settle(double landed) {
+    settling = true;
+    landedSeconds = landed;
+    landedClock.start();
 }
 
 void PlayManager::onPausedChanged(bool value) {
@@ -287,6 +300,14 @@ void PlayManager::onExactPositionChanged(double seconds) {
         return;
     if (holdAtTarget && paused)
         return;
+    if (settling && landedClock.elapsed() < seekTimeoutMs) {
+        // From the landing on, the player stands between there and as far as it
+        // can have played since.
+        const double furthest = landedSeconds + landedClock.elapsed() / 1000.0 * rate + landingTolerance;
+        if (seconds < landedSeconds - landingTolerance || seconds > furthest)
+            return;
+    }
+    settling = false;
     exactSeconds = seconds;
     emit exactPositionChanged(seconds);
 }

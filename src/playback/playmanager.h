@@ -2,6 +2,7 @@
 
 #include "playback/practiceplayer.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -69,6 +70,7 @@ private slots:
 
 private:
     void checkEnd();
+    void settle(double landed);
 
     MpvWidget* widget = nullptr;
     QLabel* sentenceLabel = nullptr;
@@ -89,6 +91,14 @@ private:
     double frameSeconds = 0; // of the video; 0 for audio
     // Paused after a seek: the player stands at the target whatever it reports.
     bool holdAtTarget = false;
+    // Just after a seek has landed: a report the player made before the landing
+    // can still be on its way (when the restart event came from an earlier seek
+    // and the player had already moved on to the latest); such reports are
+    // dropped until one fits the landing.
+    bool settling = false;
+    double landedSeconds = 0;
+    QElapsedTimer landedClock;
+    double rate = 1.0;
     double exactSeconds = 0;
     bool eofReached = false;
     bool endReported = false;
