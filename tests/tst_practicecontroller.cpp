@@ -76,6 +76,8 @@ private slots:
     void dictationIndexMinusOne();
     void backToReadingResumesAPausedPlayer();
     void withoutAPlayerNothingHappens();
+    void ownEndsCloseTheSentence_data();
+    void ownEndsCloseTheSentence();
     void boundaryIsActedOnWhenDue_data();
     void boundaryIsActedOnWhenDue();
     void lateOnlineAnswerAndSeeksWhileResolving();
@@ -468,6 +470,40 @@ void TestPracticeController::withoutAPlayerNothingHappens() {
     controller.fillwordSuccessAction();
     QCOMPARE(controller.playState, QString());
     QCOMPARE(recorder.snippets(Page::Paragraph), QStringList());
+}
+
+void TestPracticeController::ownEndsCloseTheSentence_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QList<int>>("ends");
+    QTest::addColumn<double>("endsAt");
+    QTest::addColumn<QString>("acted");
+    QTest::newRow("fill-in") << "fillword" << QList<int>{2500, 6000} << 2.5 << "media.setFillwordState(true);";
+    QTest::newRow("dictation") << "dictation" << QList<int>{2500, 6000} << 2.5 << "seek 0";
+    QTest::newRow("loop") << "repeatSen" << QList<int>{2500, 6000} << 2.5 << "seek 0";
+    QTest::newRow("end past the next start")
+        << "fillword" << QList<int>{5000} << 4.0 << "media.setFillwordState(true);";
+    QTest::newRow("no ends") << "dictation" << QList<int>{} << 4.0 << "seek 0";
+}
+
+void TestPracticeController::ownEndsCloseTheSentence() {
+    // Guards against playing on into the gap after a sentence (a film between two cues) when its end is known.
+    QFETCH(QString, mode);
+    QFETCH(QList<int>, ends);
+    QFETCH(double, endsAt);
+    QFETCH(QString, acted);
+    Rig rig;
+    rig.start({0, 4000, 9000}, 20, mode == "repeatSen" ? "read" : mode);
+    if (mode == "repeatSen")
+        rig.controller.repeatState = mode;
+    rig.controller.playRepeatTimes = "3";
+    rig.controller.setEndTimes(ends);
+    rig.controller.currentIndex = 0;
+    rig.report(endsAt - 0.1);
+    QVERIFY(rig.player->calls.isEmpty() && rig.page().isEmpty());
+    rig.report(endsAt);
+    QVERIFY2((rig.player->calls + rig.page()).contains(acted), qPrintable((rig.player->calls + rig.page()).join(", ")));
+    // The next sentence starts where it always did.
+    QCOMPARE(rig.controller.sentenceStartSeconds(1), 4.0);
 }
 
 void TestPracticeController::boundaryIsActedOnWhenDue_data() {

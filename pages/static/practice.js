@@ -585,6 +585,12 @@ var Practice = (function () {
     for (var i = 0; i < P.sentences.length; i++) { starts.push(P.sentences[i].start); }
     if (src) {
       Tav.call('initPlay', src, type, starts, isVideo ? '4' : 'audio');
+      // Sentences that end before the next one starts (a film's cues, sections of speech).
+      var ends = [];
+      for (var e = 0; e < P.sentences.length && P.sentences[e].end > P.sentences[e].start; e++) {
+        ends.push(P.sentences[e].end);
+      }
+      if (ends.length) { Tav.call('setEndTimes', ends); }
     } else if (type === 'online' && P.article.uuid) {
       Tav.call('setFmId', P.article.uuid); // signed media URL, built by the shell
     }

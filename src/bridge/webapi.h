@@ -118,6 +118,8 @@ public slots:
     void resetMedia();
     void initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType);
     void initPlay(const QString& src, const QString& type, const QList<int>& startTime);
+    // After initPlay, for sentences that end before the next one starts (own media files).
+    void setEndTimes(const QList<int>& endTime);
     void setFmId(const QString& fmArticleId);
     void setState(const QString& stateName, const QString& state);
     void cancelPlay();

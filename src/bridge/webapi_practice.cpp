@@ -47,6 +47,10 @@ void WebApi::initPlay(const QString& src, const QString& type, const QList<int>&
     initPlay(src, type, startTime, Word::audioMediaType);
 }
 
+void WebApi::setEndTimes(const QList<int>& endTime) {
+    practice()->setEndTimes(endTime);
+}
+
 void WebApi::setFmId(const QString& fmArticleId) {
     // The article's audio from the service, without sentence times.
     initPlay(signedMediaUrl(fmArticleId), Word::online, {}, QString());

@@ -41,6 +41,18 @@ qint64 PracticeController::startMsAt(int index) const {
     return index >= 0 && index < startTimes.size() ? startTimes.at(index) : 0;
 }
 
+double PracticeController::sentenceEndSeconds(int index) const {
+    const qint64 next = startTimes.at(index + 1);
+    if (index >= 0 && index < endTimes.size() && endTimes.at(index) > startTimes.at(index) && endTimes.at(index) < next)
+        return endTimes.at(index) / 1000.0;
+    return next / 1000.0;
+}
+
+void PracticeController::setEndTimes(const QList<int>& endTime) {
+    endTimes = endTime;
+    scheduleBoundary();
+}
+
 double PracticeController::sentenceStartSeconds(int index) const {
     if (index == -1)
         index = currentIndex;
@@ -55,6 +67,7 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
     currentIndex = 0;
     repeatCount = 0;
     startTimes = startTime;
+    endTimes.clear();
     dictationGap.stop();
     boundary.stop();
     anchorSeconds = 0;
@@ -234,7 +247,7 @@ std::optional<double> PracticeController::nextBoundary(double seconds) const {
         // The last sentence ends with the media; an index outside -1 .. n-2 has no next start.
         if (currentIndex < -1 || currentIndex >= n - 1)
             return std::nullopt;
-        const double end = startTimes.at(currentIndex + 1) / 1000.0;
+        const double end = sentenceEndSeconds(currentIndex);
         if (end == actedAt)
             return std::nullopt;
         return end;
@@ -310,7 +323,7 @@ void PracticeController::track(double seconds, bool repeatLast) {
 }
 
 void PracticeController::sentenceEnd() {
-    actedAt = startTimes.at(currentIndex + 1) / 1000.0;
+    actedAt = sentenceEndSeconds(currentIndex);
     if (mode == Word::dictationMode) {
         ++repeatCount;
         if (QString::number(repeatCount) == playRepeatTimes) {

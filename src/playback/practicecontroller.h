@@ -44,6 +44,10 @@ public:
     PracticePlayer* player() const { return playManager.get(); }
 
     void initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType);
+    // Where each sentence ends (ms), for media whose sentences are followed by a
+    // gap (a film between two cues, the pause after a stretch of speech): practice
+    // stops there instead of at the next start. Given after initPlay, which clears them.
+    void setEndTimes(const QList<int>& endTime);
     void positionChanged(qint64 position);
     void durationChanged(qint64 value);
     // The player's exact timing: its position in seconds (after a seek only once
@@ -87,6 +91,7 @@ public:
     int repeatCount = 0;
     bool mediaEnded = false;
     QList<int> startTimes;
+    QList<int> endTimes; // may be empty or shorter: those sentences end at the next start
     bool isVideo = false;
 
     // The pause between two plays of a dictation sentence.
@@ -108,6 +113,9 @@ private:
     void replayDictationSentence();
     // Start time in milliseconds of a sentence, 0 for an index outside the list.
     qint64 startMsAt(int index) const;
+    // Where sentence `index` (-1 .. n-2) ends, in seconds: its own end when one
+    // lies between its start and the next start, else the next start.
+    double sentenceEndSeconds(int index) const;
 
     // Every seek of the practice goes here: to the exact time, held while an
     // online source is still being resolved.
