@@ -13,6 +13,7 @@
 #include "bridge/webapi.h"
 #include "core/logging.h"
 #include "core/settings.h"
+#include "desktop/desktop.h"
 #include "playback/playmanager.h"
 #include "playback/practicecontroller.h"
 #include "player/mpvwidget.h"
@@ -26,6 +27,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -123,6 +125,7 @@ private slots:
     void exportAndDelete();
     void videoOverThePageAndFullScreen();
     void settingsSurviveARestart();
+    void ownFileDictationAndResume();
 
 private:
     void startWindow();
@@ -148,6 +151,7 @@ private:
     mutable TestSupport::PlayerClock playerClock;
     mutable QPointer<ObDataBase::PlayManager> followed;
     QtMessageHandler previousHandler = nullptr;
+    QTemporaryDir ownFiles; // the learner's own media, outside the program's directories
 };
 
 void TestJourney::initTestCase() {
@@ -625,6 +629,67 @@ void TestJourney::settingsSurviveARestart() {
     QCOMPARE(QNetworkProxy::applicationProxy().hostName(), QString("127.0.0.1"));
     QCOMPARE(QNetworkProxy::applicationProxy().port(), proxyPort.toUShort());
     window->applyProxy(QString(), QString(), QString(), QString());
+}
+
+void TestJourney::ownFileDictationAndResume() {
+    // Guards against an own file that cannot be opened from the page, practised, or found again where it was left.
+    QVERIFY(ownFiles.isValid());
+    const QString sample = QStringLiteral(TAVROLIN_SAMPLE_MEDIA);
+    const QString file = ownFiles.filePath("Am Bahnhof.mp3");
+    for (const char* suffix : {".mp3", ".de.srt", ".zh.srt"})
+        QVERIFY(QFile::copy(sample + "/gespraech" + suffix, ownFiles.filePath("Am Bahnhof" + QString(suffix))));
+    // Back to the start page (after the reload the proxy's removal started), whose "Meine Dateien" is empty.
+    recorder->clear();
+    window->bridge()->gotoOnline();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder->snippets(Page::Main).join('\n').contains("setData('downloadState'"), 15000);
+    QCOMPARE(js("document.querySelectorAll('.media-row').length").toInt(), 0);
+    Desktop::setOpenFileName([file](QWidget*, const QString&, const QString&, const QString&) { return file; });
+    heard.clear();
+    click("#mediaOpenBtn");
+    Desktop::setOpenFileName(nullptr);
+
+    const QJsonObject item = QJsonDocument::fromJson(window->bridge()->importMedia(file).toUtf8()).object();
+    const QString id = item.value("id").toString();
+    QList<int> starts;
+    QStringList texts;
+    for (const QJsonValue& s : item.value("sentences").toArray()) {
+        starts << s.toObject().value("start").toInt();
+        texts << s.toObject().value("text").toString();
+    }
+    QCOMPARE(starts.size(), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(practice()->startTimes, starts, 15000);
+    QCOMPARE(js("document.getElementById('pTitle').textContent").toString(), QString("Am Bahnhof"));
+
+    // Dictation, once the file plays: the learner types the first two sentences.
+    QTRY_VERIFY_WITH_TIMEOUT(!heardStartingWith("media.setPlaying(").isEmpty(), 15000);
+    click("#pModes [data-mode=\"dictation\"]");
+    QCOMPARE(practice()->mode, QString("dictation"));
+    for (int i = 0; i < 2; ++i) {
+        QTRY_COMPARE(practice()->currentIndex, i);
+        QTRY_VERIFY(js("!!document.getElementById('pAnswer')").toBool());
+        js(QStringLiteral("document.getElementById('pAnswer').value = '%1'; document.getElementById('pCheck').click();")
+               .arg(QString(texts.at(i)).replace("'", "\\'")));
+    }
+    QTRY_COMPARE(practice()->currentIndex, 2);
+    auto stored = [this] {
+        const QJsonArray list = QJsonDocument::fromJson(window->bridge()->mediaLibrary().toUtf8()).array();
+        return list.size() == 1 ? list.at(0).toObject() : QJsonObject();
+    };
+    QTRY_COMPARE(stored().value("lastSentence").toInt(), 2);
+    shot("10-own-file-dictation");
+
+    // Next time: the file is in the list, and practice goes on at the third sentence.
+    restart();
+    QTRY_COMPARE_WITH_TIMEOUT(js("document.querySelectorAll('.media-row').length").toInt(), 1, 15000);
+    QVERIFY(js("document.querySelector('.media-row .facts').textContent").toString().contains("zuletzt Satz 3"));
+    heard.clear();
+    click(".media-row .practise");
+    QTRY_COMPARE_WITH_TIMEOUT(practice()->startTimes, starts, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(js("Practice.current").toInt(), 2, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(playerSeconds() >= starts.at(2) / 1000.0 - 0.05, 10000);
+    // Going on from there: the place kept is not lost to the first sentence the file starts with.
+    QVERIFY(stored().value("lastSentence").toInt() >= 2);
+    shot("11-own-file-resumed");
 }
 
 // The program's own start-up, with HOME (and so the data and settings) in a

@@ -968,6 +968,12 @@ var media = {
     Practice.highlight(isNaN(i) ? -1 : i);
   },
   setPlaying: function (percent) {
+    // Playing: the load is over, and the resume with it.
+    if (Practice.resumeAt >= 0 && !Practice.loading) {
+      var at = Practice.resumeAt;
+      Practice.resumeAt = -1;
+      if (Practice.current !== at) { Practice.select(at); }
+    }
     var p = Math.max(0, Math.min(100, parseFloat(percent) || 0));
     var fill = Tav.byId('pFill');
     if (fill) { fill.style.width = p + '%'; }
@@ -993,14 +999,13 @@ var media = {
   loadingEnd: function () {
     Practice.loading = false;
     Practice.setStatus('');
-    // Back where the learner left off, once the shell has started from the top.
+    // Back where the learner left off, once the shell has started from the top
+    // (the shell reports the load twice: when it starts and when the file is there).
     if (Practice.resumeAt >= 0) {
       var at = Practice.resumeAt;
       var opened = Practice.article;
       window.setTimeout(function () {
-        if (Practice.article !== opened || Practice.resumeAt !== at) { return; }
-        Practice.resumeAt = -1;
-        Practice.select(at);
+        if (Practice.article === opened && Practice.resumeAt === at) { Practice.select(at); }
       }, 0);
     }
   },
