@@ -7,10 +7,9 @@
 #include "playback/videoeventfilter.h"
 
 #include <QCoreApplication>
+#include <QRectF>
 #include <QStringList>
 #include <QWidget>
-
-#include <cmath>
 
 VideoSurface::VideoSurface(PracticeController* practice) : practice(practice) {}
 
@@ -49,13 +48,8 @@ void VideoSurface::place() {
     if (parts.size() != 4)
         return;
     // Exactly over the frame; a frame on fractional pixels is covered whole.
-    const double left = parts.at(0).toDouble();
-    const double top = parts.at(1).toDouble();
-    const double right = left + parts.at(2).toDouble();
-    const double bottom = top + parts.at(3).toDouble();
-    const int x = int(std::floor(left));
-    const int y = int(std::floor(top));
-    widget->setGeometry(x, y, int(std::ceil(right)) - x, int(std::ceil(bottom)) - y);
+    const QRectF frame(parts.at(0).toDouble(), parts.at(1).toDouble(), parts.at(2).toDouble(), parts.at(3).toDouble());
+    widget->setGeometry(frame.toAlignedRect());
 }
 
 void VideoSurface::placeAndRelayout() {

@@ -10,8 +10,8 @@
 namespace TestSupport {
 
 // Where the real player stands, from its exact reports: the latest carried
-// forward while it plays (libmpv's own position moves in steps of about 60 ms,
-// and the whole-second reports lag further).
+// forward at normal speed while it plays (libmpv's own position moves in steps
+// of about 60 ms, and the whole-second reports lag further).
 class PlayerClock {
 public:
     ~PlayerClock() { stop(); }
@@ -40,10 +40,9 @@ public:
     }
 
     // -1 before the first report.
-    double now() const { return paused || !at.isValid() ? seconds : seconds + at.elapsed() / 1000.0 * speed; }
+    double now() const { return paused || !at.isValid() ? seconds : seconds + at.elapsed() / 1000.0; }
 
     QList<double> reports; // every exact report, in order
-    double speed = 1.0;
 
 private:
     double seconds = -1;
