@@ -1,15 +1,15 @@
 // The bundled sample service: a loopback HTTP and HTTPS server that answers the
 // requests the client and the sample pages make. See README.md.
 
+#include "installerproof.h"
+
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
-#include <openssl/pem.h>
 
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -83,27 +83,6 @@ QByteArray bytes(const std::string& s) {
     return QByteArray(s.data(), int(s.size()));
 }
 
-// Signs with the Ed25519 key of a PEM file; empty when there is no such key.
-QByteArray ed25519Sign(const QString& keyPath, const QByteArray& message) {
-    QFile keyFile(keyPath);
-    if (!keyFile.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const QByteArray pem = keyFile.readAll();
-    BIO* bio = BIO_new_mem_buf(pem.constData(), pem.size());
-    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
-    BIO_free(bio);
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    QByteArray signature(64, 0);
-    size_t length = size_t(signature.size());
-    const bool ok =
-        key && context && EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) == 1 &&
-        EVP_DigestSign(context, reinterpret_cast<unsigned char*>(signature.data()), &length,
-                       reinterpret_cast<const unsigned char*>(message.constData()), size_t(message.size())) == 1;
-    EVP_MD_CTX_free(context);
-    EVP_PKEY_free(key);
-    return ok ? signature.left(int(length)) : QByteArray();
-}
-
 bool loadContent(const QString& dataDir, Content& content) {
     content.dir = QDir(dataDir);
     QFile file(content.dir.filePath(QStringLiteral("content.json")));
@@ -130,12 +109,12 @@ bool loadContent(const QString& dataDir, Content& content) {
         content.channels << channel;
     }
     QFile installer(content.dir.filePath(content.installer));
+    QFile key(content.dir.filePath(QStringLiteral("update-key.pem")));
     if (installer.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = installer.readAll();
-        content.installerSha256 =
-            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-        content.installerSignature =
-            QString::fromLatin1(ed25519Sign(content.dir.filePath(QStringLiteral("update-key.pem")), bytes).toBase64());
+        const QByteArray pem = key.open(QIODevice::ReadOnly) ? key.readAll() : QByteArray();
+        const InstallerProof proof = proveInstaller(pem, installer.readAll());
+        content.installerSha256 = proof.sha256;
+        content.installerSignature = proof.signature;
     }
     return !content.channels.isEmpty();
 }

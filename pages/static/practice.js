@@ -654,8 +654,9 @@ var Practice = (function () {
     Tav.fire('sentence', i);
   };
 
-  // A section without text heard in dictation: it counts as solved.
-  P.heard = function (i) {
+  // A sentence solved in dictation, typed right or (a section without text)
+  // heard: on to the next one, or the end.
+  P.solveDictation = function (i) {
     if (!P.sentences[i]) { return; }
     P.dictationSolved[i] = true;
     P.renderAll();
@@ -718,14 +719,7 @@ var Practice = (function () {
       }
     }
     if (ok) {
-      P.dictationSolved[i] = true;
-      P.renderAll();
-      P.sendParagraph();
-      if (i + 1 < P.sentences.length) {
-        P.select(i + 1);
-      } else {
-        media.pause();
-      }
+      P.solveDictation(i);
     } else {
       var fb = byId('pFeedback');
       if (fb) { fb.innerHTML = html; }
@@ -894,7 +888,7 @@ var Practice = (function () {
     }
     var heard = byId('pHeard');
     if (heard) {
-      heard.onclick = function () { P.heard(P.current); };
+      heard.onclick = function () { P.solveDictation(P.current); };
     }
     P.renderControls();
   };

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,8 +13,6 @@
 #include <QStandardPaths>
 #include <QWebView>
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 namespace TestSupport {
 
@@ -80,21 +77,7 @@ int colouredPixels(const QImage& image) {
 }
 
 InstallerProof signInstaller(const QByteArray& installer) {
-    const QByteArray pem = fileBytes(QStringLiteral(TAVROLIN_SAMPLE_UPDATE_KEY));
-    BIO* bio = BIO_new_mem_buf(pem.constData(), pem.size());
-    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
-    BIO_free(bio);
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    QByteArray signature(64, 0);
-    size_t length = size_t(signature.size());
-    const bool ok =
-        key && context && EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) == 1 &&
-        EVP_DigestSign(context, reinterpret_cast<unsigned char*>(signature.data()), &length,
-                       reinterpret_cast<const unsigned char*>(installer.constData()), size_t(installer.size())) == 1;
-    EVP_MD_CTX_free(context);
-    EVP_PKEY_free(key);
-    return {QString::fromLatin1(QCryptographicHash::hash(installer, QCryptographicHash::Sha256).toHex()),
-            ok ? QString::fromLatin1(signature.toBase64()) : QString()};
+    return proveInstaller(fileBytes(QStringLiteral(TAVROLIN_SAMPLE_UPDATE_KEY)), installer);
 }
 
 bool loadAndWait(QWebView* view, const QUrl& url, int timeoutMs) {

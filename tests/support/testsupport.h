@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge/pagescript.h"
+#include "installerproof.h"
 
 #include <QByteArray>
 #include <QList>
@@ -42,12 +43,8 @@ QByteArray pngBytes(int width, int height, Qt::GlobalColor color);
 // on every other row and column.
 int colouredPixels(const QImage& image);
 
-// What a version answer says about an installer: its SHA-256 (hex) and its
-// Ed25519 signature (base64) by the update key the program is built with.
-struct InstallerProof {
-    QString sha256;
-    QString signature;
-};
+// The installer's proof signed with the update key the program is built with.
+using InstallerProof = ::InstallerProof;
 InstallerProof signInstaller(const QByteArray& installer);
 
 // Loads a page and waits for it to finish; false on failure or time-out.
