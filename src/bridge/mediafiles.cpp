@@ -108,7 +108,9 @@ QString MediaFiles::import(const QString& path) {
 }
 
 MediaImportResult MediaFiles::importInBackground(const QString& path) {
-    library(); // made and migrated here first, so the worker's connection finds it ready
+    MediaLibrary* kept = library();
+    if (std::optional<MediaItem> stored = kept->storedItem(path))
+        return {*stored, QString()};
     busy = true;
     std::atomic<int> percent{0};
     std::atomic<bool> cancelled{false};
@@ -118,13 +120,9 @@ MediaImportResult MediaFiles::importInBackground(const QString& path) {
         percent.store(value);
         return !cancelled.load();
     };
-    const QString directory = dataDirectory();
     MediaImportResult result;
-    // The worker has a connection of its own: the library's is bound to this thread.
-    std::unique_ptr<QThread> worker(QThread::create([&result, &options, directory, path] {
-        MediaLibrary own(directory);
-        result = own.importOrGet(path, options);
-    }));
+    std::unique_ptr<QThread> worker(
+        QThread::create([&result, &options, path] { result = importMedia(path, options); }));
 
     QProgressDialog dialog(tr("正在读取“%1”…").arg(QFileInfo(path).fileName()), tr("取消"), 0, 100,
                            Desktop::mainWindow());
@@ -153,7 +151,7 @@ MediaImportResult MediaFiles::importInBackground(const QString& path) {
     tick.stop();
     dialog.reset();
     busy = false;
-    return result;
+    return kept->keep(std::move(result));
 }
 
 QString MediaFiles::chooseAndImport() {

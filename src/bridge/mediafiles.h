@@ -16,8 +16,8 @@ class MediaLibrary;
 // travel as JSON text: an item, or {"error": text} with a text for the
 // learner in the pages' language (German, from locale/de.qm).
 //
-// The library's database is used from the GUI thread here and, during an
-// import, through a connection of its own on the worker thread.
+// The library's database is used from the GUI thread only; the worker thread
+// reads just the media file.
 class MediaFiles : public QObject {
     Q_OBJECT
 
@@ -43,7 +43,6 @@ public:
     // False when it waits for the page.
     bool open(const QString& path);
     void setPageReady(bool ready);
-    bool isPageReady() const { return pageReady; }
 
     // Ids are what mediaItemId() makes: 16 lower-case hex digits.
     static bool isItemId(const QString& id);

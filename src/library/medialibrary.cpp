@@ -208,10 +208,7 @@ bool MediaLibrary::store(const MediaItem& item) {
     return true;
 }
 
-MediaImportResult MediaLibrary::importOrGet(const QString& mediaPath, const MediaImportOptions& options) {
-    if (std::optional<MediaItem> stored = storedItem(mediaPath))
-        return {*stored, QString()};
-    MediaImportResult result = importMedia(mediaPath, options);
+MediaImportResult MediaLibrary::keep(MediaImportResult result) {
     if (!result.ok())
         return result;
     if (!usable) {

@@ -14,7 +14,7 @@
 //
 // A library object uses its own database connection, which belongs to the thread
 // that created it: call it from that thread only. For long files, look up the
-// stored item here, run importMedia() on a worker thread, and store() the result.
+// stored item here, run importMedia() on a worker thread, and keep() the result.
 //
 // Every write is one transaction in write-ahead-log mode, so a process killed
 // while writing leaves a database with every earlier write intact. A database
@@ -33,7 +33,6 @@ public:
     bool isOpen() const { return usable; }
     // Why the library cannot be used, for the learner; empty when it can.
     QString errorString() const { return error; }
-    QString databasePath() const { return path; }
 
     // The stored item of a file that has not changed since it was read (same
     // size and modification time), with its last opened time set to now.
@@ -41,9 +40,10 @@ public:
     // Stores an item read by importMedia(), replacing an earlier reading of the
     // same file but keeping its last practised sentence where it still exists.
     bool store(const MediaItem& item);
-    // storedItem(), or else importMedia() and store(). When the library cannot be
-    // used the item is still returned, with a warning that it is not kept.
-    MediaImportResult importOrGet(const QString& mediaPath, const MediaImportOptions& options = {});
+    // store() for a successful importMedia(), taking over the sentence the learner
+    // had reached. When the library cannot keep the item it is still returned,
+    // with a warning that it is not kept.
+    MediaImportResult keep(MediaImportResult result);
 
     // Every item without its sentences, last opened first:
     // {"id","path","title","mediaType","duration","sentenceSource","sentenceCount","lastSentence","lastOpened"
