@@ -32,7 +32,7 @@ QString SingleInstance::defaultServerPath() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty()) {
         dir = dataDirectory(); // per user as well
-        QDir().mkpath(dir);
+        ensureDataDirectory();
     }
     return QDir(dir).filePath(QStringLiteral("tavrolin.socket"));
 }
