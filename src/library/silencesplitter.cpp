@@ -139,12 +139,6 @@ private:
 
 } // namespace
 
-SilenceSplit splitAtSilence(const QString& path, const SilenceOptions& options,
-                            const std::function<bool(int)>& progress) {
-    Progress reporter(progress);
-    return splitAtSilence(path, options, reporter, 0, 100);
-}
-
 SilenceSplit splitAtSilence(const QString& path, const SilenceOptions& options, Progress& progress, int progressFrom,
                             int progressTo) {
     SilenceSplit split;

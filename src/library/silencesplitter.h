@@ -5,8 +5,6 @@
 #include <QString>
 #include <QVector>
 
-#include <functional>
-
 namespace Ffmpeg {
 class Progress;
 }
@@ -32,9 +30,8 @@ struct SilenceSplit {
     QString error;
 };
 
-// Decodes the best audio stream of a file and finds the pauses in it.
-SilenceSplit splitAtSilence(const QString& path, const SilenceOptions& options,
-                            const std::function<bool(int percent)>& progress = {});
+// Decodes the best audio stream of a file and finds the pauses in it, reporting
+// progress as the part [progressFrom, progressTo] of the caller's work.
 SilenceSplit splitAtSilence(const QString& path, const SilenceOptions& options, Ffmpeg::Progress& progress,
                             int progressFrom, int progressTo);
 
