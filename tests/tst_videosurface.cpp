@@ -214,7 +214,7 @@ void TestVideoSurface::keysOfTheFilter() {
     QVERIFY(!rig.player->calls.contains("resume") && !rig.player->calls.contains("pause"));
     QCOMPARE(target.keys, 4); // the four volume keys went on to their target; Space did not
 
-    // Escape leaves full screen, but never un-maximises a window that is not in it.
+    // Escape leaves full screen, but never un-maximises a window, in full screen or not.
     rig.window->showMaximized();
     QTRY_VERIFY(rig.window->isMaximized());
     key(&target, Qt::Key_Escape);
@@ -227,6 +227,7 @@ void TestVideoSurface::keysOfTheFilter() {
     rig.player_widget()->show();
     key(&target, Qt::Key_Escape);
     QVERIFY(!rig.window->isFullScreen());
+    QTRY_VERIFY(rig.window->isMaximized()); // as it was before full screen
     qApp->removeEventFilter(&filter);
 }
 

@@ -249,10 +249,11 @@ void MainWindow::setVideoFullScreen(bool on) {
         // Full screen on the screen the window is on now.
         if (QWindow* handle = windowHandle())
             handle->setScreen(handle->screen());
-        showFullScreen();
+        // Only full screen is added and taken away again, so a maximised window comes back maximised.
+        setWindowState(windowState() | Qt::WindowFullScreen);
         setMenuBarVisible(false);
     } else {
-        showNormal();
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
         setMenuBarVisible(true);
     }
 }
