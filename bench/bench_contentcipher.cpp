@@ -12,8 +12,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <malloc.h>
 #include <cstdio>
+#include <malloc.h>
 #include <vector>
 
 namespace {

@@ -37,7 +37,8 @@ double peakRssMiB(qint64 pid) {
 }
 
 // Starts a process and waits until `ready` says it is up; returns time and peak RSS.
-template <typename Ready> Sample measure(const QString& program, const QStringList& args, const QString& home, Ready ready) {
+template <typename Ready>
+Sample measure(const QString& program, const QStringList& args, const QString& home, Ready ready) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home);
@@ -112,12 +113,12 @@ int main(int argc, char** argv) {
         });
         QTemporaryDir bareHome;
         QByteArray out;
-        Sample b = measure(QCoreApplication::applicationFilePath(), {"--bare", indexUrl}, bareHome.path(),
-                           [&](QProcess& p) {
-                               p.waitForReadyRead(2);
-                               out += p.readAll();
-                               return out.contains("loaded");
-                           });
+        Sample b =
+            measure(QCoreApplication::applicationFilePath(), {"--bare", indexUrl}, bareHome.path(), [&](QProcess& p) {
+                p.waitForReadyRead(2);
+                out += p.readAll();
+                return out.contains("loaded");
+            });
         appMs.push_back(a.ms);
         appMiB.push_back(a.peakMiB);
         bareMs.push_back(b.ms);

@@ -15,8 +15,8 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 

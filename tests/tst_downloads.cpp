@@ -825,7 +825,8 @@ void TestDownloads::downloadsARealArticleFromTheSampleService() {
     QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished(id)), 1, 30000);
 
     const QString lrc = window->api->getFileContent(id, "lrc");
-    QCOMPARE(lrc, QString::fromUtf8(fileBytes(TestSupport::SampleService::contentDirectory() + "/sentence/" + id + ".json")));
+    QCOMPARE(lrc, QString::fromUtf8(
+                      fileBytes(TestSupport::SampleService::contentDirectory() + "/sentence/" + id + ".json")));
     QCOMPARE(QJsonDocument::fromJson(lrc.toUtf8()).object().value("sentences").toArray().size(),
              article.value("sentences").toInt());
     const QString html = window->api->getFileContent(id, "article");

@@ -193,9 +193,8 @@ void TestJourney::cleanupTestCase() {
 // As the program starts: the main window with its three pages, each with its bridge.
 void TestJourney::startWindow() {
     window = new MainWindow(nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(PageScript::frame(Page::Main) && PageScript::frame(Page::Data) &&
-                                 PageScript::frame(Page::Paragraph),
-                             15000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        PageScript::frame(Page::Main) && PageScript::frame(Page::Data) && PageScript::frame(Page::Paragraph), 15000);
     // The index page reports itself after the full synchronisation; then it has the download state.
     QTRY_VERIFY_WITH_TIMEOUT(recorder->snippets(Page::Main).join('\n').contains("setData('downloadState'"), 15000);
 }
@@ -217,8 +216,9 @@ QVariant TestJourney::js(const QString& script, Page page) const {
 }
 
 void TestJourney::click(const QString& selector) const {
-    QVERIFY2(js(QStringLiteral("var e = document.querySelector('%1'); if (e) { e.click(); } !!e").arg(selector)).toBool(),
-             qPrintable(selector));
+    QVERIFY2(
+        js(QStringLiteral("var e = document.querySelector('%1'); if (e) { e.click(); } !!e").arg(selector)).toBool(),
+        qPrintable(selector));
 }
 
 void TestJourney::shot(const QString& name) const {
@@ -529,7 +529,8 @@ void TestJourney::videoOverThePageAndFullScreen() {
                              15000);
     QWidget* video = player()->playerWidget();
     // The picture is drawn (the sample video is a coloured card, the idle surface black).
-    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::colouredPixels(video->grab().toImage()) > video->width() * video->height() / 8, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        TestSupport::colouredPixels(video->grab().toImage()) > video->width() * video->height() / 8, 10000);
     const QList<QLabel*> subtitles = video->findChildren<QLabel*>();
     QCOMPARE(subtitles.size(), 2);
 

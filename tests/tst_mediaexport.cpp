@@ -73,10 +73,11 @@ void TestMediaExport::init() {
     writeFile(source(), "media bytes");
     dialogCalls.clear();
     answer.clear();
-    Desktop::setSaveFileName([this](QWidget*, const QString& caption, const QString& initialPath, const QString& filter) {
-        dialogCalls.append({caption, initialPath, filter});
-        return answer;
-    });
+    Desktop::setSaveFileName(
+        [this](QWidget*, const QString& caption, const QString& initialPath, const QString& filter) {
+            dialogCalls.append({caption, initialPath, filter});
+            return answer;
+        });
 }
 
 void TestMediaExport::cleanup() {

@@ -41,7 +41,6 @@
 
 namespace {
 
-
 // What a message box showed when the window ran it.
 struct ShownBox {
     QString title;

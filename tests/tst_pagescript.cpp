@@ -30,10 +30,14 @@ void TestPageScript::ordinaryValuesGiveTheTemplateText() {
 void TestPageScript::escapesEverythingThatCouldEndTheLiteral_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("escaped");
-    QTest::newRow("single quote") << "it's" << "it\\'s";
-    QTest::newRow("double quote") << "\"q\"" << "\\\"q\\\"";
-    QTest::newRow("backslash") << "a\\b" << "a\\\\b";
-    QTest::newRow("CR LF") << "a\r\nb" << "a\\r\\nb";
+    QTest::newRow("single quote") << "it's"
+                                  << "it\\'s";
+    QTest::newRow("double quote") << "\"q\""
+                                  << "\\\"q\\\"";
+    QTest::newRow("backslash") << "a\\b"
+                               << "a\\\\b";
+    QTest::newRow("CR LF") << "a\r\nb"
+                           << "a\\r\\nb";
     QTest::newRow("line separator") << QString(QChar(0x2028)) << "\\u2028";
     QTest::newRow("paragraph separator") << QString(QChar(0x2029)) << "\\u2029";
     QTest::newRow("NUL") << QString(QChar(0)) << "\\u0000";

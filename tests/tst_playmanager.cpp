@@ -56,7 +56,8 @@ void TestPlayManager::loadReportsStatusWholeSecondsAndTheEnd() {
 
     manager.loadMedia(QUrl::fromLocalFile(TestSupport::sineAudioFile()).toString());
     QTRY_VERIFY_WITH_TIMEOUT(status.size() >= 3, 10000);
-    QCOMPARE(status.mid(0, 3), (QList<int>{PlayManager::LoadingMedia, PlayManager::LoadedMedia, PlayManager::LoadedMedia}));
+    QCOMPARE(status.mid(0, 3),
+             (QList<int>{PlayManager::LoadingMedia, PlayManager::LoadedMedia, PlayManager::LoadedMedia}));
     QTRY_VERIFY_WITH_TIMEOUT(!lengths.isEmpty() && lengths.last().at(0).toLongLong() == 6, 10000);
     QCOMPARE(manager.currentSource(), QUrl::fromLocalFile(TestSupport::sineAudioFile()).toString());
 
@@ -170,10 +171,14 @@ void TestPlayManager::subtitleText_data() {
     QTest::addColumn<bool>("translation");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("quotes and markup") << false << "It======s ;;;;;;ok;;;;;; <b>now</b>" << "It's \"ok\" now";
-    QTest::newRow("translation member") << true << "{\"chinese\":\"<i>词</i>======\"}" << "词'";
-    QTest::newRow("no translation member") << true << "{\"text\":\"x\"}" << "";
-    QTest::newRow("not JSON") << true << "a====== <b>b</b>;;;;;;" << "a====== b;;;;;;";
+    QTest::newRow("quotes and markup") << false << "It======s ;;;;;;ok;;;;;; <b>now</b>"
+                                       << "It's \"ok\" now";
+    QTest::newRow("translation member") << true << "{\"chinese\":\"<i>词</i>======\"}"
+                                        << "词'";
+    QTest::newRow("no translation member") << true << "{\"text\":\"x\"}"
+                                           << "";
+    QTest::newRow("not JSON") << true << "a====== <b>b</b>;;;;;;"
+                              << "a====== b;;;;;;";
 }
 
 void TestPlayManager::subtitleText() {

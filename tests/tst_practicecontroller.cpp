@@ -153,8 +153,7 @@ void TestPracticeController::dictationRepeatsWithAGapThatDoesNotBlock() {
         QTimer::singleShot(100, [&] { timerRan = true; });
         QTRY_VERIFY_WITH_TIMEOUT(!rig.controller.inDictationGap(), 5000);
         QVERIFY(timerRan);
-        QCOMPARE(rig.page(),
-                 (QStringList{"media.play(0);", QString("article.setPlayTimes('1', '%1');").arg(round)}));
+        QCOMPARE(rig.page(), (QStringList{"media.play(0);", QString("article.setPlayTimes('1', '%1');").arg(round)}));
         QCOMPARE(rig.player->calls, (QStringList{"pause", "seek 4"}));
         rig.controller.play(0); // the page's answer to media.play(0)
         rig.report(4);
@@ -247,8 +246,7 @@ void TestPracticeController::fillwordSolvedOnTheLastSentence_data() {
     QTest::addColumn<int>("index");
     QTest::addColumn<QStringList>("page");
     QTest::addColumn<QStringList>("player");
-    QTest::newRow("repeated") << "repeated" << 0
-                              << QStringList{"article.initIndex('0', 'fillword');", "media.play();"}
+    QTest::newRow("repeated") << "repeated" << 0 << QStringList{"article.initIndex('0', 'fillword');", "media.play();"}
                               << QStringList{"seek 0", "play"};
     QTest::newRow("once") << "repeat" << 3
                           << QStringList{"media.next();", "article.initIndex('3', 'fillword');", "media.play();"}
@@ -321,10 +319,14 @@ void TestPracticeController::videoDetection_data() {
     QTest::addColumn<QString>("src");
     QTest::addColumn<QString>("mediaType");
     QTest::addColumn<bool>("video");
-    QTest::newRow("mp4 at index 0 is audio") << "mp4talk.mp3" << "audio" << false;
-    QTest::newRow("upper-case extension") << "/data/clip.MP4" << "audio" << true;
-    QTest::newRow("media type 4") << "/data/a.rar" << "4" << true;
-    QTest::newRow("plain audio") << "/data/a.rar" << "audio" << false;
+    QTest::newRow("mp4 at index 0 is audio") << "mp4talk.mp3"
+                                             << "audio" << false;
+    QTest::newRow("upper-case extension") << "/data/clip.MP4"
+                                          << "audio" << true;
+    QTest::newRow("media type 4") << "/data/a.rar"
+                                  << "4" << true;
+    QTest::newRow("plain audio") << "/data/a.rar"
+                                 << "audio" << false;
 }
 
 void TestPracticeController::videoDetection() {
@@ -371,8 +373,8 @@ void TestPracticeController::loadedMediaStartsThePage() {
     rig.controller.mediaStatusChanged(MediaStatusCode::LoadingMedia);
     rig.controller.mediaStatusChanged(MediaStatusCode::LoadedMedia);
     rig.controller.mediaStatusChanged(2); // unknown values are ignored
-    QCOMPARE(rig.page(), (QStringList{"media.loadingStart();", "media.loadingEnd();", "media.play(0);",
-                                      "media.highlight(0);"}));
+    QCOMPARE(rig.page(),
+             (QStringList{"media.loadingStart();", "media.loadingEnd();", "media.play(0);", "media.highlight(0);"}));
 }
 
 void TestPracticeController::loadPosition_data() {

@@ -114,8 +114,7 @@ void TestPracticePlayback::readingHighlightsFollowTheSpeech() {
     practise(
         "read",
         [](const QList<Heard>& h) {
-            return std::any_of(h.begin(), h.end(),
-                               [](const Heard& x) { return x.snippet == "media.highlight('3');"; });
+            return std::any_of(h.begin(), h.end(), [](const Heard& x) { return x.snippet == "media.highlight('3');"; });
         },
         heard);
     if (QTest::currentTestFailed())

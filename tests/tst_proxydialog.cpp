@@ -29,7 +29,6 @@ QSettings settingsFile() {
     return QSettings(Settings::settingsFilePath(), QSettings::IniFormat);
 }
 
-
 // A minimal HTTP proxy: answers every absolute-URI request itself with a small
 // page naming the requested URL, and insists on Basic credentials when given some.
 class TinyProxy : public QObject {

@@ -187,8 +187,7 @@ void TestVideoSurface::keysOfTheFilter() {
     key(&target, Qt::Key_Left);
     key(&target, Qt::Key_Right);
     QCOMPARE(target.keys, 0); // consumed
-    QCOMPARE(rig.recorder.snippets(Page::Main),
-             (QStringList{"media.previousSentence();", "media.nextSentence();"}));
+    QCOMPARE(rig.recorder.snippets(Page::Main), (QStringList{"media.previousSentence();", "media.nextSentence();"}));
 
     rig.player->calls.clear();
     key(&target, Qt::Key_Up, Qt::ControlModifier);
@@ -350,7 +349,8 @@ void TestVideoSurface::contextMenuItems() {
     QStringList labels;
     for (QAction* a : menu->actions())
         labels << (a->isSeparator() ? "-" : a->text());
-    QCOMPARE(labels, (QStringList{"全屏显示", "退出全屏 (ESC)", "播放 / 暂停 (Space)", "-", "上一句 (←)", "下一句 (→)"}));
+    QCOMPARE(labels,
+             (QStringList{"全屏显示", "退出全屏 (ESC)", "播放 / 暂停 (Space)", "-", "上一句 (←)", "下一句 (→)"}));
     filter.showMenu(QPoint(6, 6));
     QCOMPARE(filter.contextMenu(), menu); // built once
     menu->hide();
@@ -376,17 +376,33 @@ void TestVideoSurface::paraSetStateRoutesByPageMode_data() {
     QTest::addColumn<QString>("state");
     QTest::addColumn<int>("page");
     QTest::addColumn<QString>("snippet");
-    QTest::newRow("pause online") << "online" << "play" << "pause" << int(Page::Main) << "media.play(0, true);";
-    QTest::newRow("pause local") << "local" << "play" << "pause" << int(Page::Data) << "media.play(0, true);";
-    QTest::newRow("next") << "online" << "play" << "next" << int(Page::Main) << "media.next();";
-    QTest::newRow("pre") << "online" << "play" << "pre" << int(Page::Main) << "media.pre();";
-    QTest::newRow("play") << "online" << "play" << "play" << int(Page::Main) << "media.pause();";
-    QTest::newRow("translate") << "online" << "translateState" << "x" << int(Page::Main)
-                               << "media.translateControl();";
-    QTest::newRow("repeat") << "online" << "repeatState" << "" << int(Page::Main) << "media.repeatControl();";
-    QTest::newRow("mode") << "online" << "modeState" << "" << int(Page::Main) << "media.modeControl();";
-    QTest::newRow("desktop, no semicolon") << "online" << "desktopState" << "" << int(Page::Main)
-                                           << "media.desktopControl()";
+    QTest::newRow("pause online") << "online"
+                                  << "play"
+                                  << "pause" << int(Page::Main) << "media.play(0, true);";
+    QTest::newRow("pause local") << "local"
+                                 << "play"
+                                 << "pause" << int(Page::Data) << "media.play(0, true);";
+    QTest::newRow("next") << "online"
+                          << "play"
+                          << "next" << int(Page::Main) << "media.next();";
+    QTest::newRow("pre") << "online"
+                         << "play"
+                         << "pre" << int(Page::Main) << "media.pre();";
+    QTest::newRow("play") << "online"
+                          << "play"
+                          << "play" << int(Page::Main) << "media.pause();";
+    QTest::newRow("translate") << "online"
+                               << "translateState"
+                               << "x" << int(Page::Main) << "media.translateControl();";
+    QTest::newRow("repeat") << "online"
+                            << "repeatState"
+                            << "" << int(Page::Main) << "media.repeatControl();";
+    QTest::newRow("mode") << "online"
+                          << "modeState"
+                          << "" << int(Page::Main) << "media.modeControl();";
+    QTest::newRow("desktop, no semicolon") << "online"
+                                           << "desktopState"
+                                           << "" << int(Page::Main) << "media.desktopControl()";
 }
 
 void TestVideoSurface::paraSetStateRoutesByPageMode() {
@@ -434,8 +450,9 @@ void TestVideoSurface::paragraphTextAndSubtitles() {
     rig.bridge->setParagaraph("choised", "c");
     rig.bridge->setParagaraph("other", "o");
     QCOMPARE(rig.recorder.snippets(Page::Paragraph),
-             (QStringList{"paragraph.setParagraph('Es======s gut');", "paragraph.setDictTrans('{\\\"chinese\\\":\\\"好\\\"}');",
-                          "paragraph.setFillword('f');", "paragraph.setChoised('c');", ""}));
+             (QStringList{"paragraph.setParagraph('Es======s gut');",
+                          "paragraph.setDictTrans('{\\\"chinese\\\":\\\"好\\\"}');", "paragraph.setFillword('f');",
+                          "paragraph.setChoised('c');", ""}));
     QCOMPARE(rig.player->sentence, QString("Es======s gut"));
     QCOMPARE(rig.player->translation, QString("{\"chinese\":\"好\"}"));
 }

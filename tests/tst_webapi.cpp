@@ -194,9 +194,9 @@ void TestWebApi::fullSynchronisation() {
 
     bridge->pageLoaded(frame);
 
-    QCOMPARE(mainHost->calls(), (QStringList{"setSet(Large|Night|tap|middle|explain|Verdana|left)",
-                                             "setData(volume|80)", "setData(userInfo|{\"name\":\"Ann\"})",
-                                             "setData(repeatState|repeat)"}));
+    QCOMPARE(mainHost->calls(),
+             (QStringList{"setSet(Large|Night|tap|middle|explain|Verdana|left)", "setData(volume|80)",
+                          "setData(userInfo|{\"name\":\"Ann\"})", "setData(repeatState|repeat)"}));
     QCOMPARE(dataHost->calls(), (QStringList{"ListenDb.getDownloadData()", "getData(volume)", "getData(userInfo)",
                                              "getData(repeatState)", "ListenDb.getArticleData()"}));
     QCOMPARE(paragraphHost->calls(), QStringList{"paragraph.saveState(explainTipState|explain)"});
@@ -252,8 +252,12 @@ void TestWebApi::gotoLocalComposesTheQuery_data() {
     QTest::addColumn<QString>("channel");
     QTest::addColumn<QString>("article");
     QTest::addColumn<QString>("query");
-    QTest::newRow("ids") << "c1" << "a1" << "lang=de&channelId=c1&articleId=a1";
-    QTest::newRow("empty") << "" << "" << "lang=de&channelId=&articleId=";
+    QTest::newRow("ids") << "c1"
+                         << "a1"
+                         << "lang=de&channelId=c1&articleId=a1";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "lang=de&channelId=&articleId=";
 }
 
 void TestWebApi::gotoLocalComposesTheQuery() {

@@ -32,8 +32,8 @@ bool SampleService::start(const QStringList& extra) {
     banner.clear();
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(QStringLiteral(TAVROLIN_SAMPLE_SERVICE),
-                  QStringList{"--data", contentDirectory(), "--http-port", QString::number(ports.first),
-                              "--https-port", QString::number(ports.second)} +
+                  QStringList{"--data", contentDirectory(), "--http-port", QString::number(ports.first), "--https-port",
+                              QString::number(ports.second)} +
                       extra);
     if (!process.waitForStarted(10000))
         return false;

@@ -13,7 +13,6 @@
 #include <QStandardPaths>
 #include <QWebView>
 
-
 namespace TestSupport {
 
 void useCleanDataDirectory() {
