@@ -5,6 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
+  clang-format  # the formatting check CI runs
   qtbase5-dev libqt5webkit5-dev qttools5-dev-tools
   libmpv-dev libquazip1-qt5-dev
   libavformat-dev libavcodec-dev libavutil-dev libqt5sql5-sqlite  # local media and the media library
