@@ -223,6 +223,8 @@ private slots:
     void downloadListsCrossPages();
     void onlinePracticeCallsBridge();
     void dictationAndFillword();
+    void dictationWordAlignment_data();
+    void dictationWordAlignment();
     void articleEndFollowsRepeat_data();
     void articleEndFollowsRepeat();
     void practiceObjectsToleratePrematureCalls();
@@ -721,7 +723,9 @@ void TestSamplePages::dictationAndFillword() {
 
     bridge->calls.clear();
     QCOMPARE(js(view.get(), "Practice.checkDictation(0, 'es ist acht uhr')").toBool(), false);
-    QVERIFY(js(view.get(), "document.getElementById('pFeedback').innerHTML").toString().contains("class=\"bad\">acht"));
+    QVERIFY(js(view.get(), "document.getElementById('pFeedback').innerHTML")
+                .toString()
+                .contains("class=\"bad\">acht</span><span class=\"expected\" title=\"richtig\">sieben"));
     QVERIFY(bridge->calls.isEmpty());
     QCOMPARE(js(view.get(), "Practice.checkDictation(0, 'Es ist sieben  Uhr')").toBool(), true);
     QCOMPARE(bridge->calls.mid(bridge->calls.indexOf("setDictationIndex(1)"), 2),
@@ -748,6 +752,33 @@ void TestSamplePages::dictationAndFillword() {
     QVERIFY(bridge->matching("fillwordSuccessAction").isEmpty());
     js(view.get(), "media.setFillwordState('true')");
     QCOMPARE(bridge->matching("fillwordSuccessAction"), QStringList({"fillwordSuccessAction()"}));
+}
+
+void TestSamplePages::dictationWordAlignment_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("words"); // status:typed/expected
+    QTest::newRow("dropped") << "der Zug Köln fährt um acht Uhr ab"
+                             << "right:der/Der right:Zug/Zug missing:/nach right:Köln/Köln right:fährt/fährt "
+                                "right:um/um right:acht/acht right:Uhr/Uhr right:ab/ab";
+    QTest::newRow("added") << "Der Zug nach Köln fährt heute um acht Uhr ab."
+                           << "right:Der/Der right:Zug/Zug right:nach/nach right:Köln/Köln right:fährt/fährt "
+                              "extra:heute/ right:um/um right:acht/acht right:Uhr/Uhr right:ab/ab";
+    QTest::newRow("swapped") << "Der Zug nach Köln um fährt acht Uhr ab"
+                             << "right:Der/Der right:Zug/Zug right:nach/nach right:Köln/Köln wrong:um/fährt "
+                                "wrong:fährt/um right:acht/acht right:Uhr/Uhr right:ab/ab";
+}
+
+// Guards against a dictation checked word by position, where one dropped or added word marks every later word wrong.
+void TestSamplePages::dictationWordAlignment() {
+    QFETCH(QString, typed);
+    QFETCH(QString, words);
+    QWebView view;
+    QVERIFY(TestSupport::loadAndWait(&view, QUrl(pageUrl("/static/index.html"), QUrl::TolerantMode)));
+    const QString compare =
+        PageScript::build("WordAlign.compare('%1', '%2').map(function (w) {"
+                          "  return w.status + ':' + (w.word || '') + '/' + (w.expected || ''); }).join(' ')",
+                          {"Der Zug nach Köln fährt um acht Uhr ab.", typed});
+    QCOMPARE(js(&view, compare).toString(), words);
 }
 
 void TestSamplePages::articleEndFollowsRepeat_data() {

@@ -705,26 +705,34 @@ var Practice = (function () {
   P.checkDictation = function (i, typed) {
     var s = P.sentences[i];
     if (!s) { return false; }
-    var expected = P.normalise(s.text).split(' ');
-    var given = P.normalise(typed).split(' ');
-    var html = '';
-    var ok = P.normalise(typed) === P.normalise(s.text);
-    for (var k = 0; k < expected.length; k++) {
-      if (given[k] === expected[k]) {
-        html += '<span class="ok">' + Tav.escapeHtml(expected[k]) + '</span> ';
-      } else if (given[k]) {
-        html += '<span class="bad">' + Tav.escapeHtml(given[k]) + '</span> ';
-      } else {
-        html += '<span class="miss">\u2026</span> ';
-      }
-    }
+    var words = WordAlign.compare(s.text, typed);
+    var ok = WordAlign.allRight(words);
     if (ok) {
       P.solveDictation(i);
     } else {
       var fb = byId('pFeedback');
-      if (fb) { fb.innerHTML = html; }
+      if (fb) { fb.innerHTML = P.alignmentHtml(words); }
     }
     return ok;
+  };
+
+  // Each word as right, wrong (with the expected one), missing or extra.
+  P.alignmentHtml = function (words) {
+    var html = '';
+    for (var k = 0; k < words.length; k++) {
+      var w = words[k];
+      if (w.status === 'right') {
+        html += '<span class="ok">' + Tav.escapeHtml(w.word) + '</span> ';
+      } else if (w.status === 'wrong') {
+        html += '<span class="bad">' + Tav.escapeHtml(w.word) + '</span>' +
+          '<span class="expected" title="richtig">' + Tav.escapeHtml(w.expected) + '</span> ';
+      } else if (w.status === 'missing') {
+        html += '<span class="miss" title="fehlt">' + Tav.escapeHtml(w.expected) + '</span> ';
+      } else {
+        html += '<span class="extra" title="zu viel">' + Tav.escapeHtml(w.word) + '</span> ';
+      }
+    }
+    return html;
   };
 
   P.checkFillword = function (i, typed) {
