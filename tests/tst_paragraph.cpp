@@ -4,16 +4,22 @@
 #include "app/paragraph.h"
 #include "bridge/webapi.h"
 #include "core/settings.h"
+#include "support/sampleservice.h"
 #include "support/testsupport.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QSettings>
 #include <QTest>
+#include <QWebElement>
+#include <QWebFrame>
 #include <QWebView>
 
 // Last: Xlib's macros (None, Bool, ...) would clash with Qt's names.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -39,6 +45,18 @@ public:
     }
     void press() { button(true); }
     void release() { button(false); }
+    void click(const QPoint& p) {
+        moveTo(p);
+        press();
+        release();
+    }
+    // Keys as a keyboard types them: they reach the window that has the X input focus.
+    void type(const QList<KeySym>& keys) {
+        for (KeySym key : keys)
+            for (bool down : {true, false})
+                XTestFakeKeyEvent(display, XKeysymToKeycode(display, key), down, CurrentTime);
+        XFlush(display);
+    }
 
 private:
     void button(bool down) {
@@ -60,6 +78,7 @@ private slots:
     void theViewFillsTheWindow();
     void aMoveWithoutADragRequestIsSavedWhenItSettles();
     void dragStateFromOtherPagesDoesNothing();
+    void aClickTakesTheKeyboardAndLeavingGivesItBack();
 };
 
 void TestParagraph::startThenEndWithoutAMoveClearsTheFlag() {
@@ -143,6 +162,50 @@ void TestParagraph::dragStateFromOtherPagesDoesNothing() {
     bridge.setDragState("start"); // its grandparent is no paragraph window
     bridge.setDragState("end");
     QVERIFY(storedRect().isNull());
+}
+
+void TestParagraph::aClickTakesTheKeyboardAndLeavingGivesItBack() {
+    // Guards against a window that never gets the keyboard (it bypasses the window manager): the
+    // missing word typed there went to the main window, whose focused button Enter pressed.
+    Pointer input;
+    QVERIFY2(input.available(), "no X display");
+    QWidget main;
+    main.setGeometry(100, 400, 400, 200);
+    auto* button = new QPushButton("Desktop-Fenster", &main);
+    int pressed = 0;
+    connect(button, &QPushButton::clicked, [&] { ++pressed; });
+    main.show();
+    main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&main));
+    button->setFocus();
+
+    QVERIFY(TestSupport::installPages(1, 2));
+    TestSupport::ScriptRecorder recorder;
+    Paragraph paragraph(nullptr);
+    paragraph.setGeometry(100, 100, 600, 160);
+    paragraph.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&paragraph));
+    QWebFrame* page = paragraph.view()->page()->mainFrame();
+    QTRY_VERIFY(page->evaluateJavaScript("typeof paragraph").toString() == "object");
+    page->evaluateJavaScript("paragraph.setFillword('Er {{sagt}} es.')");
+    QRect gap;
+    QTRY_VERIFY(!(gap = page->findFirstElement("input.gap").geometry()).isEmpty());
+
+    // The X server counts device pixels (on a screen at 150 % too).
+    const qreal scale = paragraph.devicePixelRatioF();
+    input.click(paragraph.view()->mapToGlobal(gap.center()) * scale);
+    QTRY_VERIFY(paragraph.isActiveWindow());
+    QTRY_COMPARE(page->evaluateJavaScript("document.activeElement.className").toString(), QString("gap"));
+    input.type({XK_s, XK_a, XK_g, XK_t, XK_Return});
+    QTRY_VERIFY(recorder.snippets(PageScript::Page::Main).contains("article.paragraphFillwordSuccess();"));
+    QCOMPARE(page->findFirstElement(".solved").toPlainText(), QString("sagt"));
+    QCOMPARE(pressed, 0);
+
+    // Out of the window: the keyboard is the main window's again.
+    input.moveTo(QPoint(300, 500) * scale);
+    QTRY_VERIFY(main.isActiveWindow());
+    input.type({XK_space});
+    QTRY_COMPARE(pressed, 1);
 }
 
 QTEST_MAIN(TestParagraph)

@@ -7,6 +7,7 @@
 #include "core/settings.h"
 #include "desktop/screens.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
@@ -76,6 +77,22 @@ void Paragraph::enableDrag() {
     dragEnabled = true;
 }
 
+void Paragraph::takeKeyboard() {
+    if (!isActiveWindow()) {
+        QWidget* active = QApplication::activeWindow();
+        if (active != this)
+            keyboardOwner = active;
+        activateWindow();
+    }
+    webView->setFocus(Qt::MouseFocusReason);
+}
+
+void Paragraph::giveKeyboardBack() {
+    if (QWidget* owner = keyboardOwner.data(); owner && isActiveWindow() && owner->isVisible())
+        owner->activateWindow();
+    keyboardOwner = nullptr;
+}
+
 void Paragraph::saveRect() {
     dragEnabled = false;
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
@@ -88,6 +105,7 @@ bool Paragraph::eventFilter(QObject* watched, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton)
             dragOffset = mouse->globalPos() - pos();
+        takeKeyboard();
         break;
     }
     case QEvent::MouseMove: {
@@ -113,6 +131,10 @@ bool Paragraph::eventFilter(QObject* watched, QEvent* event) {
             followingMouse = false;
             saveRect();
         }
+        break;
+    case QEvent::Leave:
+        if (watched == this && !followingMouse)
+            giveKeyboardBack();
         break;
     case QEvent::Move:
     case QEvent::Resize:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -29,6 +30,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The window bypasses the window manager, which therefore never gives it the
+    // keyboard: a click takes it (for typing the missing word), leaving the window
+    // hands it back to the window that had it.
+    void takeKeyboard();
+    void giveKeyboardBack();
+
+    QPointer<QWidget> keyboardOwner;
     QPoint dragOffset;
     bool followingMouse = false;
     QTimer moveSettled;
