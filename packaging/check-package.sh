@@ -37,7 +37,7 @@ case "$version" in 3.3.1*) ;; *) fail "version is '$version'" ;; esac
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for dep in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5printsupport5 libssl3 libqt5webkit5 \
-    libmpv2 libquazip1-qt5-1 fonts-dejavu-core; do
+    libmpv2 libquazip1-qt5-1 libqt5sql5 libqt5sql5-sqlite libavformat59 fonts-dejavu-core; do
     echo "$depends" | tr ',' '\n' | grep -q "^ *$dep\( \|$\)" || fail "Depends lacks $dep"
 done
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
@@ -49,7 +49,7 @@ app="$root/usr/lib/tavrolin"
 for f in usr/bin/tavrolin usr/lib/tavrolin/tavrolin; do
     [ -x "$root/$f" ] || fail "$f missing or not executable"
 done
-for f in static/index.html static/config.js local/listen.html local/paragraph.html local/local.html static/mediafiles.js locale/zh_CN.qm locale/de.qm; do
+for f in tavrolin_library.so static/index.html static/config.js local/listen.html local/paragraph.html local/local.html static/mediafiles.js locale/zh_CN.qm locale/de.qm; do
     [ -s "$app/$f" ] || fail "usr/lib/tavrolin/$f missing"
 done
 [ -s "$root/usr/share/applications/tavrolin.desktop" ] || fail "desktop entry missing"
@@ -83,3 +83,21 @@ until grep -q "page loaded: index" "$log" 2>/dev/null; do
     sleep 0.1
 done
 echo "installed tavrolin loaded its index page"
+
+# The library module is loaded on first use: a second start handing over a media
+# file has the running program import it, through the installed module.
+sample="$build/tests/media/samples/alt.flac"
+[ -f "$sample" ] || fail "no sample media at $sample"
+cp "$sample" "$work/probe.flac"
+env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u XDG_CACHE_HOME HOME="$home" XDG_RUNTIME_DIR="$home/run" \
+    "$root/usr/bin/tavrolin" "$work/probe.flac" >>"$work/app.out" 2>&1 || true
+i=0
+until grep -q "Library module .* loaded" "$log" 2>/dev/null; do
+    i=$((i + 1))
+    if [ "$i" -gt 300 ] || grep -q "Library module:" "$log"; then
+        cat "$log" >&2
+        fail "the installed tavrolin could not load its library module"
+    fi
+    sleep 0.1
+done
+echo "installed tavrolin loaded its library module"

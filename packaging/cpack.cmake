@@ -23,11 +23,11 @@ if(arch)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${arch})
 endif()
 
-# Library dependencies come from the binary itself (dpkg-shlibdeps), so they
-# follow whatever the build linked against; libmpv is loaded at run time, so the
-# binary does not name it and it is listed here, as is Qt's SQLite driver, a
-# plug-in the media library loads by name. The xcb platform plugin ships in
-# libqt5gui5, which the binary links anyway. Pages fall back to DejaVu for Latin
+# Library dependencies come from the binaries themselves (dpkg-shlibdeps on the
+# executable and the library module), so they follow whatever the build linked
+# against; libmpv is loaded at run time, so no binary names it and it is listed
+# here, as is Qt's SQLite driver, a plug-in the media library loads by name. The
+# xcb platform plugin ships in libqt5gui5, which the binary links anyway. Pages fall back to DejaVu for Latin
 # text and to Droid Sans Fallback for the Chinese translation.
 find_program(TAVROLIN_DPKG_SHLIBDEPS dpkg-shlibdeps)
 set(fonts "fonts-dejavu-core, fonts-droid-fallback")

@@ -4,6 +4,7 @@ include(GNUInstallDirs)
 set(TAVROLIN_APP_DIR ${CMAKE_INSTALL_LIBDIR}/tavrolin)
 
 install(TARGETS tavrolin RUNTIME DESTINATION ${TAVROLIN_APP_DIR})
+install(TARGETS tavrolin_library_module LIBRARY DESTINATION ${TAVROLIN_APP_DIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/pages/static ${CMAKE_SOURCE_DIR}/pages/local DESTINATION ${TAVROLIN_APP_DIR})
 install(FILES ${CMAKE_BINARY_DIR}/static/config.js DESTINATION ${TAVROLIN_APP_DIR}/static)
 install(FILES ${CMAKE_BINARY_DIR}/locale/zh_CN.qm ${CMAKE_BINARY_DIR}/locale/de.qm DESTINATION ${TAVROLIN_APP_DIR}/locale)

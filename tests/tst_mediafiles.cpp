@@ -4,6 +4,8 @@
 // by the desktop (command line, drop, menu), which reach the page as data.
 #include "app/mainwindow.h"
 #include "app/webview.h"
+#include "bridge/libraryloader.h"
+#include "bridge/mediafiles.h"
 #include "bridge/webapi.h"
 #include "core/settings.h"
 #include "desktop/desktop.h"
@@ -43,6 +45,20 @@ QJsonArray array(const QString& text) {
     return QJsonDocument::fromJson(text.toUtf8()).array();
 }
 
+// The libraries the media library pulls in, as mapped into this process.
+QStringList mappedLibraries() {
+    QFile maps("/proc/self/maps");
+    if (!maps.open(QIODevice::ReadOnly))
+        return {"/proc/self/maps unreadable"};
+    QStringList found;
+    for (const char* name : {"libavformat.so", "libQt5Sql.so"}) {
+        if (maps.readAll().contains(name))
+            found << name;
+        maps.seek(0);
+    }
+    return found;
+}
+
 // A page that keeps what the program hands it.
 const QString recorderPage = QStringLiteral(
     "<html><body><script>var opened = [];"
@@ -62,6 +78,7 @@ private slots:
     void silenceSettingsDecideTheSections();
     void longImportShowsProgressAndCancels();
     void desktopHandsFilesToThePage();
+    void missingModuleIsAFailure();
 
 private:
     QString copy(const QString& from, const QString& to);
@@ -117,8 +134,11 @@ void TestMediaFiles::bridgeKeepsTheLearnersFiles() {
         filters << filter;
         return chosen;
     });
-    QCOMPARE(bridge->openMediaDialog(), QString());
+    // FFmpeg and Qt SQL come with the first use, not with the program or an empty listing (a slow start).
     QCOMPARE(bridge->mediaLibrary(), QString("[]"));
+    QCOMPARE(mappedLibraries(), QStringList());
+    QCOMPARE(bridge->openMediaDialog(), QString());
+    QCOMPARE(mappedLibraries(), QStringList({"libavformat.so", "libQt5Sql.so"}));
     QVERIFY(filters.value(0).contains("*.mkv") && filters.value(0).contains("*.opus"));
 
     const QString audio = media.filePath(quoted + ".mp3");
@@ -311,6 +331,17 @@ void TestMediaFiles::desktopHandsFilesToThePage() {
     window.receiveCommandLine({"tavrolin", media.filePath("fehlt.mp3")}, QDir::rootPath());
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes.at(0).contains("fehlt.mp3"), qPrintable(boxes.at(0)));
+}
+
+void TestMediaFiles::missingModuleIsAFailure() {
+    // Guards against a broken installation crashing the program or its failure reaching the page as nothing.
+    LibraryLoader missing(QDir(media.path()).filePath("fehlt.so"));
+    MediaFiles files(missing);
+    const QString error = object(files.import(media.filePath(quoted + ".mp3"))).value("error").toString();
+    QVERIFY2(error.contains("Teil des Programms fehlt"), qPrintable(error));
+    QCOMPARE(files.list(), QString("[]"));
+    QVERIFY(!files.setProgress("0123456789abcdef", 1));
+    QVERIFY(!missing.errorString().isEmpty());
 }
 
 QTEST_MAIN(TestMediaFiles)

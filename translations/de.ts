@@ -8,6 +8,10 @@
         <translation>Gerade wird eine andere Datei eingelesen; versuche es gleich noch einmal.</translation>
     </message>
     <message>
+        <source>Your own media files cannot be read: a part of the program is missing. Installing the program again should help.</source>
+        <translation>Eigene Mediendateien können nicht gelesen werden: Ein Teil des Programms fehlt. Installiere das Programm bitte neu.</translation>
+    </message>
+    <message>
         <source>Your own media files can be opened from the main page only.</source>
         <translation>Eigene Mediendateien lassen sich nur von der Startseite aus öffnen.</translation>
     </message>

@@ -1,11 +1,11 @@
 #include "bridge/mediafiles.h"
 
+#include "bridge/libraryloader.h"
 #include "bridge/pagescript.h"
 #include "core/appinfo.h"
 #include "core/pageprotocol.h"
 #include "core/settings.h"
 #include "desktop/desktop.h"
-#include "library/medialibrary.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -58,7 +58,7 @@ QString localPath(const QString& path) {
 
 } // namespace
 
-MediaFiles::MediaFiles(QObject* parent) : QObject(parent) {
+MediaFiles::MediaFiles(LibraryLoader& loader, QObject* parent) : QObject(parent), loader(loader) {
     loadPageTranslation();
 }
 
@@ -90,42 +90,50 @@ SilenceOptions MediaFiles::silenceOptions() {
     return options;
 }
 
-MediaLibrary* MediaFiles::library() {
+MediaLibraryStore* MediaFiles::library() {
     if (!db) {
+        LibraryModule* module = loader.module();
+        if (!module)
+            return nullptr;
         ensureDataDirectory();
-        db = std::make_unique<MediaLibrary>(dataDirectory());
-        if (!db->isOpen())
+        db = module->openMediaLibrary(dataDirectory());
+        if (!db->errorString().isEmpty())
             qWarning("Media library: %s", qPrintable(db->errorString()));
     }
     return db.get();
 }
 
+QString MediaFiles::error() const {
+    // What is missing is in the log (LibraryLoader); the learner gets what to do.
+    return tr("Your own media files cannot be read: a part of the program is missing. Installing the program again "
+              "should help.");
+}
+
 QString MediaFiles::import(const QString& path) {
     if (busy)
         return errorJson(tr("Another file is being read; try again when it is done."));
-    const MediaImportResult result = importInBackground(localPath(path));
-    return json(result.toJson());
+    MediaLibraryStore* kept = library();
+    if (!kept)
+        return errorJson(error());
+    const QString file = localPath(path);
+    busy = true;
+    const QJsonObject item = kept->import(file, silenceOptions(), [this, &file](const LibraryWork::Work& work) {
+        runWithProgress(QFileInfo(file).fileName(), work);
+    });
+    busy = false;
+    return json(item);
 }
 
-MediaImportResult MediaFiles::importInBackground(const QString& path) {
-    MediaLibrary* kept = library();
-    if (std::optional<MediaItem> stored = kept->storedItem(path))
-        return {*stored, QString()};
-    busy = true;
+void MediaFiles::runWithProgress(const QString& fileName, const LibraryWork::Work& work) {
     std::atomic<int> percent{0};
     std::atomic<bool> cancelled{false};
-    MediaImportOptions options;
-    options.silence = silenceOptions();
-    options.progress = [&percent, &cancelled](int value) {
+    const LibraryWork::Progress progress = [&percent, &cancelled](int value) {
         percent.store(value);
         return !cancelled.load();
     };
-    MediaImportResult result;
-    std::unique_ptr<QThread> worker(
-        QThread::create([&result, &options, path] { result = importMedia(path, options); }));
+    std::unique_ptr<QThread> worker(QThread::create([&work, &progress] { work(progress); }));
 
-    QProgressDialog dialog(tr("正在读取“%1”…").arg(QFileInfo(path).fileName()), tr("取消"), 0, 100,
-                           Desktop::mainWindow());
+    QProgressDialog dialog(tr("正在读取“%1”…").arg(fileName), tr("取消"), 0, 100, Desktop::mainWindow());
     dialog.setWindowTitle(QString::fromLatin1(AppInfo::productName));
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setAutoClose(false);
@@ -144,14 +152,12 @@ MediaImportResult MediaFiles::importInBackground(const QString& path) {
     tick.start();
     loop.exec();
     if (!worker->isFinished()) {
-        // The event loops are ending (the program closes): stop the import.
+        // The event loops are ending (the program closes): stop the work.
         cancelled.store(true);
         worker->wait();
     }
     tick.stop();
     dialog.reset();
-    busy = false;
-    return kept->keep(std::move(result));
 }
 
 QString MediaFiles::chooseAndImport() {
@@ -161,10 +167,14 @@ QString MediaFiles::chooseAndImport() {
 
 QString MediaFiles::choose() {
     QStringList patterns;
-    for (const QString& suffix : mediaAudioSuffixes() + mediaVideoSuffixes())
-        patterns << QStringLiteral("*.") + suffix << QStringLiteral("*.") + suffix.toUpper();
-    const QString filter =
-        tr("音频和视频 (%1)").arg(patterns.join(QLatin1Char(' '))) + QStringLiteral(";;") + tr("所有文件 (*)");
+    // Without the module only "all files": the import then says what is missing.
+    if (LibraryModule* module = loader.module()) {
+        for (const QString& suffix : module->audioSuffixes() + module->videoSuffixes())
+            patterns << QStringLiteral("*.") + suffix << QStringLiteral("*.") + suffix.toUpper();
+    }
+    QString filter = tr("所有文件 (*)");
+    if (!patterns.isEmpty())
+        filter.prepend(tr("音频和视频 (%1)").arg(patterns.join(QLatin1Char(' '))) + QStringLiteral(";;"));
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
     QString folder = settings.value(Settings::MediaDirectory).toString();
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
@@ -182,7 +192,11 @@ QString MediaFiles::choose() {
 }
 
 QString MediaFiles::list() {
-    return QString::fromUtf8(QJsonDocument(library()->list()).toJson(QJsonDocument::Compact));
+    // Nothing was ever imported: no need to load the module to say so.
+    if (!db && !QFileInfo::exists(QDir(dataDirectory()).filePath(LibraryModule::mediaLibraryFileName())))
+        return QStringLiteral("[]");
+    MediaLibraryStore* kept = library();
+    return kept ? QString::fromUtf8(QJsonDocument(kept->list()).toJson(QJsonDocument::Compact)) : QStringLiteral("[]");
 }
 
 bool MediaFiles::forget(const QString& id) {
@@ -190,7 +204,8 @@ bool MediaFiles::forget(const QString& id) {
         qWarning("forgetMedia refused the id \"%s\"", qPrintable(id.left(40)));
         return false;
     }
-    return library()->forget(id);
+    MediaLibraryStore* kept = library();
+    return kept && kept->forget(id);
 }
 
 bool MediaFiles::setProgress(const QString& id, int sentence) {
@@ -198,7 +213,8 @@ bool MediaFiles::setProgress(const QString& id, int sentence) {
         qWarning("setMediaProgress refused \"%s\", %d", qPrintable(id.left(40)), sentence);
         return false;
     }
-    return library()->setProgress(id, sentence);
+    MediaLibraryStore* kept = library();
+    return kept && kept->setProgress(id, sentence);
 }
 
 bool MediaFiles::open(const QString& path) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/mediaimporter.h"
+#include "library/librarymodule.h"
 
 #include <QObject>
 #include <QString>
@@ -8,7 +8,7 @@
 
 #include <memory>
 
-class MediaLibrary;
+class LibraryLoader;
 
 // The learner's own audio and video files as the main page reaches them:
 // importing (on a worker thread, behind a progress dialog, so a long file does
@@ -16,13 +16,14 @@ class MediaLibrary;
 // travel as JSON text: an item, or {"error": text} with a text for the
 // learner in the pages' language (German, from locale/de.qm).
 //
-// The library's database is used from the GUI thread only; the worker thread
-// reads just the media file.
+// The work is the library module's (library/librarymodule.h), loaded on the
+// first call that needs it. Its database is used from the GUI thread only; the
+// worker thread reads just the media file.
 class MediaFiles : public QObject {
     Q_OBJECT
 
 public:
-    explicit MediaFiles(QObject* parent = nullptr);
+    explicit MediaFiles(LibraryLoader& loader, QObject* parent = nullptr);
     ~MediaFiles() override;
 
     // The item of a local file (path or file: URL): the stored one while the
@@ -52,11 +53,16 @@ public:
     static void loadPageTranslation();
 
 private:
-    MediaImportResult importInBackground(const QString& path);
-    MediaLibrary* library();
+    // The module's library of the data directory; null when the module cannot
+    // be loaded (error() then says why, for the learner).
+    MediaLibraryStore* library();
+    QString error() const;
+    // Runs the work on a worker thread behind a progress dialog that can cancel it.
+    void runWithProgress(const QString& fileName, const LibraryWork::Work& work);
     void deliver(const QString& json);
 
-    std::unique_ptr<MediaLibrary> db;
+    LibraryLoader& loader;
+    std::unique_ptr<MediaLibraryStore> db;
     bool busy = false;
     bool pageReady = false;
     QStringList waiting;

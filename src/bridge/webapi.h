@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 
+class LibraryLoader;
 class MediaFiles;
 class PracticeController;
 class QMessageBox;
@@ -184,4 +185,5 @@ private:
     VideoSurface surface;
     DownloadRouter router;
     MediaFiles* files = nullptr;
+    std::unique_ptr<LibraryLoader> library;
 };

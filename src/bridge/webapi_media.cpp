@@ -1,5 +1,6 @@
 // The bridge's slots for the learner's own media files. The work is MediaFiles';
 // only the main page's bridge has them.
+#include "bridge/libraryloader.h"
 #include "bridge/mediafiles.h"
 #include "bridge/webapi.h"
 #include "core/pageprotocol.h"
@@ -19,8 +20,10 @@ QString notHere() {
 MediaFiles* WebApi::mediaFiles() {
     if (!mainView)
         return nullptr;
-    if (!files)
-        files = new MediaFiles(this);
+    if (!files) {
+        library = std::make_unique<LibraryLoader>();
+        files = new MediaFiles(*library, this);
+    }
     return files;
 }
 

@@ -37,7 +37,3 @@ QVector<MediaSentence> MediaItem::sentencesFromJson(const QJsonArray& array) {
     }
     return sentences;
 }
-
-QJsonObject mediaErrorJson(const QString& text) {
-    return QJsonObject{{QStringLiteral("error"), text}};
-}

@@ -40,6 +40,3 @@ struct MediaItem {
     static QJsonArray sentencesToJson(const QVector<MediaSentence>& sentences);
     static QVector<MediaSentence> sentencesFromJson(const QJsonArray& array);
 };
-
-// {"error": text}: how every failure reaches the page.
-QJsonObject mediaErrorJson(const QString& text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/librarymodule.h"
 #include "library/mediaimporter.h"
 #include "library/mediaitem.h"
 
@@ -27,7 +28,7 @@ public:
     MediaLibrary(const MediaLibrary&) = delete;
     MediaLibrary& operator=(const MediaLibrary&) = delete;
 
-    static QString fileName() { return QStringLiteral("medialibrary.sqlite"); }
+    static QString fileName() { return LibraryModule::mediaLibraryFileName(); }
     static constexpr int schemaVersion = 1;
 
     bool isOpen() const { return usable; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/librarymodule.h"
 #include "library/mediaitem.h"
 
 #include <QString>
@@ -8,15 +9,6 @@
 namespace Ffmpeg {
 class Progress;
 }
-
-// How sentences are found in sound without subtitles. The defaults suit speech
-// recorded with little background noise.
-struct SilenceOptions {
-    double thresholdDb = -35.0; // quieter than this (dBFS, on every channel) is a pause
-    int minPauseMs = 400;       // shorter quiet stretches are pauses within a sentence
-    int minSegmentMs = 1000;    // shorter stretches of sound join the nearer neighbour
-    int leadInMs = 50;          // a sentence starts this much before its sound, inside the pause
-};
 
 // A stretch of sound between pauses, in ms from the start of the media.
 struct SpeechSegment {
