@@ -76,6 +76,8 @@ private slots:
     void markupBecomesPlainText();
     void badInput_data();
     void badInput();
+    void subtitlesAsTheirAuthorsMeant_data();
+    void subtitlesAsTheirAuthorsMeant();
     void twentyThousandCues();
     void progressIsReportedAndCancels();
 
@@ -99,26 +101,28 @@ void TestMediaImporter::sentenceSources_data() {
     // ms the file's time format rounds to, or the container shifts by for the audio codec's priming
     QTest::addColumn<int>("tolerance");
     QTest::addColumn<int>("skipped");
+    QTest::addColumn<QStringList>("warnings");
     QTest::newRow("SubRip .de with .zh translation") << "gespraech.mp3"
                                                      << "sidecar"
                                                      << "audio"
-                                                     << "gespraech" << true << 0 << 0;
+                                                     << "gespraech" << true << 0 << 0 << QStringList();
     QTest::newRow("MKV with Chinese then German SubRip stream") << "film.mkv"
                                                                 << "embedded"
                                                                 << "video"
-                                                                << "Ein Film" << true << 10 << 0;
+                                                                << "Ein Film" << true << 10 << 0 << QStringList();
     QTest::newRow("WebVTT with style block, settings, tags") << "vortrag.m4a"
                                                              << "sidecar"
                                                              << "audio"
-                                                             << "vortrag" << false << 0 << 0;
-    QTest::newRow("ASS with overrides, drawing, comment") << "lied.ogg"
-                                                          << "sidecar"
-                                                          << "audio"
-                                                          << "lied" << false << 10 << 1;
+                                                             << "vortrag" << false << 0 << 0 << QStringList();
+    QTest::newRow("ASS with overrides, karaoke, drawing, comment")
+        << "lied.ogg"
+        << "sidecar"
+        << "audio"
+        << "lied" << false << 10 << 0 << QStringList{"1 line(s) of karaoke, signs or drawings in lied.ass left out."};
     QTest::newRow("SubRip in Windows-1252") << "alt.flac"
                                             << "sidecar"
                                             << "audio"
-                                            << "alt" << false << 0 << 0;
+                                            << "alt" << false << 0 << 0 << QStringList();
 }
 
 void TestMediaImporter::sentenceSources() {
@@ -130,6 +134,7 @@ void TestMediaImporter::sentenceSources() {
     QFETCH(bool, translated);
     QFETCH(int, tolerance);
     QFETCH(int, skipped);
+    QFETCH(QStringList, warnings);
 
     const MediaImportResult result = importMedia(samples + "/" + file);
     QVERIFY2(result.ok(), qPrintable(result.error));
@@ -139,7 +144,7 @@ void TestMediaImporter::sentenceSources() {
     QCOMPARE(item.title, title);
     QCOMPARE(item.skippedCues, skipped);
     QCOMPARE(item.path, QFileInfo(samples + "/" + file).canonicalFilePath());
-    QVERIFY2(item.warnings.isEmpty(), qPrintable(item.warnings.join('\n')));
+    QCOMPARE(item.warnings, warnings);
     QVERIFY2(item.duration > 17000 && item.duration < 19000, qPrintable(QString::number(item.duration)));
     QCOMPARE(item.sentences.size(), expected.size());
     for (int i = 0; i < expected.size(); ++i) {
@@ -261,10 +266,10 @@ void TestMediaImporter::badInput_data() {
                       "00:00:0x.000 --> 00:00:03.000\nKaputt\n\n"
                       "REGION\nid:unten width:40%\n\n"
                       "00:00:04.000 --> 00:00:05.000 align:end\nDrei\n\n"
-                      "zwei Zeilen vor\nder Zeit\n00:00:06.000 --> 00:00:07.000\nKaputt\n\n"
-                      "00:00:08.000 --> 00:00:09.000\nFünf\n")
+                      "Text ohne Zeit\nin zwei Zeilen\n00:00:06.000 --> 00:00:07.000\nSechs\n\n"
+                      "00:00:08.000 --> 00:00:09.000\nAcht\n")
         << ""
-        << "sidecar" << 2 << QStringList{"Eins", "Drei", "Fünf"};
+        << "sidecar" << 2 << QStringList{"Eins", "Drei", "Sechs", "Acht"};
     QTest::newRow("overlapping cues") << "a.mp3" << audio << "a.srt"
                                       << srt({{"00:00:01,000", "00:00:04,000", "A sagt etwas"},
                                               {"00:00:03,500", "00:00:06,000", "B antwortet"}, // sloppy end: cut
@@ -320,6 +325,112 @@ void TestMediaImporter::badInput() {
     for (const MediaSentence& s : result.item.sentences)
         got << s.text;
     QCOMPARE(got, texts);
+}
+
+void TestMediaImporter::subtitlesAsTheirAuthorsMeant_data() {
+    QTest::addColumn<QString>("sidecar");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("sentences"); // "start-end text"
+    QTest::addColumn<int>("leftOut");           // karaoke, sign and drawing lines named in a warning
+
+    const QByteArray ass = "[Script Info]\nScriptType: v4.00+\n\n[Events]\n"
+                           "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
+    auto utf32 = [](const QString& text, bool little) {
+        QByteArray out = little ? QByteArray("\xFF\xFE\0\0", 4) : QByteArray("\0\0\xFE\xFF", 4);
+        for (const uint c : text.toUcs4())
+            for (int k = 0; k < 4; ++k)
+                out += char(little ? c >> (8 * k) : c >> (24 - 8 * k));
+        return out;
+    };
+    QTest::newRow("WebVTT cues without blank lines")
+        << "a.vtt"
+        << QByteArray("WEBVTT\n\n00:00:01.000 --> 00:00:03.000\nErster Satz.\n"
+                      "00:00:03.000 --> 00:00:05.000\nZweiter Satz.\n")
+        << QStringList{"1000-3000 Erster Satz.", "3000-5000 Zweiter Satz."} << 0;
+    QTest::newRow("WebVTT cue right after the header, two text lines")
+        << "a.vtt"
+        << QByteArray("WEBVTT\n00:00:01.000 --> 00:00:02.500 align:start\nEins, zwei\nund drei.\n"
+                      "00:00:03.000 --> 00:00:04.000\nVier.\n\n00:00:05.000 --> 00:00:06.000\nFünf.\n")
+        << QStringList{"1000-2500 Eins, zwei und drei.", "3000-4000 Vier.", "5000-6000 Fünf."} << 0;
+    QTest::newRow("ASS with a short Format line")
+        << "a.ass"
+        << QByteArray("[Events]\nFormat: Layer, Start, End, Style, Text\n"
+                      "Dialogue: 0,0:00:01.00,0:00:03.00,Default,Guten Morgen.\n"
+                      "Dialogue: 0,0:00:04.00,0:00:06.00,Default,Ja, ja, nein, doch, aber, oder, gut.\n")
+        << QStringList{"1000-3000 Guten Morgen.", "4000-6000 Ja, ja, nein, doch, aber, oder, gut."} << 0;
+    QTest::newRow("SSA with Marked and a name, no margins")
+        << "a.ssa"
+        << QByteArray("[Script Info]\nScriptType: v4.00\n\n[Events]\nFormat: Marked, Start, End, Style, Name, Text\n"
+                      "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,Anna,Hallo, wie geht's?\n")
+        << QStringList{"1000-2000 Hallo, wie geht's?"} << 0;
+    QTest::newRow("SubRip zero-length cue is not shown")
+        << "a.srt"
+        << QByteArray("1\n00:00:00,000 --> 00:00:00,000\nNicht anzeigen.\n\n"
+                      "2\n00:00:05,000 --> 00:00:06,000\nHallo.\n")
+        << QStringList{"5000-6000 Hallo."} << 0;
+    QTest::newRow("WebVTT zero-length cue between two")
+        << "a.vtt"
+        << QByteArray("WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nEins.\n\n00:00:02.500 --> 00:00:02.500\nVersteckt.\n\n"
+                      "00:00:03.000 --> 00:00:04.000\nZwei.\n")
+        << QStringList{"1000-2000 Eins.", "3000-4000 Zwei."} << 0;
+    QTest::newRow("UTF-32 little endian SubRip")
+        << "a.srt" << utf32("1\n00:00:01,000 --> 00:00:02,000\nSchöne Grüße, 𝄞!\n", true)
+        << QStringList{"1000-2000 Schöne Grüße, 𝄞!"} << 0;
+    QTest::newRow("UTF-32 big endian WebVTT")
+        << "a.vtt" << utf32("WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nTschüss und bis bald.\n", false)
+        << QStringList{"1000-2000 Tschüss und bis bald."} << 0;
+    QTest::newRow("WebVTT entities read once, a lone > kept")
+        << "a.vtt"
+        << QByteArray("WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nMehr als 5 > 3 Euro.\n\n"
+                      "00:00:03.000 --> 00:00:04.000\nSchreib &amp;lt; für <b>&lt;</b>.\n")
+        << QStringList{"1000-2000 Mehr als 5 > 3 Euro.", "3000-4000 Schreib &lt; für <."} << 0;
+    QTest::newRow("WebVTT braces and ampersands are text")
+        << "a.vtt" << QByteArray("WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nA &amp; B {leise} &gt;&gt; C\n")
+        << QStringList{"1000-2000 A & B {leise} >> C"} << 0;
+    QTest::newRow("karaoke opening: syllables, effect layers, drawing")
+        << "a.ass"
+        << ass + "Comment: 0,0:00:01.00,0:00:04.00,OP,,0,0,0,karaoke,{\\k50}Sis{\\k50}ter's {\\k100}noise\n"
+                 "Dialogue: 0,0:00:01.00,0:00:04.00,OP,,0,0,0,,{\\k50}Sis{\\k50}ter's {\\k100}noise\n"
+                 "Dialogue: 1,0:00:01.00,0:00:01.50,OP,,0,0,0,fx,{\\pos(100,20)}S\n"
+                 "Dialogue: 1,0:00:01.50,0:00:02.00,OP,,0,0,0,fx,{\\pos(110,20)}i\n"
+                 "Dialogue: 2,0:00:01.00,0:00:04.00,OP,,0,0,0,,{\\pos(100,20)\\fad(100,100)}s\n"
+                 "Dialogue: 0,0:00:05.00,0:00:07.00,Default,,0,0,0,,Guten Abend.\n"
+                 "Dialogue: 0,0:00:08.00,0:00:09.00,Schild,,0,0,0,,{\\p1}m 0 0 l 10 0 10 10{\\p0}\n"
+                 "Dialogue: 0,0:00:10.00,0:00:12.00,Default,,0,0,0,,Bis morgen.\n"
+        << QStringList{"5000-7000 Guten Abend.", "10000-12000 Bis morgen."} << 5;
+    QTest::newRow("\\ko and \\kf lyrics, a banner effect; a sung line among dialogue stays")
+        << "a.ass"
+        << ass + "Dialogue: 0,0:00:01.00,0:00:03.00,Lied,,0,0,0,,{\\ko30}la {\\ko30}la {\\ko30}la\n"
+                 "Dialogue: 0,0:00:03.00,0:00:05.00,Lied,,0,0,0,,{\\kf30}na {\\kf30}na\n"
+                 "Dialogue: 0,0:00:02.00,0:00:04.00,Default,,0,0,0,Banner;20,Schild am Bahnhof\n"
+                 "Dialogue: 0,0:00:06.00,0:00:08.00,Default,,0,0,0,,Wo ist der Bahnhof?\n"
+                 "Dialogue: 0,0:00:09.00,0:00:11.00,Default,,0,0,0,,{\\k40}Hier {\\k40}ist {\\k40}er!\n"
+                 "Dialogue: 0,0:00:12.00,0:00:13.00,Default,,0,0,0,,Danke schön.\n"
+        << QStringList{"6000-8000 Wo ist der Bahnhof?", "9000-11000 Hier ist er!", "12000-13000 Danke schön."} << 3;
+}
+
+void TestMediaImporter::subtitlesAsTheirAuthorsMeant() {
+    // Guards against cues glued together, text cut or garbled, hidden cues shown, and karaoke or signs
+    // practised as sentences, in files whose readers follow the formats' published rules.
+    QFETCH(QString, sidecar);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, sentences);
+    QFETCH(int, leftOut);
+
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(samples + "/pausen.opus", folder.filePath("a.opus")));
+    writeFile(folder.filePath(sidecar), content);
+    const MediaImportResult result = importMedia(folder.filePath("a.opus"));
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.item.sentenceSource, QString("sidecar"));
+    QStringList got;
+    for (const MediaSentence& s : result.item.sentences)
+        got << QString("%1-%2 %3").arg(s.start).arg(s.end).arg(s.text);
+    QCOMPARE(got, sentences);
+    QCOMPARE(result.item.skippedCues, 0);
+    const QString warnings = result.item.warnings.join('\n');
+    QVERIFY2(leftOut ? warnings.contains(QString::number(leftOut) + " line") : warnings.isEmpty(),
+             qPrintable(warnings));
 }
 
 void TestMediaImporter::twentyThousandCues() {

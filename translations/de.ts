@@ -18,6 +18,13 @@
 </context>
 <context>
     <name>MediaImporter</name>
+    <message numerus="yes">
+        <source>%n line(s) of karaoke, signs or drawings in %1 left out.</source>
+        <translation>
+            <numerusform>%n Zeile mit Karaoke, Einblendung oder Zeichnung in %1 wurde ausgelassen.</numerusform>
+            <numerusform>%n Zeilen mit Karaoke, Einblendungen oder Zeichnungen in %1 wurden ausgelassen.</numerusform>
+        </translation>
+    </message>
     <message>
         <source>%1 was left out: %2.</source>
         <translation>%1 wurde nicht verwendet: %2.</translation>

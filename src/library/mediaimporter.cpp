@@ -18,8 +18,8 @@ using namespace Ffmpeg;
 
 namespace {
 
-QString tr(const char* text) {
-    return QCoreApplication::translate("MediaImporter", text);
+QString tr(const char* text, int n = -1) {
+    return QCoreApplication::translate("MediaImporter", text, nullptr, n);
 }
 
 bool isGerman(const QString& tag) {
@@ -194,6 +194,11 @@ MediaImportResult importMedia(const QString& path, const MediaImportOptions& opt
     auto leftOut = [&](const QString& file, const QString& why) {
         item.warnings << tr("%1 was left out: %2.").arg(QFileInfo(file).fileName(), why);
     };
+    auto notSpeech = [&](const QString& file, int lines) {
+        if (lines > 0)
+            item.warnings << tr("%n line(s) of karaoke, signs or drawings in %1 left out.", lines)
+                                 .arg(QFileInfo(file).fileName());
+    };
     for (const Sidecar& sidecar : sidecars.text) {
         const SubtitleTrack track = readSubtitleFile(sidecar.path);
         int trackSkipped = track.skipped;
@@ -206,6 +211,7 @@ MediaImportResult importMedia(const QString& path, const MediaImportOptions& opt
         }
         sentences = found;
         skipped += trackSkipped;
+        notSpeech(sidecar.path, track.leftOut);
         item.sentenceSource = QStringLiteral("sidecar");
         break;
     }
@@ -241,6 +247,7 @@ MediaImportResult importMedia(const QString& path, const MediaImportOptions& opt
                 if (!found.isEmpty()) {
                     sentences = found;
                     skipped += trackSkipped;
+                    notSpeech(path, tracks.at(t).leftOut);
                     textTrack = t;
                     item.sentenceSource = QStringLiteral("embedded");
                     break;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace Ffmpeg;
@@ -18,22 +19,31 @@ QString tr(const char* text) {
     return QCoreApplication::translate("MediaImporter", text);
 }
 
-// The text field of an ASS event "ReadOrder,Layer,Style,Name,MarginL,MarginR,MarginV,Effect,Text".
-const char* assEventText(const char* event) {
-    const char* p = event;
-    for (int field = 0; field < 8; ++field) {
-        p = std::strchr(p, ',');
-        if (!p)
-            return event;
-        ++p;
-    }
-    return p;
+// The fields of an ASS event "ReadOrder,Layer,Style,Name,MarginL,MarginR,MarginV,Effect,Text"
+// that tell speech from karaoke and signs.
+struct AssEvent {
+    QString style;
+    QString effect;
+    QString text;
+};
+
+AssEvent assEvent(const char* event) {
+    const char* fields[9] = {event};
+    int count = 1;
+    for (const char* p = event; count < 9 && (p = std::strchr(p, ',')); ++count)
+        fields[count] = ++p;
+    if (count < 9)
+        return {QString(), QString(), QString::fromUtf8(event)};
+    auto field = [&fields](int i) { return QString::fromUtf8(fields[i], int(fields[i + 1] - fields[i] - 1)); };
+    return {field(2).trimmed(), field(7), QString::fromUtf8(fields[8])};
 }
 
 class StreamDecoder {
 public:
-    StreamDecoder(AVStream* stream, qint64 offsetMs, bool repairText)
-        : stream(stream), offsetMs(offsetMs), repairText(repairText) {
+    // A sidecar's cues come from FFmpeg's readers of text files: UTF-8 already,
+    // and each with the duration its file gives, zero or less included.
+    StreamDecoder(AVStream* stream, qint64 offsetMs, bool sidecar)
+        : stream(stream), offsetMs(offsetMs), sidecar(sidecar) {
         const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
         context.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
         if (!context) {
@@ -57,7 +67,7 @@ public:
     void decode(AVPacket* packet) {
         AVPacket* input = packet;
         PacketPtr repaired;
-        if (repairText && packet->data &&
+        if (!sidecar && packet->data &&
             !SubtitleText::isValidUtf8(reinterpret_cast<const char*>(packet->data), packet->size)) {
             // FFmpeg's decoders refuse text that is not UTF-8; old files are Windows-1252.
             const QByteArray utf8 = SubtitleText::packetToUtf8(
@@ -69,33 +79,52 @@ public:
                 input = repaired.get();
             }
         }
-        AVSubtitle subtitle{};
-        int got = 0;
-        const int result = avcodec_decode_subtitle2(context.get(), &subtitle, &got, input);
         const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (result < 0 || !got || pts == AV_NOPTS_VALUE) {
-            ++track.skipped;
-            if (got)
-                avsubtitle_free(&subtitle);
-            return;
+        const qint64 base = pts == AV_NOPTS_VALUE ? 0 : toMs(pts, stream->time_base) - offsetMs;
+        SubtitleCue cue;
+        cue.start = base;
+        if (stream->codecpar->codec_id == AV_CODEC_ID_WEBVTT) {
+            // FFmpeg's WebVTT decoder decodes entities a second time and drops a lone ">":
+            // the cue text is read from the packet by the format's own rules instead.
+            if (pts == AV_NOPTS_VALUE || !input->data) {
+                ++track.skipped;
+                return;
+            }
+            cue.text = SubtitleText::webVttText(
+                QString::fromUtf8(reinterpret_cast<const char*>(input->data), int(input->size)));
+        } else {
+            AVSubtitle subtitle{};
+            int got = 0;
+            const int result = avcodec_decode_subtitle2(context.get(), &subtitle, &got, input);
+            if (result < 0 || !got || pts == AV_NOPTS_VALUE) {
+                ++track.skipped;
+                if (got)
+                    avsubtitle_free(&subtitle);
+                return;
+            }
+            for (unsigned i = 0; i < subtitle.num_rects; ++i) {
+                const AVSubtitleRect* rect = subtitle.rects[i];
+                QString part;
+                if (rect->ass) {
+                    const AssEvent event = assEvent(rect->ass);
+                    part = SubtitleText::plainText(event.text);
+                    cue.style = event.style;
+                    cue.mark = std::max(cue.mark, SubtitleText::assEventMark(event.effect, event.text));
+                } else if (rect->text) {
+                    part = SubtitleText::plainText(QString::fromUtf8(rect->text));
+                }
+                if (!part.isEmpty())
+                    cue.text += cue.text.isEmpty() ? part : QLatin1Char(' ') + part;
+            }
+            cue.start += subtitle.start_display_time;
+            if (packet->duration <= 0 && subtitle.end_display_time > subtitle.start_display_time &&
+                subtitle.end_display_time != UINT32_MAX)
+                cue.end = base + subtitle.end_display_time;
+            avsubtitle_free(&subtitle);
         }
-        QString text;
-        for (unsigned i = 0; i < subtitle.num_rects; ++i) {
-            const AVSubtitleRect* rect = subtitle.rects[i];
-            const QString part = rect->ass    ? SubtitleText::plainText(QString::fromUtf8(assEventText(rect->ass)))
-                                 : rect->text ? SubtitleText::plainText(QString::fromUtf8(rect->text))
-                                              : QString();
-            if (!part.isEmpty())
-                text += text.isEmpty() ? part : QLatin1Char(' ') + part;
-        }
-        const qint64 base = toMs(pts, stream->time_base) - offsetMs;
-        SubtitleCue cue{base + subtitle.start_display_time, -1, text};
-        if (packet->duration > 0)
+        if (packet->duration > 0 || (sidecar && cue.end < 0))
             cue.end = base + toMs(packet->duration, stream->time_base);
-        else if (subtitle.end_display_time > subtitle.start_display_time && subtitle.end_display_time != UINT32_MAX)
-            cue.end = base + subtitle.end_display_time;
         track.cues.append(cue);
-        avsubtitle_free(&subtitle);
     }
 
     SubtitleTrack track;
@@ -103,7 +132,7 @@ public:
 private:
     AVStream* stream;
     qint64 offsetMs;
-    bool repairText;
+    bool sidecar;
     CodecPtr context;
 };
 
@@ -136,7 +165,8 @@ SubtitleTrack readSubtitleFile(const QString& path) {
     QString text = SubtitleText::decode(bytes);
     const SubtitleText::Format format = SubtitleText::detectFormat(text);
     int skipped = 0;
-    text = SubtitleText::dropUnreadableCues(text, format, &skipped);
+    text = format == SubtitleText::Format::Ass ? SubtitleText::standardAssEvents(text)
+                                               : SubtitleText::dropUnreadableCues(text, format, &skipped);
     const char* formatName = format == SubtitleText::Format::WebVtt ? "webvtt"
                              : format == SubtitleText::Format::Ass  ? "ass"
                                                                     : "srt";
@@ -147,7 +177,7 @@ SubtitleTrack readSubtitleFile(const QString& path) {
         track.error = error.isEmpty() ? tr("no subtitles in it") : error;
         return track;
     }
-    StreamDecoder decoder(context->streams[0], 0, false);
+    StreamDecoder decoder(context->streams[0], 0, true);
     if (!decoder.usable()) {
         track.error = decoder.track.error;
         return track;
@@ -165,6 +195,7 @@ SubtitleTrack readSubtitleFile(const QString& path) {
     track.skipped = decoder.track.skipped + skipped;
     if (format == SubtitleText::Format::Ass)
         track.skipped += std::max(0, SubtitleText::assDialogueCount(text) - packets);
+    track.leftOut = SubtitleText::leaveOutNonDialogue(track.cues);
     return track;
 }
 
@@ -173,7 +204,7 @@ QVector<SubtitleTrack> readEmbeddedSubtitles(AVFormatContext* format, const QVec
     const qint64 offsetMs = playbackOrigin(format);
     std::vector<std::unique_ptr<StreamDecoder>> decoders(format->nb_streams);
     for (const int index : streams)
-        decoders[size_t(index)] = std::make_unique<StreamDecoder>(format->streams[index], offsetMs, true);
+        decoders[size_t(index)] = std::make_unique<StreamDecoder>(format->streams[index], offsetMs, false);
     for (unsigned i = 0; i < format->nb_streams; ++i)
         format->streams[i]->discard = decoders[i] && decoders[i]->usable() ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 
@@ -195,7 +226,9 @@ QVector<SubtitleTrack> readEmbeddedSubtitles(AVFormatContext* format, const QVec
             break;
     }
     QVector<SubtitleTrack> tracks;
-    for (const int index : streams)
+    for (const int index : streams) {
         tracks.append(std::move(decoders[size_t(index)]->track));
+        tracks.last().leftOut = SubtitleText::leaveOutNonDialogue(tracks.last().cues);
+    }
     return tracks;
 }

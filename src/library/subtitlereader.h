@@ -15,6 +15,7 @@ struct SubtitleTrack {
     QString language; // lower-case tag of the stream or file name; may be empty
     QVector<SubtitleCue> cues;
     int skipped = 0; // cues that could not be read
+    int leftOut = 0; // karaoke, signs and drawings (SubtitleText::leaveOutNonDialogue)
     QString error;   // set when nothing could be read at all
 };
 

@@ -1,5 +1,6 @@
 #include "library/subtitletext.h"
 
+#include <QHash>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -84,12 +85,16 @@ QString decodeEntities(const QString& text) {
         const QRegularExpressionMatch m = it.next();
         const QString name = m.captured(1);
         QString replacement;
+        bool known = true;
         if (name.startsWith(QLatin1String("#x")) || name.startsWith(QLatin1String("#"))) {
             bool ok = false;
             const uint code =
                 name.startsWith(QLatin1String("#x")) ? name.mid(2).toUInt(&ok, 16) : name.mid(1).toUInt(&ok);
-            if (ok && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF))
+            known = ok && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+            if (known)
                 replacement = QString::fromUcs4(&code, 1);
+        } else if (name == QLatin1String("lrm") || name == QLatin1String("rlm")) {
+            // direction marks: nothing to type
         } else if (name == QLatin1String("amp")) {
             replacement = QStringLiteral("&");
         } else if (name == QLatin1String("lt")) {
@@ -102,9 +107,11 @@ QString decodeEntities(const QString& text) {
             replacement = QStringLiteral("'");
         } else if (name == QLatin1String("nbsp")) {
             replacement = QStringLiteral(" ");
+        } else {
+            known = false;
         }
-        if (replacement.isNull())
-            continue; // unknown: left as written
+        if (!known)
+            continue; // left as written
         out += QStringView(text).mid(last, m.capturedStart() - last);
         out += replacement;
         last = m.capturedEnd();
@@ -199,6 +206,19 @@ QString decode(const QByteArray& bytes, bool* legacy) {
         *legacy = false;
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(bytes.constData() + 3, bytes.size() - 3);
+    // Before UTF-16: FF FE 00 00 starts both, and a NUL as the first character of UTF-16 text is not text.
+    if (bytes.startsWith(QByteArray("\xFF\xFE\0\0", 4)) || bytes.startsWith(QByteArray("\0\0\xFE\xFF", 4))) {
+        const bool little = uchar(bytes.at(0)) == 0xFF;
+        const int units = (bytes.size() - 4) / 4;
+        QVector<char32_t> codes(units);
+        const auto* p = reinterpret_cast<const uchar*>(bytes.constData()) + 4;
+        for (int i = 0; i < units; ++i, p += 4) {
+            const char32_t c = little ? char32_t(p[0] | p[1] << 8 | p[2] << 16 | uint(p[3]) << 24)
+                                      : char32_t(uint(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
+            codes[i] = c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? char32_t(0xFFFD) : c;
+        }
+        return QString::fromUcs4(codes.constData(), units);
+    }
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
         const bool little = uchar(bytes.at(0)) == 0xFF;
         const int units = (bytes.size() - 2) / 2;
@@ -229,15 +249,66 @@ Format detectFormat(const QString& text) {
     return Format::SubRip;
 }
 
+namespace {
+
+// WebVTT blocks as the W3C parser collects them: a block ends at a blank line,
+// and also at a line with "-->" that cannot be its timing line (not the first
+// line, nor the second after an identifier), which starts the next cue. Files
+// written without blank lines between cues are read cue by cue that way.
+QStringList readableWebVtt(const QStringList& lines, int* skipped) {
+    QStringList out;
+    out.reserve(lines.size() + lines.size() / 2);
+    bool first = true;
+    for (int i = 0; i < lines.size();) {
+        if (isBlank(lines.at(i))) {
+            ++i;
+            continue;
+        }
+        const bool header = first && lines.at(i).startsWith(QLatin1String("WEBVTT"));
+        first = false;
+        int arrow = -1;
+        int end = header ? i + 1 : i; // the WEBVTT line itself is the header's, whatever follows on it
+        for (; end < lines.size() && !isBlank(lines.at(end)); ++end) {
+            if (!lines.at(end).contains(QLatin1String("-->")))
+                continue;
+            const int count = end - i;
+            if (header || !(count == 0 || (count == 1 && arrow < 0)))
+                break;
+            arrow = end;
+        }
+        const QStringList block = lines.mid(i, end - i);
+        i = end;
+        if (header) {
+            out += block;
+            out += QString();
+            continue;
+        }
+        const QString& head = block.first();
+        if (arrow < 0 &&
+            (startsWithWord(head, "NOTE") || startsWithWord(head, "STYLE") || startsWithWord(head, "REGION")))
+            continue;
+        if (arrow >= 0 && readableTiming(lines.at(arrow), Format::WebVtt)) {
+            out += block;
+            out += QString();
+        } else {
+            ++*skipped; // a broken timing line, or text outside any cue
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 QString dropUnreadableCues(const QString& text, Format format, int* skipped) {
     if (format == Format::Ass)
         return text;
     QString normalized = text;
     normalized.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QStringList lines = normalized.split(QLatin1Char('\n'));
+    if (format == Format::WebVtt)
+        return readableWebVtt(lines, skipped).join(QLatin1Char('\n'));
     QStringList out;
     out.reserve(lines.size());
-    bool firstBlock = true;
     for (int i = 0; i < lines.size();) {
         if (isBlank(lines.at(i))) {
             ++i;
@@ -248,29 +319,6 @@ QString dropUnreadableCues(const QString& text, Format format, int* skipped) {
             ++end;
         const QStringList block = lines.mid(i, end - i);
         i = end;
-        const bool header = firstBlock;
-        firstBlock = false;
-
-        if (format == Format::WebVtt) {
-            const QString& first = block.first();
-            if (header && first.startsWith(QLatin1String("WEBVTT"))) {
-                out += block;
-                out += QString();
-                continue;
-            }
-            if (startsWithWord(first, "NOTE") || startsWithWord(first, "STYLE") || startsWithWord(first, "REGION"))
-                continue;
-            int arrow = 0;
-            while (arrow < block.size() && !block.at(arrow).contains(QLatin1String("-->")))
-                ++arrow;
-            if (arrow <= 1 && arrow < block.size() && readableTiming(block.at(arrow), format)) {
-                out += block;
-                out += QString();
-            } else {
-                ++*skipped;
-            }
-            continue;
-        }
 
         // SubRip: text lines after a blank line still belong to the cue before,
         // so only an unreadable timing line and what follows it in its block go.
@@ -306,7 +354,139 @@ int assDialogueCount(const QString& text) {
     return count;
 }
 
+QString standardAssEvents(const QString& text) {
+    static const QStringList standard{QStringLiteral("layer"),   QStringLiteral("start"),   QStringLiteral("end"),
+                                      QStringLiteral("style"),   QStringLiteral("name"),    QStringLiteral("marginl"),
+                                      QStringLiteral("marginr"), QStringLiteral("marginv"), QStringLiteral("effect"),
+                                      QStringLiteral("text")};
+    QStringList lines = text.split(QLatin1Char('\n'));
+    bool events = false;
+    bool changed = false;
+    QVector<int> from; // for each standard field, its place in the file's lines; empty: nothing to rewrite
+    int fields = 0;
+    for (QString& line : lines) {
+        const QString t = line.trimmed();
+        if (t.startsWith(QLatin1Char('['))) {
+            events = t.compare(QLatin1String("[Events]"), Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        if (!events)
+            continue;
+        if (t.startsWith(QLatin1String("Format:"), Qt::CaseInsensitive)) {
+            QStringList names = t.mid(7).split(QLatin1Char(','));
+            for (QString& name : names)
+                name = name.trimmed().toLower();
+            if (names.value(0) == QLatin1String("marked"))
+                names[0] = QStringLiteral("layer"); // SSA's forerunner of Layer, read alike
+            from.clear();
+            // Text is the last field, so that it may hold commas; without it there is nothing to read.
+            if (names == standard || names.last() != QLatin1String("text"))
+                continue;
+            fields = int(names.size());
+            for (const QString& name : standard)
+                from.append(int(names.indexOf(name)));
+            line = QStringLiteral("Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text");
+            changed = true;
+            continue;
+        }
+        if (from.isEmpty() || !t.startsWith(QLatin1String("Dialogue:")))
+            continue;
+        const QString value = t.mid(9);
+        QStringList parts;
+        int at = 0;
+        for (int k = 0; k + 1 < fields; ++k) {
+            const int comma = value.indexOf(QLatin1Char(','), at);
+            if (comma < 0)
+                break;
+            parts << value.mid(at, comma - at).trimmed();
+            at = comma + 1;
+        }
+        if (parts.size() + 1 != fields)
+            continue; // too few fields: left for the reader to refuse
+        parts << value.mid(at);
+        QStringList out;
+        for (int k = 0; k < standard.size(); ++k) {
+            QString v = from.at(k) >= 0 ? parts.at(from.at(k)) : QString();
+            if (k == 0 && !v.isEmpty() && !v.at(0).isDigit())
+                v = QStringLiteral("0"); // "Marked=0"
+            else if (v.isEmpty() && (k == 0 || (k >= 5 && k <= 7)))
+                v = QStringLiteral("0");
+            out << v;
+        }
+        line = QStringLiteral("Dialogue: ") + out.join(QLatin1Char(','));
+    }
+    return changed ? lines.join(QLatin1Char('\n')) : text;
+}
+
+QString webVttText(const QString& payload) {
+    QString out;
+    out.reserve(payload.size());
+    const int n = int(payload.size());
+    for (int i = 0; i < n; ++i) {
+        const QChar c = payload.at(i);
+        if (c == QLatin1Char('<')) {
+            const int close = payload.indexOf(QLatin1Char('>'), i + 1);
+            if (close < 0)
+                break; // an unclosed tag runs to the end of the cue
+            i = close;
+            continue;
+        }
+        out += c == QLatin1Char('\n') ? QChar(QLatin1Char(' ')) : c;
+    }
+    return decodeEntities(out).simplified();
+}
+
+SubtitleCue::Mark assEventMark(const QString& effect, const QString& text) {
+    if (!effect.trimmed().isEmpty())
+        return SubtitleCue::Mark::Sign;
+    static const QRegularExpression karaoke(QStringLiteral("\\\\(?:k|K|kf|ko)[0-9.]"));
+    bool drawing = false;
+    bool timed = false;
+    for (int open = text.indexOf(QLatin1Char('{')); open >= 0; open = text.indexOf(QLatin1Char('{'), open + 1)) {
+        const int close = text.indexOf(QLatin1Char('}'), open + 1);
+        if (close < 0)
+            break;
+        const QStringView block = QStringView(text).mid(open + 1, close - open - 1);
+        bool drawHere = false;
+        followDrawingMode(block, drawHere);
+        drawing = drawing || drawHere;
+        timed = timed || karaoke.match(block.toString()).hasMatch();
+        open = close;
+    }
+    return drawing ? SubtitleCue::Mark::Sign : timed ? SubtitleCue::Mark::Karaoke : SubtitleCue::Mark::None;
+}
+
+int leaveOutNonDialogue(QVector<SubtitleCue>& cues) {
+    struct Count {
+        int lines = 0;
+        int marked = 0;
+    };
+    QHash<QString, Count> styles;
+    bool any = false;
+    for (const SubtitleCue& c : cues) {
+        Count& count = styles[c.style];
+        ++count.lines;
+        if (c.mark != SubtitleCue::Mark::None) {
+            ++count.marked;
+            any = true;
+        }
+    }
+    if (!any)
+        return 0;
+    const auto kept = std::remove_if(cues.begin(), cues.end(), [&styles](const SubtitleCue& c) {
+        const Count& count = styles[c.style];
+        return c.mark == SubtitleCue::Mark::Sign || 2 * count.marked > count.lines;
+    });
+    const int leftOut = int(cues.end() - kept);
+    cues.erase(kept, cues.end());
+    return leftOut;
+}
+
 QVector<MediaSentence> sentencesFromCues(QVector<SubtitleCue> cues, qint64 duration, int* skipped) {
+    // Zero-length cues, and cues over before the media starts, are never shown.
+    cues.erase(std::remove_if(cues.begin(), cues.end(),
+                              [](const SubtitleCue& c) { return c.end == c.start || (c.end > c.start && c.end <= 0); }),
+               cues.end());
     const auto empty = std::remove_if(cues.begin(), cues.end(), [](const SubtitleCue& c) { return c.text.isEmpty(); });
     *skipped += int(cues.end() - empty);
     cues.erase(empty, cues.end());
@@ -353,7 +533,7 @@ void attachTranslations(QVector<MediaSentence>& sentences, QVector<SubtitleCue> 
     std::stable_sort(cues.begin(), cues.end(),
                      [](const SubtitleCue& a, const SubtitleCue& b) { return a.start < b.start; });
     for (const SubtitleCue& c : cues) {
-        if (c.text.isEmpty())
+        if (c.text.isEmpty() || c.end == c.start)
             continue;
         // Ends ascend as starts do, since no end passes the next start.
         auto it = std::upper_bound(sentences.begin(), sentences.end(), c.start,
