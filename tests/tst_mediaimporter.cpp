@@ -78,6 +78,8 @@ private slots:
     void badInput();
     void subtitlesAsTheirAuthorsMeant_data();
     void subtitlesAsTheirAuthorsMeant();
+    void cueWithoutAnEnd_data();
+    void cueWithoutAnEnd();
     void twentyThousandCues();
     void progressIsReportedAndCancels();
 
@@ -283,6 +285,11 @@ void TestMediaImporter::badInput_data() {
                                       << "sidecar" << 0
                                       << QStringList{"A sagt etwas", "B antwortet", "D zugleich C spricht",
                                                      "E lange F gleichzeitig", "G"};
+    // A second apart, half of the short one but not of the long one: shown after each other.
+    QTest::newRow("overlap by half the shorter cue only")
+        << "a.mp3" << audio << "a.srt"
+        << srt({{"00:00:10,000", "00:00:20,000", "Lang"}, {"00:00:12,000", "00:00:13,000", "Kurz"}}) << ""
+        << "sidecar" << 0 << QStringList{"Lang", "Kurz"};
 }
 
 void TestMediaImporter::badInput() {
@@ -431,6 +438,44 @@ void TestMediaImporter::subtitlesAsTheirAuthorsMeant() {
     const QString warnings = result.item.warnings.join('\n');
     QVERIFY2(leftOut ? warnings.contains(QString::number(leftOut) + " line") : warnings.isEmpty(),
              qPrintable(warnings));
+}
+
+void TestMediaImporter::cueWithoutAnEnd_data() {
+    QTest::addColumn<QStringList>("cues"); // "start,end,text" in ms; end -1: none given
+    QTest::addColumn<QStringList>("translations");
+    QTest::addColumn<QStringList>("sentences"); // "start-end text|translation"
+    QTest::newRow("no end") << QStringList{"1000,-1,Ohne Ende", "5000,7000,Zwei"}
+                            << QStringList{"1200,3500,eins", "5100,6900,zwei"}
+                            << QStringList{"1000-5000 Ohne Ende|eins", "5000-7000 Zwei|zwei"};
+    QTest::newRow("end before start") << QStringList{"1000,2000,Eins", "5000,4000,Rückwärts", "8000,9000,Drei"}
+                                      << QStringList{"1100,1900,eins", "5100,7500,zwei", "8100,8900,drei"}
+                                      << QStringList{"1000-2000 Eins|eins", "5000-8000 Rückwärts|zwei",
+                                                     "8000-9000 Drei|drei"};
+}
+
+void TestMediaImporter::cueWithoutAnEnd() {
+    // Guards against a missing or backward end kept as it is: the translations' search assumes ends in order.
+    QFETCH(QStringList, cues);
+    QFETCH(QStringList, translations);
+    QFETCH(QStringList, sentences);
+    auto read = [](const QStringList& list) {
+        QVector<SubtitleCue> out;
+        for (const QString& c : list) {
+            SubtitleCue cue;
+            cue.start = c.section(',', 0, 0).toLongLong();
+            cue.end = c.section(',', 1, 1).toLongLong();
+            cue.text = c.section(',', 2);
+            out.append(cue);
+        }
+        return out;
+    };
+    int skipped = 0;
+    QVector<MediaSentence> found = SubtitleText::sentencesFromCues(read(cues), 20000, &skipped);
+    SubtitleText::attachTranslations(found, read(translations));
+    QStringList got;
+    for (const MediaSentence& s : found)
+        got << QString("%1-%2 %3|%4").arg(s.start).arg(s.end).arg(s.text, s.translation);
+    QCOMPARE(got, sentences);
 }
 
 void TestMediaImporter::twentyThousandCues() {
