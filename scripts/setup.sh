@@ -14,7 +14,8 @@ PACKAGES=(
   xvfb xauth libgl1-mesa-dri x11-utils
   openbox  # the window manager the GUI tests run under
   libxtst-dev  # real pointer input for the window-dragging test
-  pulseaudio
+  pulseaudio pulseaudio-utils  # the null sink the tests play through; pactl checks it answers
+  locales  # localedef: the player's locale test makes a de_DE locale of its own
   espeak-ng sox ffmpeg
   mpv  # the command line player: baseline of bench/bench_player
   libbenchmark-dev

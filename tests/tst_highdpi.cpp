@@ -83,8 +83,7 @@ private:
 };
 
 void TestHighDpi::initTestCase() {
-    if (!TestSupport::audioOutputAvailable())
-        QSKIP("no audio output (run under scripts/test.sh, which starts a PulseAudio null sink)");
+    TAVROLIN_REQUIRE_AUDIO();
     TestSupport::useCleanDataDirectory();
     QVERIFY2(!TestSupport::testVideoFile().isEmpty(), "ffmpeg could not make the test video");
     // The screen's DPI against the 96 of a screen at 100 %.

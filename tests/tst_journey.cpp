@@ -155,8 +155,7 @@ private:
 };
 
 void TestJourney::initTestCase() {
-    if (!TestSupport::audioOutputAvailable())
-        QSKIP("no audio output (run under scripts/test.sh, which starts a PulseAudio null sink)");
+    TAVROLIN_REQUIRE_AUDIO();
     QVERIFY2(service.start(), service.output().constData());
     service.exportLocation();
     QVERIFY(TestSupport::installPages(service.httpPort(), service.httpsPort()));

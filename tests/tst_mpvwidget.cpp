@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -121,8 +122,7 @@ void TestMpvWidget::constructionLeavesControllerOnItsThread() {
 void TestMpvWidget::audioPlaybackInRealTime() {
     // Guards against broken event order, unthrottled positions, and pause/seek/blocking
     // getters that do not reach the player.
-    if (!TestSupport::audioOutputAvailable())
-        QSKIP("No audio output: start a PulseAudio null sink as scripts/test.sh does (PULSE_SERVER).");
+    TAVROLIN_REQUIRE_AUDIO();
     widget = shownWidget();
     MpvWidget* w = widget.get();
     QSignalSpy events(w, &MpvWidget::rawMpvEvent);
@@ -461,6 +461,7 @@ void TestMpvWidget::logoSurface() {
 void TestMpvWidget::survivesANewTopLevelWindow() {
     // Guards against a render context left bound to the GL context of a window the
     // widget has left (full screen reparents the surface): a crash or a frozen picture.
+    TAVROLIN_REQUIRE_AUDIO();
     auto frame = std::make_unique<QWidget>();
     frame->resize(340, 260);
     auto* w = new MpvWidget(frame.get(), QStringLiteral("mpv"));
@@ -532,9 +533,16 @@ void TestMpvWidget::startFailureIsRaisedWithoutLeftovers() {
     // Guards against a start-up failure that terminates the program from the worker
     // thread, or leaves that thread running.
     const int threadsBefore = threadCount();
-    // libmpv refuses a numeric locale with a decimal comma.
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
-        QSKIP("No locale with a decimal comma is installed to make libmpv refuse to start.");
+    // libmpv refuses a numeric locale with a decimal comma; a fresh system has none, so the
+    // test compiles its own (localedef, package locales) where setlocale finds it (LOCPATH).
+    QTemporaryDir locales;
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+        QProcess::execute("localedef", {"-i", "de_DE", "-f", "UTF-8", locales.filePath("de_DE.UTF-8")});
+        qputenv("LOCPATH", QFile::encodeName(locales.path()));
+    }
+    TAVROLIN_REQUIRE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"),
+                     "no de_DE.UTF-8 locale, and localedef could not make one");
+    qunsetenv("LOCPATH");
     QString message;
     try {
         MpvWidget w(nullptr, QStringLiteral("mpv"));
@@ -549,6 +557,7 @@ void TestMpvWidget::startFailureIsRaisedWithoutLeftovers() {
 void TestMpvWidget::widgetsComeAndGoWhilePlaying() {
     // Guards against worker threads, cores or render contexts outliving their widget,
     // and against crashes when queued events meet a destroyed widget.
+    TAVROLIN_REQUIRE_AUDIO();
     const QString media = TestSupport::testVideoFile();
     {
         auto warmUp = shownWidget(); // the GL driver and the audio library keep process-wide threads

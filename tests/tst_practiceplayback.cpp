@@ -66,8 +66,7 @@ private:
 
 void TestPracticePlayback::initTestCase() {
     TestSupport::useCleanDataDirectory();
-    if (!TestSupport::audioOutputAvailable())
-        QSKIP("no audio output (run under scripts/test.sh, which starts a PulseAudio null sink)");
+    TAVROLIN_REQUIRE_AUDIO();
     starts = sampleStartTimes();
     QVERIFY2(starts.size() >= 4 && QFile::exists(sampleAudio()), "sample content missing");
 }

@@ -85,4 +85,8 @@ void useCNumericLocale() {
     std::setlocale(LC_NUMERIC, "C");
 }
 
+bool skipsAllowed() {
+    return qgetenv("TAVROLIN_ALLOW_SKIPS") == "1";
+}
+
 } // namespace TestSupport
