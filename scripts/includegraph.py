@@ -22,11 +22,13 @@ MAY_INCLUDE = {
     "player": ["core"],
     "playback": ["player", "core"],
     "desktop": ["core"],
-    "bridge": ["playback", "player", "library", "desktop", "core"],
+    "bridge": ["playback", "player", "library", "speech", "desktop", "core"],
     "update": ["desktop", "core"],
-    "app": ["bridge", "update", "desktop", "playback", "player", "core"],
+    "app": ["bridge", "update", "desktop", "playback", "player", "speech", "core"],
     # Local media import and the media library: no GUI, beside the player.
     "library": ["core"],
+    # Shadowing: the learner's recording compared with the sentence; no GUI.
+    "speech": ["core"],
     "forms": [],
     "resources": [],
 }

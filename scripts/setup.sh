@@ -8,13 +8,14 @@ PACKAGES=(
   clang-format  # the formatting check CI runs
   qtbase5-dev libqt5webkit5-dev qttools5-dev-tools
   libmpv-dev libquazip1-qt5-dev
-  libavformat-dev libavcodec-dev libavutil-dev libqt5sql5-sqlite  # local media and the media library
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libqt5sql5-sqlite  # local media and the media library
+  libaubio-dev libebur128-dev libpulse-dev  # shadowing: pitch, loudness, the microphone
   libsqlite3-dev  # the media library test stops SQLite in the middle of a write
   libcpp-httplib-dev libssl-dev openssl curl
   xvfb xauth libgl1-mesa-dri x11-utils
   openbox  # the window manager the GUI tests run under
   libxtst-dev  # real pointer input for the window-dragging test
-  pulseaudio pulseaudio-utils  # the null sink the tests play through; pactl checks it answers
+  pulseaudio pulseaudio-utils  # the null sink the tests play through; pactl checks it answers, paplay feeds the tests' virtual microphone
   locales  # localedef: the player's locale test makes a de_DE locale of its own
   espeak-ng sox ffmpeg
   mpv  # the command line player: baseline of bench/bench_player

@@ -2,6 +2,7 @@
 // speech (espeak-ng, sox) with pauses between its sentences, encoded as several
 // audio and video formats (ffmpeg), and subtitles for it in every form the
 // importer reads. samples.json records each sentence's true start and end.
+// shadowing/ holds what a learner might say back to sentence 2.
 //
 //   tavrolin-sample-media <output dir>
 
@@ -287,6 +288,25 @@ int main(int argc, char** argv) {
 
         // Nothing but the sound: the sentences must be found at the pauses.
         ffmpeg({"-i", noisy, "-c:a", "libopus", "-b:a", "32k", out + "/pausen.opus"});
+
+        // What a learner might say back to sentence 2 (shadowing), as a microphone
+        // gives it: the sentence itself, another voice, slower, another sentence.
+        const QString said = out + "/shadowing";
+        if (!QDir().mkpath(said))
+            throw std::runtime_error("cannot create the shadowing directory");
+        const QStringList mono16k{"-r", "16000", "-c", "1", "-b", "16"};
+        auto cut = [&](int i, const QString& file) {
+            run("sox", QStringList{noisy} + mono16k +
+                           QStringList{file, "trim", QString::number(times[i].start / 1000.0, 'f', 3),
+                                       QString::number((times[i].end - times[i].start) / 1000.0, 'f', 3)});
+        };
+        cut(2, said + "/original.wav");
+        cut(1, said + "/different.wav");
+        run("sox", QStringList{said + "/original.wav", said + "/stretched.wav", "tempo", "-s", "0.714"});
+        const QString otherRaw = w + "/other-voice.wav";
+        run("espeak-ng", {"-v", "de+f3", "-p", "70", "-s", "150", "-w", otherRaw, sentences[2].text});
+        run("sox",
+            QStringList{otherRaw} + mono16k + QStringList{said + "/other-voice.wav", "silence", "1", "0.001", "0.1%"});
 
         QJsonArray list;
         for (int i = 0; i < sentences.size(); ++i)
