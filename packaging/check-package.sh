@@ -45,6 +45,24 @@ done
 
 root="$work/root"
 dpkg -x "$deb" "$root"
+
+# Debian's own checks. An error fails the package, and so does a warning that
+# is not listed here with the reason it is accepted.
+accepted_warnings=""
+lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || true
+grep -v '^running with root privileges' "$work/lintian.log" || true
+if grep -q '^E: ' "$work/lintian.log"; then
+    fail "lintian reports errors"
+fi
+for tag in $(sed -n 's/^W: [^:]*: \([^ ]*\).*/\1/p' "$work/lintian.log" | sort -u); do
+    echo " $accepted_warnings " | grep -q " $tag " || fail "lintian warns: $tag"
+done
+[ -z "$(desktop-file-validate "$root/usr/share/applications/tavrolin.desktop" 2>&1)" ] ||
+    fail "desktop-file-validate: $(desktop-file-validate "$root/usr/share/applications/tavrolin.desktop" 2>&1)"
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml || fail "appstreamcli validate"
+for f in usr/share/doc/tavrolin/copyright usr/share/doc/tavrolin/changelog.gz usr/share/man/man1/tavrolin.1.gz; do
+    [ -s "$root/$f" ] || fail "$f missing"
+done
 app="$root/usr/lib/tavrolin"
 for f in usr/bin/tavrolin usr/lib/tavrolin/tavrolin; do
     [ -x "$root/$f" ] || fail "$f missing or not executable"

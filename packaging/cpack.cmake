@@ -38,9 +38,12 @@ else()
   # Debian 12 runtime names of what the executable links.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt5core5a (>= 5.15), libqt5gui5 (>= 5.15), libqt5widgets5 (>= 5.15), libqt5network5 (>= 5.15), \
-libqt5printsupport5 (>= 5.15), libqt5sql5 (>= 5.15), libqt5sql5-sqlite, libqt5webkit5, libssl3, libmpv2, \
+libqt5printsupport5 (>= 5.15), libqt5sql5 (>= 5.15), libqt5x11extras5 (>= 5.15), libqt5sql5-sqlite, libqt5webkit5, libssl3, libmpv2, \
 libquazip1-qt5-1, libavformat59, libavcodec59, libavutil57, \
 libstdc++6, libgcc-s1, libc6, ${fonts}")
 endif()
+
+# Qt's own dialogs (files, printing) in Chinese; without it they are English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n")
 
 include(CPack)

@@ -7,6 +7,8 @@ PACKAGES=(
   build-essential cmake pkg-config
   clang-format  # the formatting check CI runs
   qtbase5-dev libqt5webkit5-dev qttools5-dev-tools
+  libqt5x11extras5-dev  # whether a compositor runs, for the desktop sentence window
+  qttranslations5-l10n  # Qt's own dialogs in Chinese
   libmpv-dev libquazip1-qt5-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libqt5sql5-sqlite  # local media and the media library
   libaubio-dev libebur128-dev libpulse-dev  # shadowing: pitch, loudness, the microphone
@@ -22,6 +24,7 @@ PACKAGES=(
   libbenchmark-dev
   python3  # scripts/includegraph.py, run by the test suite
   poppler-utils
+  lintian desktop-file-utils appstream  # the package check
   fonts-dejavu-core fonts-droid-fallback fonts-urw-base35
 )
 
