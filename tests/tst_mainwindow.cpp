@@ -16,6 +16,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -23,12 +25,14 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QWebFrame>
 #include <QWebSettings>
 #include <QWebView>
+#include <QX11Info>
 
 #include <memory>
 
@@ -47,6 +51,7 @@ private slots:
     void init();
     void cleanup() { TestSupport::deleteTopLevelWindows(); }
     void firstStartWritesOnlyTheReadingDefaults();
+    void startNarrowsAnOpenDataDirectory();
     void emptyStoredValueIsReplacedByItsDefault();
     void geometryIsSavedByWindowState_data();
     void geometryIsSavedByWindowState();
@@ -64,12 +69,33 @@ private slots:
     void reachableRectangles_data();
     void reachableRectangles();
     void offScreenWindowsComeBackOnScreen();
+    void windowsBarelyOnScreenComeBackWithinReach();
     void webEngineSettingsAndStorage();
     void preferencesAreCentredOnTheWindow();
 };
 
 void TestMainWindow::init() {
     TestSupport::useCleanDataDirectory();
+}
+
+void TestMainWindow::startNarrowsAnOpenDataDirectory() {
+    // Guards against a data directory left open by an older version or a loose umask keeping the log, downloads and
+    // media library readable by every user; a folder it links to is not ours to change.
+    const QString dir = QDir::cleanPath(dataDirectory());
+    QVERIFY(QDir().mkpath(dir + "/articleContent/images"));
+    QTemporaryDir elsewhere;
+    QVERIFY(QFile::link(elsewhere.path(), dir + "/linked"));
+    const auto open = QFileDevice::Permissions(0x7055); // rwxr-xr-x
+    for (const QString& folder : {dir, dir + "/articleContent", dir + "/articleContent/images", elsewhere.path()})
+        QVERIFY(QFile::setPermissions(folder, open));
+    auto window = std::make_unique<MainWindow>(nullptr);
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    const auto others = QFileDevice::Permissions(0x0077);
+    for (const QString& folder : {dir, dir + "/articleContent", dir + "/articleContent/images"}) {
+        const QFileDevice::Permissions now = QFileInfo(folder).permissions();
+        QVERIFY2((now & ownerOnly) == ownerOnly && !(now & others), qPrintable(folder));
+    }
+    QCOMPARE(QFileInfo(elsewhere.path()).permissions() & others, others & open);
 }
 
 void TestMainWindow::firstStartWritesOnlyTheReadingDefaults() {
@@ -163,8 +189,9 @@ void TestMainWindow::maximizedStateIsRestored() {
 }
 
 void TestMainWindow::componentRectDefault() {
-    QCOMPARE(Settings::componentRectDefault(QSize(1920, 1040)), QRect(560, 840, 800, 500));
-    QCOMPARE(Settings::componentRectDefault(QSize(1281, 1024)), QRect(240, 824, 800, 500));
+    // A strip a third of the screen wide, not a card over most of the practice view.
+    QCOMPARE(Settings::componentRectDefault(QSize(1920, 1040)), QRect(640, 830, 640, 150));
+    QCOMPARE(Settings::componentRectDefault(QSize(1281, 1024)), QRect(427, 814, 427, 150));
 }
 
 void TestMainWindow::paragraphWindowUsesStoredGeometry() {
@@ -177,7 +204,8 @@ void TestMainWindow::paragraphWindowUsesStoredGeometry() {
     QCOMPARE(paragraph->geometry(), QRect(11, 22, 640, 120));
     QCOMPARE(paragraph->objectName(), QString("paragraph"));
     QVERIFY(!paragraph->isVisible());
-    QVERIFY(paragraph->testAttribute(Qt::WA_TranslucentBackground));
+    // Transparent only where a compositor blends it; black corners otherwise.
+    QCOMPARE(paragraph->testAttribute(Qt::WA_TranslucentBackground), QX11Info::isCompositingManagerRunning());
     QCOMPARE(int(paragraph->windowFlags()), 0x40c0b);
     QCOMPARE(window.bridge()->shell(), static_cast<ShellWindow*>(&window));
     QVERIFY(!settingsFile().value(Settings::ComponentRect).isNull());
@@ -352,35 +380,50 @@ void TestMainWindow::closingEndsTheProgram() {
 void TestMainWindow::reachableRectangles_data() {
     QTest::addColumn<QList<QRect>>("screens");
     QTest::addColumn<QRect>("stored");
+    QTest::addColumn<QRect>("grip"); // relative to the stored rectangle
     QTest::addColumn<QRect>("restored");
     QTest::addColumn<QRect>("inside");
     const QList<QRect> two{QRect(0, 0, 1920, 1040), QRect(1920, 0, 1280, 1024)};
     const QRect plain(100, 100, 920, 675);
-    QTest::newRow("on a screen") << two << plain << plain << plain;
-    QTest::newRow("partly on the second")
-        << two << QRect(3000, 900, 800, 500) << QRect(3000, 900, 800, 500) << QRect(2400, 524, 800, 500);
+    const QRect titleBar(0, -30, 920, 30);
+    const QRect handle(0, 0, 800, 40);
+    QTest::newRow("on a screen") << two << plain << titleBar << plain << plain;
+    QTest::newRow("a corner on the second")
+        << two << QRect(3000, 900, 800, 500) << handle << QRect(2400, 524, 800, 500) << QRect(2400, 524, 800, 500);
     QTest::newRow("right of the second (a third unplugged)")
-        << two << QRect(3500, 300, 800, 500) << QRect(2400, 300, 800, 500) << QRect(2400, 300, 800, 500);
+        << two << QRect(3500, 300, 800, 500) << handle << QRect(2400, 300, 800, 500) << QRect(2400, 300, 800, 500);
     QTest::newRow("below both, nearer the first")
-        << two << QRect(200, 1500, 800, 500) << QRect(200, 540, 800, 500) << QRect(200, 540, 800, 500);
+        << two << QRect(200, 1500, 800, 500) << handle << QRect(200, 540, 800, 500) << QRect(200, 540, 800, 500);
     QTest::newRow("left of the first, larger than it")
-        << two << QRect(-4000, -50, 2500, 1200) << QRect(0, 0, 1920, 1040) << QRect(0, 0, 1920, 1040);
-    QTest::newRow("the default paragraph rectangle")
-        << QList<QRect>{QRect(0, 0, 1920, 1040)} << QRect(560, 840, 800, 500) << QRect(560, 840, 800, 500)
+        << two << QRect(-4000, -50, 2500, 1200) << handle << QRect(0, 0, 1920, 1040) << QRect(0, 0, 1920, 1040);
+    QTest::newRow("the old default paragraph rectangle, 60 % below the screen")
+        << QList<QRect>{QRect(0, 0, 1920, 1040)} << QRect(560, 840, 800, 500) << handle << QRect(560, 540, 800, 500)
         << QRect(560, 540, 800, 500);
+    QTest::newRow("from 100 % to 150 %: buttons off the right edge")
+        << QList<QRect>{QRect(0, 0, 1280, 720)} << QRect(560, 580, 800, 120) << handle << QRect(480, 580, 800, 120)
+        << QRect(480, 580, 800, 120);
+    QTest::newRow("from 100 % to 150 %: mostly below the bottom")
+        << QList<QRect>{QRect(0, 0, 1280, 720)} << QRect(100, 600, 920, 675) << titleBar << QRect(100, 45, 920, 675)
+        << QRect(100, 45, 920, 675);
+    QTest::newRow("title bar above the screen") << QList<QRect>{QRect(0, 0, 1920, 1040)} << QRect(100, 10, 920, 675)
+                                                << titleBar << QRect(100, 30, 920, 675) << QRect(100, 10, 920, 675);
+    QTest::newRow("title bar across two screens")
+        << two << QRect(1500, 100, 920, 675) << titleBar << QRect(1920, 100, 920, 675) << QRect(1920, 100, 920, 675);
     QTest::newRow("screens with an origin") << QList<QRect>{QRect(1280, 24, 1920, 1056)} << QRect(0, 0, 800, 500)
-                                            << QRect(1280, 24, 800, 500) << QRect(1280, 24, 800, 500);
-    QTest::newRow("no screens") << QList<QRect>{} << QRect(5000, 5000, 800, 500) << QRect(5000, 5000, 800, 500)
-                                << QRect(5000, 5000, 800, 500);
+                                            << handle << QRect(1280, 24, 800, 500) << QRect(1280, 24, 800, 500);
+    QTest::newRow("no screens") << QList<QRect>{} << QRect(5000, 5000, 800, 500) << handle
+                                << QRect(5000, 5000, 800, 500) << QRect(5000, 5000, 800, 500);
 }
 
 void TestMainWindow::reachableRectangles() {
-    // Guards against windows restored where no screen shows them, or moved although they are on one.
+    // Guards against windows restored where no screen shows them or where only a corner or a few pixels of them
+    // show (their title bar or buttons out of reach), and against moving them although they are on one.
     QFETCH(QList<QRect>, screens);
     QFETCH(QRect, stored);
+    QFETCH(QRect, grip);
     QFETCH(QRect, restored);
     QFETCH(QRect, inside);
-    QCOMPARE(Screens::reachable(stored, screens), restored);
+    QCOMPARE(Screens::reachable(stored, grip, screens), restored);
     QCOMPARE(Screens::inside(stored, screens), inside);
 }
 
@@ -399,7 +442,8 @@ void TestMainWindow::offScreenWindowsComeBackOnScreen() {
     // Frame and title bar included, once a window manager has framed it.
     QTRY_VERIFY(screen.contains(window->frameGeometry()));
     QCOMPARE(window->size(), QSize(920, 675));
-    QCOMPARE(window->paragraphWindow()->geometry(), QRect(300, screen.bottom() + 1 - 300, 800, 300));
+    // No larger than the default strip of this screen.
+    QCOMPARE(window->paragraphWindow()->geometry(), QRect(300, screen.bottom() + 1 - 150, screen.width() / 3, 150));
     window.reset();
     TestSupport::deleteTopLevelWindows();
 
@@ -407,7 +451,23 @@ void TestMainWindow::offScreenWindowsComeBackOnScreen() {
     TestSupport::useCleanDataDirectory();
     window = std::make_unique<MainWindow>(nullptr);
     QVERIFY(screen.contains(window->paragraphWindow()->geometry()));
-    QCOMPARE(window->paragraphWindow()->size(), QSize(800, 500));
+    QCOMPARE(window->paragraphWindow()->size(), QSize(screen.width() / 3, 150));
+}
+
+void TestMainWindow::windowsBarelyOnScreenComeBackWithinReach() {
+    // Guards against windows restored with a few pixels on the screen (as after a change to a higher scale factor):
+    // the main window mostly below the screen, the desktop window with its buttons past the edge.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    {
+        QSettings s = settingsFile();
+        s.setValue(Settings::MainWindowRect, QRect(100, screen.bottom() - 40, 920, 675));
+        s.setValue(Settings::ComponentRect, QRect(screen.right() - 300, screen.bottom() - 200, 640, 150));
+    }
+    auto window = std::make_unique<MainWindow>(nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTRY_VERIFY(screen.contains(window->frameGeometry()));
+    QCOMPARE(window->size(), QSize(920, 675));
+    QCOMPARE(window->paragraphWindow()->geometry(), QRect(screen.right() + 1 - 640, screen.bottom() - 200, 640, 150));
 }
 
 void TestMainWindow::webEngineSettingsAndStorage() {

@@ -95,6 +95,7 @@ private slots:
     void valuesRoundTripThroughTheSettingsFile();
     void unusableValuesAreRefused_data();
     void unusableValuesAreRefused();
+    void cancelRestoresTheStoredValues_data();
     void cancelRestoresTheStoredValues();
     void saveTakesTheFieldBeingEdited();
     void pageRequestTravelsThroughTheProxy();
@@ -270,8 +271,16 @@ void TestProxyDialog::valuesRoundTripThroughTheSettingsFile() {
     QCOMPARE(QNetworkProxy::applicationProxy().user(), user);
 }
 
+void TestProxyDialog::cancelRestoresTheStoredValues_data() {
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("Escape, as in the preferences") << true;
+}
+
 void TestProxyDialog::cancelRestoresTheStoredValues() {
-    // Guards against a cancelled edit staying in the fields and being stored by a later save.
+    // Guards against a cancelled edit staying in the fields and being stored by a later save, and against Escape
+    // leaving the window open.
+    QFETCH(bool, escape);
     {
         QSettings s = settingsFile();
         s.setValue(Settings::ProxyHost, "stored.example");
@@ -280,7 +289,10 @@ void TestProxyDialog::cancelRestoresTheStoredValues() {
     enter("host", "proxy.example");
     enter("port", "3128");
     enter("user", "anna");
-    click("cancel");
+    if (escape)
+        QTest::keyClick(field("user"), Qt::Key_Escape);
+    else
+        click("cancel");
     QVERIFY(!proxy->isVisible());
     QCOMPARE(settingsFile().value(Settings::ProxyHost).toString(), QString("stored.example"));
     QCOMPARE(int(QNetworkProxy::applicationProxy().type()), int(QNetworkProxy::NoProxy));

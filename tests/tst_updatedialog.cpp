@@ -44,6 +44,7 @@ struct Box {
     QWidget* parent;
     QString title;
     QString text;
+    QStringList buttons;
 };
 
 QByteArray readAll(const QString& path) {
@@ -126,7 +127,10 @@ void TestUpdateDialog::init() {
         auto* box = qobject_cast<QMessageBox*>(d);
         if (!box)
             return 0;
-        const Box shown{box->parentWidget(), box->windowTitle(), box->text()};
+        QStringList buttons;
+        for (QAbstractButton* b : box->buttons())
+            buttons << b->text();
+        const Box shown{box->parentWidget(), box->windowTitle(), box->text(), buttons};
         if (box->icon() == QMessageBox::Question) {
             questions << shown;
             return int(answer);
@@ -253,6 +257,8 @@ void TestUpdateDialog::answerWithoutUpdateIsExplained() {
     // The dialog has closed: the box is centred on the main window, not at the corner of the screen.
     QCOMPARE(informations.first().parent, &mainWindow);
     QCOMPARE(informations.first().title, QString("Tavrolin"));
+    // The same button as the program's other boxes, not Qt's English "OK".
+    QCOMPARE(informations.first().buttons, QStringList{"确定"});
     if (failed)
         QVERIFY2(informations.first().text.startsWith(checkFailedText + "\n"), qPrintable(informations.first().text));
     else
@@ -300,6 +306,7 @@ void TestUpdateDialog::downloadThenInstallQuestion() {
     QCOMPARE(questions.first().parent, shown);
     QCOMPARE(questions.first().title, QString("Tavrolin"));
     QCOMPARE(questions.first().text, QString("下载完成，是否安装更新？"));
+    QCOMPARE(questions.first().buttons, (QStringList{"是", "否"}));
     QVERIFY(!values.isEmpty());
     QCOMPARE(values.last(), 100);
     QVERIFY2(std::is_sorted(values.begin(), values.end()), qPrintable(QString::number(values.size())));

@@ -21,6 +21,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMoveEvent>
 #include <QNetworkProxy>
@@ -37,11 +38,20 @@
 #include <QWebSettings>
 #include <QWindow>
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow), translator(new QTranslator) {
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), translator(new QTranslator), qtTranslator(new QTranslator) {
+    narrowDataDirectory();
     Desktop::ensureResources();
     // A missing file leaves the form's own (English) texts.
     translator->load(AppInfo::applicationDirectory() + QStringLiteral("/locale/zh_CN.qm"));
     QCoreApplication::installTranslator(translator.get());
+    // Qt's file, print and message boxes speak the same language as the
+    // program's windows (Debian's qttranslations5-l10n).
+    const QString qtTranslations = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+    if (qtTranslator->load(QStringLiteral("qtbase_zh_CN"), qtTranslations))
+        QCoreApplication::installTranslator(qtTranslator.get());
+    else
+        qWarning("No qtbase_zh_CN.qm in %s: Qt's own dialogs stay in English", qUtf8Printable(qtTranslations));
 
     ui->setupUi(this);
     Desktop::setMainWindow(this);
@@ -88,13 +98,18 @@ void MainWindow::loadSettings() {
     // applied, so a 675-pixel-high window is restored as it was saved.
     fitMinimumSize();
     QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
-    // Where it was left, unless no screen shows that place any more or it is
-    // larger than the screen now (a higher scale factor); the default is fitted
+    // Where it was left, unless its title bar is out of reach or most of it
+    // off the screens now, or it is larger than the screen now (a higher scale
+    // factor); the default is fitted
     // onto the screen (at 150 % it would reach below it).
     const QVariant stored = settings.value(Settings::MainWindowRect);
     const QRect wanted = stored.isValid() ? stored.toRect() : Settings::mainWindowRectDefault();
     const QList<QRect> areas = Screens::availableAreas();
-    QRect placed = stored.isValid() ? Screens::reachable(wanted, areas) : wanted;
+    // The title bar, not known before the window manager frames the window, is
+    // taken to be at most this high.
+    constexpr int titleBar = 32;
+    QRect placed =
+        stored.isValid() ? Screens::reachable(wanted, QRect(0, -titleBar, wanted.width(), titleBar), areas) : wanted;
     const QSize room = Screens::nearestArea(placed, areas).size();
     if (!stored.isValid() || placed.width() > room.width() || placed.height() > room.height())
         placed = Screens::inside(placed, areas);

@@ -121,4 +121,5 @@ private:
     QTextBrowser* printBrowser = nullptr;
     // Kept so that a window's translation leaves with it.
     std::unique_ptr<QTranslator> translator;
+    std::unique_ptr<QTranslator> qtTranslator; // Qt's own dialogs and buttons
 };

@@ -16,6 +16,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebView>
+#include <QX11Info>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -24,23 +25,38 @@
 namespace {
 // A move or resize counts as ended when no further one follows within this time.
 constexpr int moveSettleMs = 300;
+// The page's bar with the handle and the buttons, from the window's top edge.
+constexpr int handleHeight = 40;
+// The page's card colour, behind the page when the window cannot be transparent.
+constexpr char opaqueBackground[] = "#0f172a";
 } // namespace
 
 Paragraph::Paragraph(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_TranslucentBackground);
     setWindowFlags(Qt::Tool | Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setStyleSheet(QStringLiteral("background-color:transparent;"));
+    // The page's card floats with rounded corners only where a compositor blends
+    // the window; without one the transparent pixels would show black, so the
+    // window is painted in the card's own colour and shows as a plain strip.
+    if (QX11Info::isPlatformX11() && !QX11Info::isCompositingManagerRunning()) {
+        setStyleSheet(QStringLiteral("background-color:%1;").arg(QLatin1String(opaqueBackground)));
+    } else {
+        setAttribute(Qt::WA_TranslucentBackground);
+        setStyleSheet(QStringLiteral("background-color:transparent;"));
+    }
 
-    // Where it was left, unless no screen shows that place any more; the
-    // default (which reaches below the screen) is moved fully onto it.
+    // Where it was left, no larger than the default for this screen (so it
+    // shrinks with a higher scale factor), unless its handle and buttons are out
+    // of reach; the default (which reaches below the screen) is moved fully
+    // onto it.
     const QList<QRect> areas = Screens::availableAreas();
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect fresh = Settings::componentRectDefault(available.size());
     const QRect stored =
         QSettings(Settings::settingsFilePath(), QSettings::IniFormat).value(Settings::ComponentRect).toRect();
     if (stored.isEmpty()) {
-        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        setGeometry(Screens::inside(Settings::componentRectDefault(available.size()), areas));
+        setGeometry(Screens::inside(fresh, areas));
     } else {
-        setGeometry(Screens::reachable(stored, areas));
+        const QRect bounded(stored.topLeft(), stored.size().boundedTo(fresh.size()));
+        setGeometry(Screens::reachable(bounded, QRect(0, 0, bounded.width(), handleHeight), areas));
     }
 
     const QString url = AppInfo::paragraphPageUrl();

@@ -5,6 +5,7 @@
 #include "ui_proxydialog.h"
 
 #include <QCloseEvent>
+#include <QShortcut>
 
 // A window of its own even with a parent: the main window, so that it stays with
 // it on the desktop and goes when the program ends.
@@ -13,6 +14,8 @@ ProxyDialog::ProxyDialog(QWidget* parent) : QWidget(parent, Qt::Window), form(ne
     form->setupUi(this);
     form->error->hide();
     setWindowTitle(QStringLiteral("代理设置"));
+    // A plain window has no Escape of its own; the preferences close on it, so this does too.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
 
     entered = ProxySettings::load();
 }

@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -12,6 +13,7 @@ constexpr QFileDevice::Permissions ownerOnlyFile = QFileDevice::ReadOwner | QFil
 constexpr QFileDevice::Permissions ownerOnlyDirectory = ownerOnlyFile | QFileDevice::ExeOwner;
 constexpr QFileDevice::Permissions openToOthers =
     QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+constexpr QFileDevice::Permissions enterableByOthers = openToOthers | QFileDevice::ExeGroup | QFileDevice::ExeOther;
 
 } // namespace
 
@@ -28,6 +30,27 @@ bool ensureDataDirectory() {
     if (!QDir().mkpath(QFileInfo(dir).absolutePath()) || !QDir().mkdir(dir))
         return QFileInfo(dir).isDir(); // someone else may have made it meanwhile
     return QFile::setPermissions(dir, ownerOnlyDirectory);
+}
+
+void narrowDataDirectory() {
+    const QString dir = QDir::cleanPath(dataDirectory());
+    if (!QFileInfo(dir).isDir())
+        return;
+    QStringList folders{dir};
+    // Links are not followed: what they point to is not ours to change.
+    QDirIterator below(dir, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks,
+                       QDirIterator::Subdirectories);
+    while (below.hasNext())
+        folders << below.next();
+    for (const QString& folder : folders) {
+        const QFileDevice::Permissions now = QFileInfo(folder).permissions();
+        if (!(now & enterableByOthers))
+            continue;
+        if (QFile::setPermissions(folder, now & ownerOnlyDirectory))
+            qDebug("Made %s readable by its owner only", qUtf8Printable(folder));
+        else
+            qWarning("Could not make %s readable by its owner only", qUtf8Printable(folder));
+    }
 }
 
 namespace Settings {

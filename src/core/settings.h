@@ -18,6 +18,12 @@ QString dataDirectory();
 // there first calls this.
 bool ensureDataDirectory();
 
+// Makes the data directory and every folder below it owner-only where they are
+// wider (made by an older version or under a loose umask), so the log, the
+// downloads and the media library are not readable by other users. Run at
+// every start.
+void narrowDataDirectory();
+
 namespace Settings {
 
 QString settingsFilePath();
@@ -53,6 +59,10 @@ inline constexpr const char* SilenceMinSegmentMs = "SilenceMinSegmentMs";
 inline constexpr const char* MediaDirectory = "MediaDirectory";
 inline constexpr const char* StorePrefix = "storePrefix";
 
+// The most one download may bring when its length is not announced, in MiB
+// (default 8192); read only, never written by the program.
+inline constexpr const char* MaxDownloadMiB = "MaxDownloadMiB";
+
 // Service location; read only, never written by the program.
 inline constexpr const char* ServiceHost = "ServiceHost";
 inline constexpr const char* ServiceHttpPort = "ServiceHttpPort";
@@ -64,9 +74,12 @@ inline QRect mainWindowRectDefault() {
 }
 
 // Default geometry of the desktop paragraph window for an available screen
-// area of the given size (its origin is deliberately not added).
+// area of the given size (its origin is deliberately not added): a strip one
+// sentence high and a third of the screen wide, centred near the bottom.
 inline QRect componentRectDefault(const QSize& available) {
-    return QRect(available.width() / 2 - 400, available.height() - 200, 800, 500);
+    const int width = available.width() / 3;
+    const int height = 150;
+    return QRect((available.width() - width) / 2, available.height() - height - 60, width, height);
 }
 
 } // namespace Settings

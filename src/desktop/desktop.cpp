@@ -1,5 +1,6 @@
 #include "desktop/desktop.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
@@ -54,6 +55,13 @@ int exec(QDialog* dialog) {
 QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                                     QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, title, text, buttons, parent ? parent : mainWindow());
+    // The words of the program's own boxes, whether or not Qt's translation is installed.
+    static const std::pair<QMessageBox::StandardButton, const char*> words[] = {
+        {QMessageBox::Ok, "确定"}, {QMessageBox::Yes, "是"}, {QMessageBox::No, "否"}, {QMessageBox::Cancel, "取消"}};
+    for (const auto& [button, word] : words) {
+        if (QAbstractButton* shown = box.button(button))
+            shown->setText(QString::fromUtf8(word));
+    }
     return QMessageBox::StandardButton(exec(&box));
 }
 

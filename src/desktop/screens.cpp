@@ -54,12 +54,20 @@ QRect moveInside(const QRect& rect, const QRect& area) {
     return QRect(x, y, width, height);
 }
 
-QRect reachable(const QRect& rect, const QList<QRect>& areas) {
+QRect reachable(const QRect& rect, const QRect& grip, const QList<QRect>& areas) {
+    const QRect band = grip.translated(rect.topLeft());
+    qint64 shown = 0;
+    bool held = false;
     for (const QRect& area : areas) {
-        if (overlap(rect, area) > 0)
-            return rect;
+        shown += overlap(rect, area);
+        held = held || area.contains(band);
     }
-    return inside(rect, areas);
+    if (held && 2 * shown >= qint64(rect.width()) * rect.height())
+        return rect;
+    // Moved with its grip, which may lie outside it (a title bar above the window).
+    const QRect whole = rect.united(band);
+    const QRect placed = inside(whole, areas);
+    return QRect(placed.topLeft() + (rect.topLeft() - whole.topLeft()), rect.size() - (whole.size() - placed.size()));
 }
 
 QRect inside(const QRect& rect, const QList<QRect>& areas) {

@@ -19,9 +19,12 @@ QRect nearestArea(const QRect& rect, const QList<QRect>& areas);
 // cut to the area's.
 QRect moveInside(const QRect& rect, const QRect& area);
 
-// A restored rectangle: as it is when it meets any area, otherwise moved inside
-// the nearest one.
-QRect reachable(const QRect& rect, const QList<QRect>& areas);
+// A restored rectangle: as it is when its grip (the band the window is moved
+// by: a title bar, or a handle with buttons), given relative to the
+// rectangle's top left corner, lies wholly on one area and at least half of
+// the rectangle lies on the areas; otherwise moved inside the nearest area.
+// A window that only touches a screen cannot be taken hold of.
+QRect reachable(const QRect& rect, const QRect& grip, const QList<QRect>& areas);
 
 // `rect` moved to lie entirely inside its nearest area.
 QRect inside(const QRect& rect, const QList<QRect>& areas);
