@@ -80,7 +80,9 @@ private slots:
     void subtitlesAsTheirAuthorsMeant();
     void cueWithoutAnEnd_data();
     void cueWithoutAnEnd();
+    void twentyThousandCues_data();
     void twentyThousandCues();
+    void cuesStayWithinTheMedia();
     void progressIsReportedAndCancels();
 
 private:
@@ -279,8 +281,8 @@ void TestMediaImporter::badInput_data() {
                                               {"00:00:06,000", "00:00:07,000", "D zugleich"}, // same start: together
                                               {"00:00:10,500", "00:00:13,500", "F gleichzeitig"},
                                               {"00:00:10,000", "00:00:14,000", "E lange"}, // mostly together: together
-                                              {"00:00:20,000", "00:00:21,000", "G"},
-                                              {"00:00:20,000", "00:00:21,000", "G"}}) // given twice: once
+                                              {"00:00:15,000", "00:00:16,000", "G"},
+                                              {"00:00:15,000", "00:00:16,000", "G"}}) // given twice: once
                                       << ""
                                       << "sidecar" << 0
                                       << QStringList{"A sagt etwas", "B antwortet", "D zugleich C spricht",
@@ -478,12 +480,28 @@ void TestMediaImporter::cueWithoutAnEnd() {
     QCOMPARE(got, sentences);
 }
 
+void TestMediaImporter::twentyThousandCues_data() {
+    QTest::addColumn<int>("cues");
+    QTest::newRow("as many as a file may have") << 20000;
+    QTest::newRow("one more: refused") << 20001;
+}
+
 void TestMediaImporter::twentyThousandCues() {
-    // Guards against large subtitle files being cut off or left unsorted.
+    // Guards against large subtitle files being cut off or left unsorted, and against a file with more sentences than
+    // the page and the library can carry (a million cues gave a 70 MB answer) being taken.
+    QFETCH(int, cues);
     QTemporaryDir folder;
-    QVERIFY(QFile::copy(samples + "/pausen.opus", folder.filePath("lang.opus")));
+    // Silence long enough for every cue: 8-bit PCM at 1 kHz, 2 h 15 min.
+    const qint64 seconds = 8100;
+    QByteArray wav = "RIFF" + QByteArray(4, 0) + "WAVEfmt ";
+    auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
+    auto le16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
+    wav += le32(16) + le16(1) + le16(1) + le32(1000) + le32(1000) + le16(1) + le16(8) + "data" + le32(seconds * 1000);
+    wav += QByteArray(seconds * 1000, char(0x80));
+    wav.replace(4, 4, le32(quint32(wav.size() - 8)));
+    writeFile(folder.filePath("lang.wav"), wav);
     QByteArray file;
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < cues; ++i) {
         // Written out of order in pairs, with markup, as edited files are.
         const int n = i % 2 ? i - 1 : i + 1;
         const qint64 start = 1000 + qint64(n) * 400;
@@ -496,14 +514,51 @@ void TestMediaImporter::twentyThousandCues() {
     }
     writeFile(folder.filePath("lang.srt"), file);
 
-    const MediaImportResult result = importMedia(folder.filePath("lang.opus"));
+    const MediaImportResult result = importMedia(folder.filePath("lang.wav"));
+    if (cues > maxMediaSentences) {
+        QVERIFY(!result.ok());
+        QVERIFY2(result.error.contains("has 20001 sentences; at most 20000"), qPrintable(result.error));
+        return;
+    }
     QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.item.duration, seconds * 1000);
     QCOMPARE(result.item.sentences.size(), 20000);
     QCOMPARE(result.item.skippedCues, 0);
     QCOMPARE(result.item.sentences.first().text, QString("Satz 0"));
     QCOMPARE(result.item.sentences.last().text, QString("Satz 19999"));
     QCOMPARE(result.item.sentences.last().start, 1000 + 19999 * 400);
     verifyPracticeOrder(result.item);
+}
+
+void TestMediaImporter::cuesStayWithinTheMedia() {
+    // Guards against cues running to 99 hours in a file of seconds being stored and practised in silence.
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(samples + "/pausen.opus", folder.filePath("kurz.opus")));
+    const qint64 length = importMedia(folder.filePath("kurz.opus")).item.duration;
+    QVERIFY(length > 3000);
+    auto time = [](qint64 ms) {
+        return QString::asprintf("%02lld:%02lld:%02lld,%03lld", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                                 ms % 1000)
+            .toUtf8();
+    };
+    writeFile(folder.filePath("kurz.srt"), "1\n" + time(500) + " --> " + time(1500) + "\nAnfang\n\n2\n" +
+                                               time(length - 1000) + " --> 99:00:00,000\nBis zum Ende\n\n3\n" +
+                                               time(length + 2000) + " --> " + time(length + 3000) +
+                                               "\nDanach\n\n4\n90:00:00,000 --> 99:00:00,000\nViel später\n");
+    const MediaImportResult result = importMedia(folder.filePath("kurz.opus"));
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.item.sentences.size(), 2);
+    QCOMPARE(result.item.sentences.at(1).text, QString("Bis zum Ende"));
+    QVERIFY(qAbs(result.item.duration - length) < 50); // the container's length, not the sound's
+    QCOMPARE(result.item.sentences.at(1).end, result.item.duration);
+    QVERIFY2(result.item.warnings.join(' ').contains("2 subtitles after the end"),
+             qPrintable(result.item.warnings.join(' ')));
+
+    // Nothing within it: refused, not an item of silence.
+    writeFile(folder.filePath("kurz.srt"), "1\n90:00:00,000 --> 99:00:00,000\nViel später\n");
+    const MediaImportResult late = importMedia(folder.filePath("kurz.opus"));
+    QVERIFY(!late.ok());
+    QVERIFY2(late.error.contains("all start after the end"), qPrintable(late.error));
 }
 
 void TestMediaImporter::progressIsReportedAndCancels() {

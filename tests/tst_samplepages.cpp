@@ -24,6 +24,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QWebFrame>
 #include <QWebPage>
 #include <QWebSettings>
@@ -231,6 +232,7 @@ private slots:
     void localPagePlaysStoredMedia();
     void hostileLocalArticleRunsNothing();
     void serviceUnreachable();
+    void removingAnOwnFileAsksFirstAndRowsStayPut();
 
 private:
     std::unique_ptr<JsonService> service;
@@ -910,6 +912,62 @@ void TestSamplePages::serviceUnreachable() {
         js(&view, "document.getElementById('catalogueNote').textContent").toString().contains("nicht erreichbar"));
     QCOMPARE(js(&view, "document.querySelectorAll('.article-card').length").toInt(), 0);
     QVERIFY(TestSupport::installPages(service->port(), 1));
+}
+
+void TestSamplePages::removingAnOwnFileAsksFirstAndRowsStayPut() {
+    // Guards against one click forgetting a file with the learner's progress, and against rows reordering after
+    // practice so that the next click removes another file.
+    QTemporaryDir dir;
+    const QString sample = QStringLiteral(TAVROLIN_SAMPLE_MEDIA) + "/gespraech";
+    for (const char* name : {"Erste", "Zweite"}) {
+        for (const char* suffix : {".mp3", ".de.srt"})
+            QVERIFY(QFile::copy(sample + suffix, dir.filePath(name + QString(suffix))));
+    }
+    WebApi* bridge = window->bridge();
+    auto idOf = [bridge](const QString& path) {
+        return QJsonDocument::fromJson(bridge->importMedia(path).toUtf8()).object().value("id").toString();
+    };
+    auto library = [bridge] {
+        QStringList ids;
+        for (const QJsonValue& item : QJsonDocument::fromJson(bridge->mediaLibrary().toUtf8()).array())
+            ids << item.toObject().value("id").toString();
+        return ids;
+    };
+    auto rows = [this] {
+        return js(mainFrame(), "Array.prototype.map.call(document.querySelectorAll('.media-row'),"
+                               " function (r) { return r.getAttribute('data-id'); }).join(' ')")
+            .toString();
+    };
+    const QString first = idOf(dir.filePath("Erste.mp3"));
+    bridge->setMediaProgress(first, 3);
+    QTest::qWait(5);
+    const QString second = idOf(dir.filePath("Zweite.mp3"));
+    QVERIFY(!first.isEmpty() && !second.isEmpty());
+    js(mainFrame(), "mediaFiles.refresh()");
+    QCOMPARE(rows(), second + " " + first); // last opened first
+
+    // Practised again, the first is the library's first now; on the page it stays where it was.
+    QTest::qWait(5);
+    idOf(dir.filePath("Erste.mp3"));
+    QCOMPARE(library(), (QStringList{first, second}));
+    js(mainFrame(), "mediaFiles.refresh()");
+    QCOMPARE(rows(), second + " " + first);
+
+    // Removing asks first and says what goes; keeping it changes nothing.
+    const QString row = "document.querySelector('.media-row[data-id=\"" + first + "\"]')";
+    js(mainFrame(), row + ".querySelector('.remove').click()");
+    const QString question = js(mainFrame(), row + ".querySelector('.question').textContent").toString();
+    QVERIFY2(question.contains("„Erste“") && question.contains("zuletzt Satz 4 von 5"), qPrintable(question));
+    QCOMPARE(library().size(), 2);
+    js(mainFrame(), row + ".querySelector('.keep').click()");
+    QCOMPARE(js(mainFrame(), "document.querySelectorAll('.media-row.asking').length").toInt(), 0);
+    QCOMPARE(library().size(), 2);
+
+    js(mainFrame(), row + ".querySelector('.remove').click()");
+    js(mainFrame(), row + ".querySelector('.confirm-remove').click()");
+    QCOMPARE(library(), QStringList{second});
+    QCOMPARE(rows(), second);
+    bridge->forgetMedia(second);
 }
 
 QTEST_MAIN(TestSamplePages)

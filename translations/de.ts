@@ -17,6 +17,45 @@
     </message>
 </context>
 <context>
+    <name>Ffmpeg</name>
+    <message>
+        <source>its data is damaged or of an unknown kind</source>
+        <translation>ihre Daten sind beschädigt oder von unbekannter Art</translation>
+    </message>
+    <message>
+        <source>it ends too early</source>
+        <translation>sie endet zu früh</translation>
+    </message>
+    <message>
+        <source>it does not exist</source>
+        <translation>sie existiert nicht</translation>
+    </message>
+    <message>
+        <source>there is no permission to read it</source>
+        <translation>es fehlt die Berechtigung, sie zu lesen</translation>
+    </message>
+    <message>
+        <source>the disk could not read it</source>
+        <translation>der Datenträger konnte sie nicht lesen</translation>
+    </message>
+    <message>
+        <source>there is not enough memory</source>
+        <translation>der Speicher reicht nicht aus</translation>
+    </message>
+    <message>
+        <source>its format is not supported</source>
+        <translation>ihr Format wird nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>it has nothing that can be played</source>
+        <translation>sie enthält nichts Abspielbares</translation>
+    </message>
+    <message>
+        <source>an unexpected error (FFmpeg %1)</source>
+        <translation>ein unerwarteter Fehler (FFmpeg %1)</translation>
+    </message>
+</context>
+<context>
     <name>MediaImporter</name>
     <message numerus="yes">
         <source>%n line(s) of karaoke, signs or drawings in %1 left out.</source>
@@ -28,6 +67,18 @@
     <message>
         <source>%1 was left out: %2.</source>
         <translation>%1 wurde nicht verwendet: %2.</translation>
+    </message>
+    <message>
+        <source>The subtitles of "%1" all start after the end of its media.</source>
+        <translation>Die Untertitel von „%1“ beginnen alle erst nach dem Ende der Datei.</translation>
+    </message>
+    <message>
+        <source>%1 subtitles after the end of the media were left out.</source>
+        <translation>%1 Untertitel nach dem Ende der Datei wurden weggelassen.</translation>
+    </message>
+    <message>
+        <source>"%1" has %2 sentences; at most %3 can be practised in one file.</source>
+        <translation>„%1“ hat %2 Sätze; in einer Datei lassen sich höchstens %3 üben.</translation>
     </message>
     <message>
         <source>No speech was heard; the whole file is one section.</source>
@@ -141,12 +192,12 @@
         <translation>Die Liste deiner Dateien stammt von einer neueren Version dieses Programms; sie bleibt, wie sie ist.</translation>
     </message>
     <message>
-        <source>This file will not be remembered: %1</source>
-        <translation>Diese Datei wird nicht in „Meine Dateien“ aufgenommen: %1</translation>
+        <source>The file could not be added to your files: %1</source>
+        <translation>Die Datei konnte nicht in „Meine Dateien“ aufgenommen werden: %1</translation>
     </message>
     <message>
-        <source>This file will not be remembered: the media library cannot store it (%1).</source>
-        <translation>Diese Datei wird nicht in „Meine Dateien“ aufgenommen: die Liste kann sie nicht speichern (%1).</translation>
+        <source>The file could not be added to your files: the media library cannot store it (%1).</source>
+        <translation>Die Datei konnte nicht in „Meine Dateien“ aufgenommen werden: die Liste kann sie nicht speichern (%1).</translation>
     </message>
 </context>
 </TS>

@@ -39,10 +39,20 @@ var mediaFiles = (function () {
     box.textContent = text || '';
   }
 
-  // The list, last opened first.
+  // The list, last opened first when the page opens; after that every row keeps
+  // its place (new files come on top), so a button never moves under the pointer.
   M.refresh = function () {
     var list = Tav.parseJson(Tav.call('mediaLibrary'));
-    M.items = list instanceof Array ? list : [];
+    list = list instanceof Array ? list : [];
+    var before = {};
+    for (var i = 0; i < M.items.length; i++) { before['#' + (M.items[i] || {}).id] = i; }
+    var added = [];
+    var kept = [];
+    for (var j = 0; j < list.length; j++) {
+      (before.hasOwnProperty('#' + (list[j] || {}).id) ? kept : added).push(list[j]);
+    }
+    kept.sort(function (a, b) { return before['#' + a.id] - before['#' + b.id]; });
+    M.items = added.concat(kept);
     M.render();
   };
 
@@ -85,12 +95,35 @@ var mediaFiles = (function () {
     r.appendChild(practise);
     var remove = Tav.el('button', 'btn small remove', 'Entfernen');
     remove.title = 'Aus der Liste entfernen (die Datei selbst bleibt)';
-    remove.onclick = function () {
+    remove.onclick = function () { askRemove(item); };
+    r.appendChild(remove);
+    return r;
+  }
+
+  // Removing forgets where the learner got to: asked first, in the row itself.
+  function askRemove(item) {
+    M.render(); // one question at a time
+    var row = byId('mediaList').querySelector('[data-id="' + String(item.id || '').replace(/[^0-9a-f]/g, '') + '"]');
+    if (!row) { return; }
+    row.innerHTML = '';
+    Tav.addClass(row, 'asking');
+    var reached = Number(item.lastSentence) > 0 ?
+      'Dein Übungsstand (zuletzt Satz ' + (Number(item.lastSentence) + 1) + ' von ' + (Number(item.sentenceCount) || 0) +
+        ') geht verloren.' :
+      'Ihre Sätze und dein Übungsstand gehen verloren.';
+    row.appendChild(Tav.el('span', 'question',
+      '„' + (item.title || item.path || '') + '“ aus „Meine Dateien“ entfernen? ' + reached +
+      ' Die Datei selbst bleibt erhalten.'));
+    var yes = Tav.el('button', 'btn small danger confirm-remove', 'Entfernen');
+    yes.onclick = function () {
       Tav.call('forgetMedia', String(item.id || ''));
       M.refresh();
     };
-    r.appendChild(remove);
-    return r;
+    var no = Tav.el('button', 'btn small keep', 'Behalten');
+    no.onclick = function () { M.render(); };
+    row.appendChild(yes);
+    row.appendChild(no);
+    no.focus();
   }
 
   M.practisePath = function (path) {

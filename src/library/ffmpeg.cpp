@@ -1,13 +1,51 @@
 #include "library/ffmpeg.h"
 
+#include <QCoreApplication>
+#include <QtDebug>
+
 #include <cstring>
 
 namespace Ffmpeg {
 
 QString errorText(int code) {
+    // FFmpeg's own words are English; the learner reads a translated cause, the log keeps the raw one.
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
-    return QString::fromUtf8(text);
+    qWarning("FFmpeg: %s (%d)", text, code);
+    const char* cause = nullptr;
+    switch (code) {
+    case AVERROR_INVALIDDATA:
+        cause = QT_TRANSLATE_NOOP("Ffmpeg", "its data is damaged or of an unknown kind");
+        break;
+    case AVERROR_EOF:
+        cause = QT_TRANSLATE_NOOP("Ffmpeg", "it ends too early");
+        break;
+    case AVERROR(ENOENT):
+        cause = QT_TRANSLATE_NOOP("Ffmpeg", "it does not exist");
+        break;
+    case AVERROR(EACCES):
+    case AVERROR(EPERM):
+        cause = QT_TRANSLATE_NOOP("Ffmpeg", "there is no permission to read it");
+        break;
+    case AVERROR(EIO):
+        cause = QT_TRANSLATE_NOOP("Ffmpeg", "the disk could not read it");
+        break;
+    case AVERROR(ENOMEM):
+        cause = QT_TRANSLATE_NOOP("Ffmpeg", "there is not enough memory");
+        break;
+    case AVERROR_DECODER_NOT_FOUND:
+    case AVERROR_DEMUXER_NOT_FOUND:
+    case AVERROR_PATCHWELCOME:
+    case AVERROR(ENOSYS):
+        cause = QT_TRANSLATE_NOOP("Ffmpeg", "its format is not supported");
+        break;
+    case AVERROR_STREAM_NOT_FOUND:
+        cause = QT_TRANSLATE_NOOP("Ffmpeg", "it has nothing that can be played");
+        break;
+    default:
+        return QCoreApplication::translate("Ffmpeg", "an unexpected error (FFmpeg %1)").arg(code);
+    }
+    return QCoreApplication::translate("Ffmpeg", cause);
 }
 
 qint64 toMs(int64_t ts, AVRational timeBase) {

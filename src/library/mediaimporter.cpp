@@ -288,6 +288,26 @@ MediaImportResult importMedia(const QString& path, const MediaImportOptions& opt
         }
         item.sentenceSource = QStringLiteral("silence");
     }
+    // Cues past the media's end would be practised in silence: those that start
+    // after it go, those that run past it end with it.
+    if (item.duration > 0) {
+        const auto after = std::remove_if(sentences.begin(), sentences.end(),
+                                          [&item](const MediaSentence& s) { return s.start >= item.duration; });
+        const int dropped = int(sentences.end() - after);
+        sentences.erase(after, sentences.end());
+        for (MediaSentence& s : sentences)
+            s.end = qMin(s.end, item.duration);
+        if (sentences.isEmpty())
+            return fail(tr("The subtitles of \"%1\" all start after the end of its media.").arg(name));
+        if (dropped > 0)
+            item.warnings << tr("%1 subtitles after the end of the media were left out.").arg(dropped);
+    }
+    // Each sentence is a row on the page and in the library; a file with more is not one to practise.
+    if (sentences.size() > maxMediaSentences)
+        return fail(tr("\"%1\" has %2 sentences; at most %3 can be practised in one file.")
+                        .arg(name)
+                        .arg(sentences.size())
+                        .arg(maxMediaSentences));
     if (haveTranslation)
         SubtitleText::attachTranslations(sentences, translation);
     if (item.duration <= 0)

@@ -31,7 +31,11 @@ struct MediaImportResult {
 // the translations), a text subtitle stream inside it (the German one, else the
 // first; another language gives the translations), or the pauses in its sound.
 // Reads only the files: no shared state, so it may run on any thread.
+// Sentences are kept within the media's length (cues starting after its end
+// are left out, with a warning; one running past it is cut there), and a file
+// with more than maxMediaSentences is refused.
 MediaImportResult importMedia(const QString& path, const MediaImportOptions& options = {});
+inline constexpr int maxMediaSentences = 20000;
 
 // Suffixes (lower case, without the dot) importMedia accepts.
 QStringList mediaAudioSuffixes();

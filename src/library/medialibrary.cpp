@@ -211,11 +211,12 @@ bool MediaLibrary::store(const MediaItem& item) {
 MediaImportResult MediaLibrary::keep(MediaImportResult result) {
     if (!result.ok())
         return result;
+    // Nothing stored is no success: the learner would find the file gone next time.
     if (!usable) {
-        result.item.warnings << tr("This file will not be remembered: %1").arg(error);
+        result.error = tr("The file could not be added to your files: %1").arg(error);
     } else if (!store(result.item)) {
-        result.item.warnings
-            << tr("This file will not be remembered: the media library cannot store it (%1).").arg(writeError);
+        result.error =
+            tr("The file could not be added to your files: the media library cannot store it (%1).").arg(writeError);
     } else {
         // A file read again keeps the sentence the learner had reached.
         QSqlQuery query(QSqlDatabase::database(connection, false));

@@ -42,8 +42,8 @@ public:
     // same file but keeping its last practised sentence where it still exists.
     bool store(const MediaItem& item);
     // store() for a successful importMedia(), taking over the sentence the learner
-    // had reached. When the library cannot keep the item it is still returned,
-    // with a warning that it is not kept.
+    // had reached. When the library cannot keep the item the result becomes a
+    // failure that says why.
     MediaImportResult keep(MediaImportResult result);
 
     // Every item without its sentences, last opened first:
