@@ -18,11 +18,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkCookie>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QWebFrame>
 #include <QWebPage>
@@ -154,6 +157,9 @@ private slots:
     void failedPartIsTriedAgainThenReported_data();
     void failedPartIsTriedAgainThenReported();
     void killedMidDownloadLeavesNoPartAndCompletesLater();
+    void tokenGoesOnlyToTheHttpsService();
+    void endlessBodyFailsAtTheCeilingAndShowsWhileItGrows();
+    void announcedLengthMustFitOnTheDisk();
     void downloadsARealArticleFromTheSampleService();
 
 private:
@@ -165,9 +171,10 @@ private:
     QList<Progress> progress() const { return progressReports(recorder->snippets(Page::Main)); }
 
     std::unique_ptr<DataWindow> window;
-    std::unique_ptr<FakeService> http;
-    std::unique_ptr<FakeService> https;
+    std::unique_ptr<FakeService> service; // the service's https port
+    std::unique_ptr<FakeService> plain;   // its http port
     std::unique_ptr<TestSupport::ScriptRecorder> recorder;
+    QTemporaryFile trusted;
     QStringList finishedUrls;
     QList<bool> completeWhenReported;
     int markers = 0;
@@ -178,7 +185,11 @@ void TestDownloads::initTestCase() {
     // Failed parts are tried again at once here; the pauses are the same code path.
     NetworkTimeouts::setRetryDelay([](int) { return 20; });
     qputenv("TAVROLIN_SERVICE_HOST", "127.0.0.1");
-    qputenv("TAVROLIN_SERVICE_CA", FakeService::caFile().toLocal8Bit());
+    // Both the fakes' and the sample service's certificates: the parts come over https from either.
+    QVERIFY(trusted.open());
+    trusted.write(fileBytes(FakeService::caFile()) + "\n" + fileBytes(TestSupport::SampleService::certificateFile()));
+    trusted.close();
+    qputenv("TAVROLIN_SERVICE_CA", trusted.fileName().toLocal8Bit());
     window = std::make_unique<DataWindow>();
     QVERIFY(DownloadRouter::network() == window->view->page()->networkAccessManager());
     // Connected after the bridge's router, so a URL shows here once the router has dealt with its reply.
@@ -188,11 +199,12 @@ void TestDownloads::initTestCase() {
 
 void TestDownloads::init() {
     TestSupport::useCleanDataDirectory();
-    http = std::make_unique<FakeService>();
-    https = std::make_unique<FakeService>(FakeService::Tls::Trusted);
-    QVERIFY(http->isListening() && https->isListening());
-    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(http->port()));
-    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(https->port()));
+    // Everything that is signed goes to the service's https port; its http port gets nothing signed with the token.
+    service = std::make_unique<FakeService>(FakeService::Tls::Trusted);
+    plain = std::make_unique<FakeService>();
+    QVERIFY(service->isListening() && plain->isListening());
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(plain->port()));
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service->port()));
     recorder = std::make_unique<TestSupport::ScriptRecorder>();
     completeWhenReported.clear();
     recorder->answer = [this](const PageScript::Call& call) {
@@ -209,18 +221,19 @@ void TestDownloads::cleanup() {
     // Nothing of this test may reach the next one's pages or services.
     QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), 0, 30000);
     NetworkTimeouts::setStall(nullptr);
+    NetworkTimeouts::setMinimumRate(nullptr);
     recorder.reset();
-    http.reset();
-    https.reset();
+    service.reset();
+    plain.reset();
 }
 
 void TestDownloads::serveArticle(const QString& id) {
     const QByteArray i = id.toUtf8();
-    http->setReply("/api/v4/vorb/archive/" + i, redirect(http->url("/files/" + id + ".zip").toUtf8()));
-    http->setReply("/files/" + i + ".zip", answer("application/zip", zipBytes));
-    http->setReply("/api/v3/media/Mp3/" + i, answer("audio/mpeg", mediaBytes));
-    for (FakeService* service : {http.get(), https.get()})
-        service->setReply("/api/v4/vorb/sentence/" + i, answer("application/json; charset=utf-8", sentenceJson));
+    service->setReply("/api/v4/vorb/archive/" + i, redirect(service->url("/files/" + id + ".zip").toUtf8()));
+    service->setReply("/files/" + i + ".zip", answer("application/zip", zipBytes));
+    service->setReply("/api/v3/media/Mp3/" + i, answer("audio/mpeg", mediaBytes));
+    for (FakeService* port : {service.get(), plain.get()})
+        port->setReply("/api/v4/vorb/sentence/" + i, answer("application/json; charset=utf-8", sentenceJson));
 }
 
 bool TestDownloads::waitFinished(const QString& path, int timeoutMs) {
@@ -236,7 +249,7 @@ bool TestDownloads::waitFinished(const QString& path, int timeoutMs) {
 
 bool TestDownloads::drain() {
     const QString path = "/marker/" + QString::number(++markers);
-    DownloadRouter::network()->get(QNetworkRequest(QUrl(http->url(path))));
+    DownloadRouter::network()->get(QNetworkRequest(QUrl(service->url(path))));
     return waitFinished(path);
 }
 
@@ -262,19 +275,19 @@ void TestDownloads::articleDownloadsThroughEveryMediaRoute() {
     QFETCH(QByteArray, body);
     QFETCH(QByteArray, location);
     QFETCH(bool, followed);
-    const QByteArray base = http->baseUrl().toUtf8();
+    const QByteArray base = service->baseUrl().toUtf8();
     serveArticle("a1");
     // The sentence data comes last, so completion waits for it.
     FakeService::Reply sentence = answer("application/json; charset=utf-8", sentenceJson);
     sentence.delayMs = 300;
-    http->setReply("/api/v4/vorb/sentence/a1", sentence);
+    service->setReply("/api/v4/vorb/sentence/a1", sentence);
     FakeService::Reply media = answer(type, body.replace("{base}", base));
     if (!location.isEmpty()) {
         media.status = 302;
         media.location = location.replace("{base}", base);
     }
-    http->setReply("/api/v3/media/Mp3/a1", media);
-    http->setReply("/files/a1.mp3", answer("audio/mpeg", mediaBytes));
+    service->setReply("/api/v3/media/Mp3/a1", media);
+    service->setReply("/files/a1.mp3", answer("audio/mpeg", mediaBytes));
 
     window->api->downloadArticle(record("a1"));
     QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
@@ -292,11 +305,12 @@ void TestDownloads::articleDownloadsThroughEveryMediaRoute() {
     if (followed)
         paths << "/files/a1.mp3";
     for (const QString& path : paths) {
-        const auto requests = http->requestsFor(path.toUtf8());
+        const auto requests = service->requestsFor(path.toUtf8());
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.first().header("articleId"), QByteArray("a1"));
     }
-    QCOMPARE(http->requestsFor("/api/v4/vorb/archive/a1").first().target, QByteArray("/api/v4/vorb/archive/a1?type=0"));
+    QCOMPARE(service->requestsFor("/api/v4/vorb/archive/a1").first().target,
+             QByteArray("/api/v4/vorb/archive/a1?type=0"));
 
     // Progress: always for the sentence data and the redirected archive, for the media only on a follow-up.
     QMap<QString, qint64> last;
@@ -314,14 +328,14 @@ void TestDownloads::articleDownloadsThroughEveryMediaRoute() {
 void TestDownloads::redirectToOtherMediaIsNotFollowed() {
     // Guards against following every redirect of the media API (only .zip and .mp3 targets are parts).
     serveArticle("a1");
-    http->setReply("/api/v3/media/Mp3/a1", redirect(http->url("/files/a1.m4a").toUtf8()));
-    http->setReply("/files/a1.m4a", answer("audio/mp4", mediaBytes));
+    service->setReply("/api/v3/media/Mp3/a1", redirect(service->url("/files/a1.m4a").toUtf8()));
+    service->setReply("/files/a1.m4a", answer("audio/mp4", mediaBytes));
     window->api->downloadArticle(record("a1"));
     QVERIFY(waitFinished("/api/v3/media/Mp3/a1"));
     QVERIFY(waitFinished("/api/v4/vorb/sentence/a1"));
     QVERIFY(waitFinished("/files/a1.zip"));
     QVERIFY(drain());
-    QVERIFY(http->requestsFor("/files/a1.m4a").isEmpty());
+    QVERIFY(service->requestsFor("/files/a1.m4a").isEmpty());
     QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.zip"}));
     QCOMPARE(recorder->snippets(Page::Main).count(finished("a1")), 0);
 }
@@ -329,17 +343,18 @@ void TestDownloads::redirectToOtherMediaIsNotFollowed() {
 void TestDownloads::followUpIsNotFollowedAgain() {
     // Guards against a request loop when the service answers a followed media URL with yet another pointer.
     serveArticle("a1");
-    http->setReply("/api/v3/media/Mp3/a1",
-                   answer("application/json", "\"" + http->url("/files/a1.mp3").toUtf8() + "\""));
-    http->setReply("/files/a1.mp3", answer("application/json", "\"" + http->url("/files/a1.mp3").toUtf8() + "\""));
-    http->setReply("/api/v4/vorb/archive/a1", redirect(http->url("/files/a1.zip").toUtf8()));
-    http->setReply("/files/a1.zip", redirect(http->url("/files/a1.zip").toUtf8()));
+    service->setReply("/api/v3/media/Mp3/a1",
+                      answer("application/json", "\"" + service->url("/files/a1.mp3").toUtf8() + "\""));
+    service->setReply("/files/a1.mp3",
+                      answer("application/json", "\"" + service->url("/files/a1.mp3").toUtf8() + "\""));
+    service->setReply("/api/v4/vorb/archive/a1", redirect(service->url("/files/a1.zip").toUtf8()));
+    service->setReply("/files/a1.zip", redirect(service->url("/files/a1.zip").toUtf8()));
     window->api->downloadArticle(record("a1"));
     QVERIFY(waitFinished("/files/a1.mp3"));
     QVERIFY(waitFinished("/files/a1.zip"));
     QVERIFY(drain());
-    QCOMPARE(http->requestsFor("/files/a1.mp3").size(), 1);
-    QCOMPARE(http->requestsFor("/files/a1.zip").size(), 1);
+    QCOMPARE(service->requestsFor("/files/a1.mp3").size(), 1);
+    QCOMPARE(service->requestsFor("/files/a1.zip").size(), 1);
 }
 
 void TestDownloads::sentenceDataNeedsJsonAtASentenceUrl_data() {
@@ -366,11 +381,11 @@ void TestDownloads::sentenceDataNeedsJsonAtASentenceUrl() {
     QFETCH(bool, stored);
     const QByteArray i = id.toUtf8();
     serveArticle(id);
-    http->setReply("/api/v4/vorb/archive/" + i, answer(archiveType, sentenceJson));
+    service->setReply("/api/v4/vorb/archive/" + i, answer(archiveType, sentenceJson));
     FakeService::Reply sentence = answer(sentenceType, sentenceJson);
     if (sentenceType.isEmpty())
         sentence.status = 404;
-    http->setReply("/api/v4/vorb/sentence/" + i, sentence);
+    service->setReply("/api/v4/vorb/sentence/" + i, sentence);
     window->api->downloadArticle(record(id));
     QVERIFY(waitFinished("/api/v4/vorb/archive/" + id));
     QVERIFY(waitFinished("/api/v4/vorb/sentence/" + id));
@@ -379,7 +394,7 @@ void TestDownloads::sentenceDataNeedsJsonAtASentenceUrl() {
     QCOMPARE(QFile::exists(dataDirectory() + id + ".bin"), stored);
     if (stored)
         QCOMPARE(window->api->getFileContent(id, "lrc"), QString::fromUtf8(sentenceJson));
-    QCOMPARE(http->requests().size(), 4); // archive, media, sentence data and the marker: nothing followed
+    QCOMPARE(service->requests().size(), 4); // archive, media, sentence data and the marker: nothing followed
 }
 
 void TestDownloads::progressWithoutLengthReportsMinusOne_data() {
@@ -397,8 +412,8 @@ void TestDownloads::progressWithoutLengthReportsMinusOne() {
     QFETCH(QByteArray, path);
     QFETCH(QString, file);
     serveArticle("a1");
-    http->setReply("/api/v3/media/Mp3/a1", redirect(http->url("/files/a1.mp3").toUtf8()));
-    http->setReply("/files/a1.mp3", answer("audio/mpeg", mediaBytes));
+    service->setReply("/api/v3/media/Mp3/a1", redirect(service->url("/files/a1.mp3").toUtf8()));
+    service->setReply("/files/a1.mp3", answer("audio/mpeg", mediaBytes));
     const QByteArray json = longSentenceJson();
     FakeService::Reply unsized = answer(kind == "lrc"   ? "application/json; charset=utf-8"
                                         : kind == "mp3" ? "audio/mpeg"
@@ -408,7 +423,7 @@ void TestDownloads::progressWithoutLengthReportsMinusOne() {
         unsized.generatedSize = 300 * 1024; // larger than one read of the store
     unsized.chunked = true;
     unsized.blockDelayMs = 50; // the reply reports progress at most every 100 ms
-    http->setReply(path, unsized);
+    service->setReply(path, unsized);
     window->api->downloadArticle(record("a1"));
     QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
     QVERIFY(QFile::exists(dataDirectory() + file));
@@ -436,7 +451,7 @@ void TestDownloads::repeatedDownloadReportsAgainAndWritesNothing() {
     window->api->downloadArticle(record("a1"));
     QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
 
-    http->setReply("/api/v3/media/Mp3/a1", answer("audio/mpeg", "different media"));
+    service->setReply("/api/v3/media/Mp3/a1", answer("audio/mpeg", "different media"));
     window->api->downloadArticle(record("a1"));
     // Each part store checks completion once more.
     QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 4, 15000);
@@ -451,11 +466,13 @@ void TestDownloads::brokenTransferStoresNothing() {
     serveArticle("a1");
     FakeService::Reply broken = answer("audio/mpeg", QByteArray(512 * 1024, 'm'));
     broken.dropConnection = true;
-    http->setReply("/api/v3/media/Mp3/a1", broken);
+    service->setReply("/api/v3/media/Mp3/a1", broken);
     window->api->downloadArticle(record("a1"));
     QVERIFY(waitFinished("/api/v3/media/Mp3/a1"));
-    QVERIFY(waitFinished("/api/v4/vorb/sentence/a1"));
-    QVERIFY(waitFinished("/files/a1.zip"));
+    // Never under the part's name; what came waits in a temporary file for the next try.
+    QVERIFY(!QFile::exists(dataDirectory() + "a1.rar"));
+    // After the last try, nothing of it is left.
+    QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), 0, 30000);
     QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.zip"}));
     QVERIFY(recorder->snippets(Page::Main).filter("downloadFinished").isEmpty());
 }
@@ -464,15 +481,15 @@ void TestDownloads::notReadyRecordsOnly() {
     // Guards against downloads starting before the offline-data page is synchronised.
     DownloadRouter::setReady(false);
     serveArticle("a1");
-    http->setReply("/pool/ab/cd.png", answer("image/png", "png"));
-    const QString article = record("a1", http->url("/pool/ab/cd.png"));
-    const QString channel = R"({"uuid":"c1","thumbnail_url":")" + http->url("/pool/ab/cd.png") + "\"}";
+    service->setReply("/pool/ab/cd.png", answer("image/png", "png"));
+    const QString article = record("a1", service->url("/pool/ab/cd.png"));
+    const QString channel = R"({"uuid":"c1","thumbnail_url":")" + service->url("/pool/ab/cd.png") + "\"}";
     window->api->downloadArticle(article);
     window->api->downloadChannel(channel);
     window->api->setDownloadingList(R"({"a1":1})");
     QVERIFY(drain());
-    QCOMPARE(http->requests().size(), 1); // the marker
-    QVERIFY(https->requests().isEmpty());
+    QCOMPARE(service->requests().size(), 1); // the marker
+    QVERIFY(plain->requests().isEmpty());
     QCOMPARE(recorder->snippets(Page::Data),
              (QStringList{"ListenDb.insertArticleData('" + article.toUtf8().toBase64() + "');",
                           "ListenDb.insertChannelData('" + channel.toUtf8().toBase64() + "');"}));
@@ -480,17 +497,16 @@ void TestDownloads::notReadyRecordsOnly() {
 }
 
 void TestDownloads::downloadingListRequestsPartsOverHttpsSentence() {
-    // Guards against the restart list fetching thumbnails, recording again, or using plain HTTP for the sentence
-    // data.
+    // Guards against the restart list fetching thumbnails, recording again, or using plain HTTP for any part.
     serveArticle("a1");
     serveArticle("a2");
     window->api->setDownloadingList(R"({"a1":1,"a2":{"title":"x"}})");
     QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
     QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a2")), 1, 15000);
-    QCOMPARE(https->requestsFor("/api/v4/vorb/sentence/a1").size(), 1);
-    QCOMPARE(https->requestsFor("/api/v4/vorb/sentence/a2").first().header("articleId"), QByteArray("a2"));
-    QVERIFY(http->requestsFor("/api/v4/vorb/sentence/a1").isEmpty());
-    QCOMPARE(http->requests().size(), 6); // archive, its .zip and media for each
+    QCOMPARE(service->requestsFor("/api/v4/vorb/sentence/a1").size(), 1);
+    QCOMPARE(service->requestsFor("/api/v4/vorb/sentence/a2").first().header("articleId"), QByteArray("a2"));
+    QVERIFY(plain->requests().isEmpty());
+    QCOMPARE(service->requests().size(), 8); // archive, its .zip, media and sentence data for each
     QCOMPARE(recorder->snippets(Page::Data).filter("insert").size(), 0);
     QCOMPARE(window->api->getFileContent("a2", "lrc"), QString::fromUtf8(sentenceJson));
 }
@@ -509,7 +525,7 @@ void TestDownloads::unusableIdsAreNeverRequested() {
     // Guards against ids from the pages reaching request URLs and file names unchecked.
     QFETCH(bool, asList);
     QFETCH(QString, id);
-    http->setHandler([](const FakeService::Request& request) {
+    service->setHandler([](const FakeService::Request& request) {
         FakeService::Reply reply = answer("audio/mpeg", mediaBytes);
         if (request.path.startsWith("/marker/"))
             reply.status = 404;
@@ -521,8 +537,8 @@ void TestDownloads::unusableIdsAreNeverRequested() {
     else
         window->api->downloadArticle(record(id));
     QVERIFY(drain());
-    QCOMPARE(http->requests().size(), 1); // the marker
-    QVERIFY(https->requests().isEmpty());
+    QCOMPARE(service->requests().size(), 1); // the marker
+    QVERIFY(plain->requests().isEmpty());
     QVERIFY(dataFiles().isEmpty());
     QCOMPARE(QDir(dataDirectory() + "..").entryList(), before);
     QCOMPARE(recorder->snippets(Page::Data).size(), asList ? 0 : 1); // the record is still kept
@@ -543,20 +559,20 @@ void TestDownloads::thumbnailsAreStoredWithoutArticleId() {
     QFETCH(QString, members);
     serveArticle("a1");
     const QByteArray png = TestSupport::pngBytes(4, 4, Qt::red);
-    http->setReply("/pool/ab/CD.png", answer("image/png", png));
+    service->setReply("/pool/ab/CD.png", answer("image/png", png));
     const QString data =
-        "{\"uuid\":\"a1\"," + QString(members).replace("{url}", http->url("/pool/ab/CD.png?x=1")) + "}";
+        "{\"uuid\":\"a1\"," + QString(members).replace("{url}", service->url("/pool/ab/CD.png?x=1")) + "}";
     if (channel)
         window->api->downloadChannel(data);
     else
         window->api->downloadArticle(data);
     QVERIFY(waitFinished("/pool/ab/CD.png"));
     QVERIFY(QFile::exists(dataDirectory() + "ab//cd.png"));
-    const FakeService::Request request = http->requestsFor("/pool/ab/CD.png").first();
+    const FakeService::Request request = service->requestsFor("/pool/ab/CD.png").first();
     QVERIFY(!request.headers.contains("articleid"));
     if (channel) {
         QVERIFY(drain());
-        QCOMPARE(http->requests().size(), 2); // the picture and the marker
+        QCOMPARE(service->requests().size(), 2); // the picture and the marker
     }
 }
 
@@ -564,13 +580,13 @@ void TestDownloads::pageOwnLoadsAreLeftToTheEngine() {
     // Guards against the router reading or freeing the replies of the offline-data page's own loads (broken pictures,
     // use after free, pictures stored as thumbnails).
     const QByteArray png = TestSupport::pngBytes(4, 3, Qt::blue);
-    http->setReply("/pool/ab/pic.png", answer("image/png", png));
+    service->setReply("/pool/ab/pic.png", answer("image/png", png));
     FakeService::Reply page = answer("text/html", "<html><body><img src=\"/pool/ab/pic.png\"></body></html>");
-    http->setReply("/page.html", page);
+    service->setReply("/page.html", page);
 
     QWebView view;
     view.page()->setNetworkAccessManager(DownloadRouter::network());
-    QVERIFY(TestSupport::loadAndWait(&view, QUrl(http->url("/page.html"))));
+    QVERIFY(TestSupport::loadAndWait(&view, QUrl(service->url("/page.html"))));
     QCOMPARE(view.page()->mainFrame()->evaluateJavaScript("document.images[0].naturalWidth").toInt(), 4);
     QVERIFY(!QFileInfo::exists(dataDirectory() + "ab"));
     view.page()->setNetworkAccessManager(nullptr);
@@ -668,8 +684,8 @@ void TestDownloads::scriptRecordsChangeNothing() {
     QVERIFY(QMetaObject::invokeMethod(window->api, slot.toLatin1(), Q_ARG(QString, record)));
     QCOMPARE(DownloadRouter::transfersInProgress(), 0);
     QVERIFY(drain());
-    QCOMPARE(http->requests().size(), 1); // the marker
-    QVERIFY(https->requests().isEmpty());
+    QCOMPARE(service->requests().size(), 1); // the marker
+    QVERIFY(plain->requests().isEmpty());
     QVERIFY(recorder->calls.isEmpty());
     QVERIFY(dataFiles().isEmpty());
 }
@@ -680,6 +696,8 @@ void TestDownloads::failedPartIsTriedAgainThenReported_data() {
     QTest::addColumn<QString>("reason"); // in the page's report; empty: no report, the article completes
     QTest::newRow("stalled once, resumed") << "stall once" << 2 << "";
     QTest::newRow("stalled every time") << "stall" << 4 << "no data for 0.5 s";
+    QTest::newRow("a trickle, tried like a stall") << "trickle" << 4 << "fewer than 65536 bytes in 0.6 s";
+    QTest::newRow("slow but moving: completes") << "slow" << 1 << "";
     QTest::newRow("server error every time") << "503" << 4 << "Service Unavailable";
     QTest::newRow("not found: no second try") << "404" << 1 << "Not Found";
     QTest::newRow("disk full: the write error") << "full" << 1 << "File too large";
@@ -695,12 +713,12 @@ void TestDownloads::failedPartIsTriedAgainThenReported() {
     QFETCH(QString, reason);
     NetworkTimeouts::setStall([] { return 500; });
     serveArticle("a1");
-    http->setReply("/api/v3/media/Mp3/a1", redirect(http->url("/files/a1.mp3").toUtf8()));
+    service->setReply("/api/v3/media/Mp3/a1", redirect(service->url("/files/a1.mp3").toUtf8()));
     QByteArray media(512 * 1024, Qt::Uninitialized);
     for (int i = 0; i < media.size(); ++i)
         media[i] = char('a' + (i * 7 + i / 1000) % 26);
     const int stallAt = 100 * 1024;
-    http->setHandler([=](const FakeService::Request& request) {
+    service->setHandler([=](const FakeService::Request& request) {
         FakeService::Reply reply = answer("audio/mpeg", media);
         reply.headers = {{"Accept-Ranges", "bytes"}, {"ETag", "\"v1\""}};
         const bool first = request.header("Range").isEmpty();
@@ -708,8 +726,14 @@ void TestDownloads::failedPartIsTriedAgainThenReported() {
             reply.stallAfter = stallAt;
         if (fault == "503" || fault == "404")
             reply.status = fault.toInt();
+        if (fault == "trickle" || fault == "slow") {
+            // 160 bytes a second never reach the minimum; 160 KiB a second keep well above it.
+            reply.blockSize = fault == "trickle" ? 16 : 16 * 1024;
+            reply.blockDelayMs = 100;
+        }
         return reply;
     });
+    NetworkTimeouts::setMinimumRate([] { return NetworkTimeouts::MinimumRate{64 * 1024, 600}; });
     // Undone however the test ends.
     struct Restore {
         struct rlimit limit {};
@@ -740,7 +764,7 @@ void TestDownloads::failedPartIsTriedAgainThenReported() {
     }
     QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), 0, 15000);
 
-    const QList<FakeService::Request> tries = http->requestsFor("/files/a1.mp3");
+    const QList<FakeService::Request> tries = service->requestsFor("/files/a1.mp3");
     QCOMPARE(tries.size(), requests);
     if (fault.startsWith("stall")) {
         // Each try asks for the rest of the same file, and only if it is still the same.
@@ -767,11 +791,11 @@ void TestDownloads::failedPartIsTriedAgainThenReported() {
 void TestDownloads::killedMidDownloadLeavesNoPartAndCompletesLater() {
     // Guards against a crash in the middle of a large media download leaving a part file that passes for complete.
     serveArticle("a1");
-    http->setReply("/api/v3/media/Mp3/a1", redirect(http->url("/files/a1.mp3").toUtf8()));
+    service->setReply("/api/v3/media/Mp3/a1", redirect(service->url("/files/a1.mp3").toUtf8()));
     FakeService::Reply slow = answer("audio/mpeg", QByteArray());
     slow.generatedSize = 64 * 1024 * 1024;
     slow.blockDelayMs = 10;
-    http->setReply("/files/a1.mp3", slow);
+    service->setReply("/files/a1.mp3", slow);
 
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(), {"--download-article", record("a1")});
@@ -786,18 +810,102 @@ void TestDownloads::killedMidDownloadLeavesNoPartAndCompletesLater() {
     QVERIFY(child.waitForFinished());
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
-    QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.zip"}));
+    // What it had received lies in a temporary file beside the part, never under the part's name.
+    QCOMPARE(dataFiles().filter(QRegularExpression(R"(^a1\.rar\.\w+\.part$)")).size(), 1);
+    QCOMPARE(dataFiles().filter(QRegularExpression(R"(^a1\.(bin|zip|rar)$)")), (QStringList{"a1.bin", "a1.zip"}));
     QVERIFY(!ContentStore().isComplete("a1"));
 
     FakeService::Reply whole = answer("audio/mpeg", QByteArray());
     whole.generatedSize = 8 * 1024 * 1024;
-    http->setReply("/files/a1.mp3", whole);
+    service->setReply("/files/a1.mp3", whole);
     window->api->downloadArticle(record("a1"));
     // Every part store checks completion, so the report may come up to three times.
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dataDirectory() + "a1.rar"), 30000);
     QVERIFY(recorder->snippets(Page::Main).contains(finished("a1")));
     QCOMPARE(QFileInfo(dataDirectory() + "a1.rar").size(), whole.generatedSize);
-    QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.rar", "a1.zip"}));
+    QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.rar", "a1.zip"})); // the left-over went when it started again
+}
+
+void TestDownloads::tokenGoesOnlyToTheHttpsService() {
+    // Guards against the session token travelling in clear text (signed requests over plain http) and against the
+    // token cookie reaching plain http or another port of the service's host (follow-ups, thumbnails, captureWord).
+    auto* manager = static_cast<NetworkAccessManager*>(DownloadRouter::network());
+    manager->cookieJar->setCookiesFromUrl({QNetworkCookie("token", "s3cret"), QNetworkCookie("userid", "u7")},
+                                          QUrl(service->baseUrl()));
+    FakeService other; // another port of the same host
+    serveArticle("a1");
+    service->setReply("/api/v4/vorb/archive/a1", redirect(plain->url("/files/a1.zip").toUtf8()));
+    plain->setReply("/files/a1.zip", answer("application/zip", zipBytes));
+    other.setReply("/pool/ab/cd.png", answer("image/png", "png"));
+    for (int i = 0; i < 2; ++i)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Sent http://127.0.0.1:\\d+/(files/a1.zip|wort) without "
+                                                              "the session token: it goes over https only$"));
+    window->api->downloadArticle(record("a1", other.url("/pool/ab/cd.png")));
+    window->api->captureWord(plain->url("/wort"));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->snippets(Page::Main).count(finished("a1")), 1, 15000);
+    QVERIFY(drain());
+    QVERIFY(waitFinished("/wort"));
+    QVERIFY(waitFinished("/pool/ab/cd.png"));
+
+    auto token = [](const FakeService::Request& request) {
+        const QByteArray header = request.header("Authorization");
+        if (!header.startsWith("QYN "))
+            return QString();
+        return QJsonDocument::fromJson(QByteArray::fromBase64(header.mid(4))).object().value("token").toString();
+    };
+    for (const char* path : {"/api/v4/vorb/archive/a1", "/api/v3/media/Mp3/a1", "/api/v4/vorb/sentence/a1"}) {
+        const QList<FakeService::Request> sent = service->requestsFor(path);
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(token(sent.first()), QString("s3cret"));
+    }
+    QCOMPARE(plain->requestsFor("/files/a1.zip").size(), 1);
+    QCOMPARE(plain->requestsFor("/wort").size(), 1);
+    QCOMPARE(other.requests().size(), 1);
+    for (const QList<FakeService::Request>& elsewhere : {plain->requests(), other.requests()}) {
+        for (const FakeService::Request& request : elsewhere) {
+            QVERIFY2(!request.header("Cookie").contains("s3cret"), request.target.constData());
+            QCOMPARE(token(request), QString());
+        }
+    }
+    for (const QNetworkCookie& cookie : manager->cookieJar->allCookies())
+        manager->cookieJar->deleteCookie(cookie);
+}
+
+void TestDownloads::endlessBodyFailsAtTheCeilingAndShowsWhileItGrows() {
+    // Guards against a server that never ends its body filling the disk and the part being reported finished, and
+    // against the growing part being invisible meanwhile.
+    QSettings(Settings::settingsFilePath(), QSettings::IniFormat).setValue(Settings::MaxDownloadMiB, 1);
+    serveArticle("a1");
+    service->setReply("/api/v3/media/Mp3/a1", redirect(service->url("/files/a1.mp3").toUtf8()));
+    FakeService::Reply endless = answer("audio/mpeg", QByteArray());
+    endless.chunked = true;
+    endless.generatedSize = qint64(1) << 40;
+    endless.blockSize = 16 * 1024;
+    endless.blockDelayMs = 20;
+    service->setReply("/files/a1.mp3", endless);
+    window->api->downloadArticle(record("a1"));
+    const QRegularExpression growing(R"(^a1\.rar\.\w+\.part$)");
+    QTRY_VERIFY_WITH_TIMEOUT(!dataFiles().filter(growing).isEmpty(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").isEmpty(), 30000);
+    const QString failure = recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").first();
+    QVERIFY2(failure.contains("larger than the download ceiling of 1048576 bytes"), qPrintable(failure));
+    QTRY_COMPARE(DownloadRouter::transfersInProgress(), 0);
+    QCOMPARE(dataFiles().filter(QRegularExpression("^a1\\.rar")), QStringList());
+    QCOMPARE(service->requestsFor("/files/a1.mp3").size(), 1); // not worth another try
+}
+
+void TestDownloads::announcedLengthMustFitOnTheDisk() {
+    // Guards against a part the disk cannot hold being started anyway, found out only once the disk is full.
+    serveArticle("a1");
+    FakeService::Reply huge = answer("audio/mpeg", QByteArray());
+    huge.generatedSize = qint64(1) << 50; // a pebibyte, announced
+    service->setReply("/api/v3/media/Mp3/a1", huge);
+    window->api->downloadArticle(record("a1"));
+    QTRY_VERIFY_WITH_TIMEOUT(!recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").isEmpty(), 15000);
+    const QString failure = recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").first();
+    QVERIFY2(failure.contains("not enough free disk space: 1073741824 MiB needed"), qPrintable(failure));
+    QTRY_COMPARE(DownloadRouter::transfersInProgress(), 0);
+    QCOMPARE(dataFiles().filter(QRegularExpression("^a1\\.rar")), QStringList());
 }
 
 void TestDownloads::downloadsARealArticleFromTheSampleService() {

@@ -1,6 +1,7 @@
 // The HTTP helper: identification, version check, redirect resolution, time-outs and downloads.
 #include "core/net/httpmanager.h"
 #include "core/net/timeouts.h"
+#include "core/settings.h"
 #include "core/signing.h"
 #include "support/fakeservice.h"
 #include "support/sampleservice.h"
@@ -10,6 +11,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,7 +52,10 @@ class TestHttpManager : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void cleanup() { NetworkTimeouts::setStall(nullptr); }
+    void cleanup() {
+        NetworkTimeouts::setStall(nullptr);
+        QFile::remove(Settings::settingsFilePath());
+    }
     void prepareRequestTargetsServiceOverHttps();
     void checkUpdateReadsTheAnswer_data();
     void checkUpdateReadsTheAnswer();
@@ -292,6 +297,8 @@ void TestHttpManager::failedDownloadKeepsOldTarget_data() {
                                                    << "without a new address";
     QTest::newRow("six redirects") << "loop"
                                    << "More than 5 redirects";
+    QTest::newRow("a body that never ends") << "endless"
+                                            << "Larger than 1048576 bytes";
 }
 
 void TestHttpManager::failedDownloadKeepsOldTarget() {
@@ -309,6 +316,11 @@ void TestHttpManager::failedDownloadKeepsOldTarget() {
     reply.dropConnection = fault == "drop";
     if (fault == "stall")
         reply.stallAfter = 1000;
+    if (fault == "endless") {
+        QSettings(Settings::settingsFilePath(), QSettings::IniFormat).setValue(Settings::MaxDownloadMiB, 1);
+        reply.chunked = true;
+        reply.generatedSize = qint64(1) << 40;
+    }
     service.setReply("/files/setup.run", reply);
     plain.setReply("/files/setup.run", FakeService::Reply());
     FakeService::Reply moved;

@@ -13,6 +13,7 @@
 #include <QNetworkDiskCache>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -104,13 +105,13 @@ void TestNetworkAccessManager::pageRequestsCarrySignatureAndIdentity() {
 
 void TestNetworkAccessManager::cookieFromOneResponseSignsTheNext() {
     // Guards against cookies read once and cached, or the jar not seeing the pages' responses.
-    FakeService service;
+    FakeService service(FakeService::Tls::Trusted);
     FakeService::Reply signin;
     signin.headers = {{"Set-Cookie", "token=t0k3n; Path=/"}, {"Set-Cookie", "userid=4711; Path=/"}};
     signin.body = "{}";
     service.setReply("/api/signin", signin);
     service.setReply("/api/catalogue", FakeService::Reply());
-    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(service.port()));
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service.port()));
 
     QNetworkAccessManager old;
     NetworkAccessManager manager(&old, nullptr);
@@ -132,7 +133,7 @@ void TestNetworkAccessManager::onlyTheServiceIsSigned_data() {
     QTest::addColumn<QString>("target"); // which server is asked
     QTest::addColumn<bool>("followRedirects");
     QTest::addColumn<bool>("signedThere");
-    QTest::newRow("service over http") << "http" << false << true;
+    QTest::newRow("service over http: signed without the token") << "http" << false << true;
     QTest::newRow("service over https") << "https" << false << true;
     QTest::newRow("another port of the same host") << "other" << false << false;
     QTest::newRow("the same port under another name") << "localhost" << false << false;
@@ -141,8 +142,9 @@ void TestNetworkAccessManager::onlyTheServiceIsSigned_data() {
 }
 
 void TestNetworkAccessManager::onlyTheServiceIsSigned() {
-    // Guards against the session token going to any host but the configured service: thumbnails, media URLs the
-    // service names, redirect targets, other pages.
+    // Guards against the session token going to any host but the configured service (thumbnails, media URLs the
+    // service names, redirect targets, other pages) and against it travelling in clear text, in the Authorization
+    // header or as a cookie, to the service's own plain http port.
     QFETCH(QString, target);
     QFETCH(bool, followRedirects);
     QFETCH(bool, signedThere);
@@ -168,6 +170,8 @@ void TestNetworkAccessManager::onlyTheServiceIsSigned() {
         {"localhost", "http://localhost:" + QString::number(http.port()) + "/files/a1.mp3"},
         {"redirect", http.url("/api/v3/media/Mp3/a1")}};
     QNetworkRequest request{QUrl(urls.value(target))};
+    if (target == "http" || target == "redirect")
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Sent http://.* without the session token"));
     if (followRedirects)
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply* reply = manager.get(request);
@@ -194,8 +198,11 @@ void TestNetworkAccessManager::onlyTheServiceIsSigned() {
     QCOMPARE(seen.size(), 1);
     QCOMPARE(!seen.first().header("Authorization").isEmpty(), signedThere);
     QCOMPARE(seen.first().header("MarloUserAgent") == identity, signedThere);
+    const QByteArray token = target == "https" ? "t0k3n" : "";
     if (signedThere)
-        QVERIFY(QByteArray::fromBase64(seen.first().header("Authorization").mid(4)).contains("\"token\":\"t0k3n\""));
+        QVERIFY(QByteArray::fromBase64(seen.first().header("Authorization").mid(4))
+                    .contains("\"token\":\"" + token + "\""));
+    QCOMPARE(seen.first().header("Cookie").contains("token=t0k3n"), target == "https");
 }
 
 void TestNetworkAccessManager::pagesReadOnlyTheirOwnFolders_data() {

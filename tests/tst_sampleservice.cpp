@@ -81,6 +81,9 @@ private slots:
 
 private:
     QString http(const QString& path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(httpPort).arg(path); }
+    QString https(const QString& path) const {
+        return QStringLiteral("https://127.0.0.1:%1%2").arg(httpsPort).arg(path);
+    }
     QList<QJsonObject> articles();
 
     TestSupport::SampleService service;
@@ -345,7 +348,8 @@ void TestSampleService::badSignaturesGet401() {
 }
 
 void TestSampleService::signInCookiesSignLaterRequestsAndAreLogged() {
-    // Guards against sign-in cookies that never reach the signature, and a log without the client's headers.
+    // Guards against sign-in cookies that never reach the signature of an https request, and a log without the
+    // client's headers.
     NetworkAccessManager manager(&plain, nullptr);
     QCOMPARE(fetch(manager, http("/api/signin?name=anna")).status, 200);
     QString token;
@@ -359,7 +363,8 @@ void TestSampleService::signInCookiesSignLaterRequestsAndAreLogged() {
     QVERIFY(!token.isEmpty());
     QVERIFY(!userid.isEmpty());
     service.readLog();
-    QCOMPARE(fetch(manager, http("/api/catalogue")).status, 200);
+    // The token signs requests over https only.
+    QCOMPARE(fetch(manager, https("/api/catalogue")).status, 200);
 
     QByteArray log;
     QTRY_VERIFY((log += service.readLog()).contains("/api/catalogue"));

@@ -14,7 +14,13 @@
 #include <QImageWriter>
 #include <QNetworkReply>
 #include <QSaveFile>
+#include <QSet>
+#include <QTemporaryFile>
 #include <QtDebug>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -276,8 +282,11 @@ QString ContentStore::readEncrypted(const QString& path) {
         return PageProtocol::contentError;
     ContentCipher cipher(programKey());
     const QByteArray plain = cipher.decrypt(file.readAll());
-    if (cipher.lastError() != ContentCipher::ErrorNoError)
-        return QString();
+    // Damaged data is a failure the page can tell from an empty article.
+    if (cipher.lastError() != ContentCipher::ErrorNoError) {
+        qWarning("Sentence data %s does not decipher (error %d)", qUtf8Printable(path), int(cipher.lastError()));
+        return PageProtocol::contentError;
+    }
     return utf8UpToNul(plain);
 }
 
@@ -291,29 +300,51 @@ QString ContentStore::readText(const QString& path) {
     return utf8UpToNul(text);
 }
 
+namespace {
+
+// The temporary files this process is writing, which are not left-overs.
+QSet<QString>& growing() {
+    static QSet<QString> paths;
+    return paths;
+}
+
+} // namespace
+
 PartFile::PartFile(const QString& path) : path(path) {}
 
 PartFile::~PartFile() {
-    if (file)
-        file->cancelWriting();
+    drop();
 }
 
 bool PartFile::open() {
-    prepareDirectory(QFileInfo(path).absolutePath());
-    file = std::make_unique<QSaveFile>(path);
+    const QFileInfo info(path);
+    prepareDirectory(info.absolutePath());
+    // Left by a process that was killed while writing this part.
+    const QDir dir = info.absoluteDir();
+    for (const QString& name :
+         dir.entryList({info.fileName() + QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden)) {
+        if (!growing().contains(dir.filePath(name)))
+            QFile::remove(dir.filePath(name));
+    }
+    file = std::make_unique<QTemporaryFile>(path + QStringLiteral(".XXXXXX.part"));
     written = 0;
-    if (!file->open(QIODevice::WriteOnly)) {
-        fail(QStringLiteral("cannot create %1: %2").arg(path, file->errorString()));
+    if (!file->open()) {
+        fail(QStringLiteral("cannot create a temporary file for %1: %2").arg(path, file->errorString()));
         return false;
     }
+    growing().insert(file->fileName());
     return true;
+}
+
+QString PartFile::temporaryPath() const {
+    return file ? file->fileName() : QString();
 }
 
 bool PartFile::write(const QByteArray& data) {
     if (!file)
         return false;
     if (!writeAll(*file, data.constData(), data.size())) {
-        fail(QStringLiteral("cannot write %1: %2").arg(path, file->errorString()));
+        fail(QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()));
         return false;
     }
     written += data.size();
@@ -321,9 +352,7 @@ bool PartFile::write(const QByteArray& data) {
 }
 
 bool PartFile::restart() {
-    if (file)
-        file->cancelWriting();
-    file.reset();
+    drop();
     return open();
 }
 
@@ -331,18 +360,33 @@ bool PartFile::commit() {
     if (!file)
         return false;
     // Buffered bytes reach the disk here, so a full disk may only show now.
-    if (!file->commit()) {
-        fail(QStringLiteral("cannot write %1: %2").arg(path, file->errorString()));
+    if (!file->flush()) {
+        fail(QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()));
         return false;
     }
+    const QString temporary = file->fileName();
+    file->close();
+    // Renamed in one step, as QSaveFile would: the part file is there whole or not at all.
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
+        fail(QStringLiteral("cannot rename %1 to %2: %3")
+                 .arg(temporary, path, QString::fromLocal8Bit(std::strerror(errno))));
+        return false;
+    }
+    file->setAutoRemove(false);
+    growing().remove(temporary);
     file.reset();
     return true;
+}
+
+void PartFile::drop() {
+    if (!file)
+        return;
+    growing().remove(file->fileName());
+    file.reset(); // removes the temporary file
 }
 
 void PartFile::fail(const QString& what) {
     error = what;
     qWarning("%s", qUtf8Printable(what));
-    if (file)
-        file->cancelWriting();
-    file.reset();
+    drop();
 }

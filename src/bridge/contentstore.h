@@ -7,7 +7,7 @@
 #include <memory>
 
 class QIODevice;
-class QSaveFile;
+class QTemporaryFile;
 
 // The downloaded articles as flat files in the data directory D:
 //   D + id + ".rar"   the media file, as the service sent it
@@ -66,9 +66,9 @@ public:
     static constexpr qint64 maxThumbnailBytes = 16 * 1024 * 1024;
     static constexpr int maxThumbnailSide = 4096;
 
-    // "lrc": the deciphered sentence data ("" when it does not decipher);
-    // "article": index.html of the freshly unpacked archive; "error" when the
-    // file cannot be read, for an unknown type or an unusable id. A missing or
+    // "lrc": the deciphered sentence data; "article": index.html of the freshly
+    // unpacked archive; "error" when the file cannot be read or deciphered, for
+    // an unknown type or an unusable id. A missing or
     // damaged archive clears the unpacked folder, so no other article shows.
     QString getFileContent(const QString& articleId, const QString& fileType);
 
@@ -76,7 +76,7 @@ public:
     // directory stay).
     void deleteDiskArticleData(const QString& articleId);
 
-    // "error" when the file cannot be opened; "" when it does not decipher.
+    // "error" when the file cannot be opened or does not decipher.
     static QString readEncrypted(const QString& path);
     // The file's text with line ends as "\n"; "error" when it cannot be opened.
     static QString readText(const QString& path);
@@ -86,9 +86,11 @@ private:
     QString lastError;
 };
 
-// A media or archive part written as it arrives: into an unnamed temporary
-// file that becomes the part file only when committed, so a part file that
-// exists is always whole.
+// A media or archive part written as it arrives: into a temporary file beside
+// the part file ("<part name>.<random>.part", so a download in progress can be
+// seen in the folder) that becomes the part file only when committed, so a part
+// file that exists is always whole. What a killed process left behind is
+// removed when the same part is written again.
 class PartFile {
 public:
     explicit PartFile(const QString& path);
@@ -101,16 +103,19 @@ public:
     // Drops what was written, for a body that starts over.
     bool restart();
     qint64 size() const { return written; }
+    // Where the part grows; empty while it is not open.
+    QString temporaryPath() const;
     // Makes it the part file; false with errorString() when that fails.
     bool commit();
     const QString& errorString() const { return error; }
 
 private:
-    // The file's own error, read before cancelling replaces it with its own.
+    // The file's own error, read before dropping the file replaces it with its own.
     void fail(const QString& what);
+    void drop();
 
     QString path;
-    std::unique_ptr<QSaveFile> file;
+    std::unique_ptr<QTemporaryFile> file;
     qint64 written = 0;
     QString error;
 };

@@ -5,6 +5,7 @@
 #include "core/serviceconfig.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -12,6 +13,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QStorageInfo>
 #include <QTimer>
 #include <QUrl>
 #include <QtDebug>
@@ -72,6 +74,12 @@ public:
         if (data.isEmpty() || !storeError.isEmpty())
             return;
         if (body == Body::Stream) {
+            // A body that goes on past what was announced (or past the ceiling) would fill the disk.
+            if (file->size() - offset + data.size() > limit) {
+                storeError = limitText;
+                reply->abort();
+                return;
+            }
             if (!file->write(data)) {
                 storeError = file->errorString();
                 reply->abort();
@@ -109,6 +117,9 @@ public:
     qint64 offset = 0;
     bool resumable = false;
     QByteArray validator;
+    // The most this reply's body may bring into the part file, and why.
+    qint64 limit = 0;
+    QString limitText;
 
 private:
     void headers(QNetworkReply* reply) {
@@ -147,6 +158,16 @@ private:
             if (!file->open())
                 storeError = file->errorString();
         }
+        limit = NetworkTimeouts::bodyLimit(reply);
+        const bool announced = limit != NetworkTimeouts::downloadCeiling();
+        limitText = announced ? QStringLiteral("longer than the %1 bytes announced").arg(limit)
+                              : QStringLiteral("larger than the download ceiling of %1 bytes").arg(limit);
+        // What is announced must fit on the disk before the first byte is written.
+        const qint64 free = QStorageInfo(QFileInfo(path).absolutePath()).bytesAvailable();
+        if (storeError.isEmpty() && announced && free >= 0 && free < limit)
+            storeError = QStringLiteral("not enough free disk space: %1 MiB needed, %2 MiB free")
+                             .arg((limit + 1048575) / 1048576)
+                             .arg(free / 1048576);
         if (!storeError.isEmpty()) {
             reply->abort();
             return;
@@ -182,12 +203,13 @@ bool dataPageReady = false;
 // Marks requests sent on the service's word (a redirect or a named media URL).
 const auto followUpAttribute = QNetworkRequest::Attribute(QNetworkRequest::User + 23);
 
+// Signed requests carry the session token, so they go over https only.
 QString archiveUrl(const QString& id) {
-    return ServiceConfig::httpBase() + Service::archivePath + id + Service::archiveQuery;
+    return ServiceConfig::httpsBase() + Service::archivePath + id + Service::archiveQuery;
 }
 
 QString mediaUrl(const QString& id) {
-    return ServiceConfig::httpBase() + Service::mediaPath + id;
+    return ServiceConfig::httpsBase() + Service::mediaPath + id;
 }
 
 QString replyArticleId(const QNetworkReply* reply) {
@@ -237,12 +259,6 @@ bool isPassing(const QNetworkReply* reply) {
     return status == 408 || status == 416 || status == 429;
 }
 
-QString failure(const QNetworkReply* reply) {
-    if (NetworkTimeouts::timedOut(reply))
-        return QStringLiteral("no data for %1 s").arg(NetworkTimeouts::stallMs() / 1000.0);
-    return reply->errorString();
-}
-
 } // namespace
 
 DownloadRouter::DownloadRouter(QObject* parent) : QObject(parent) {}
@@ -269,6 +285,13 @@ int DownloadRouter::transfersInProgress() {
 }
 
 std::optional<QJsonObject> DownloadRouter::parseRecord(const QString& text) {
+    // Parsed, a record takes some thirty times its size in memory: a page's
+    // record is a few kilobytes, so one this large is refused unread.
+    if (text.size() > maxRecordChars) {
+        qWarning("Refused a download record of %lld characters (at most %lld are read)", qint64(text.size()),
+                 qint64(maxRecordChars));
+        return std::nullopt;
+    }
     // Data, never code: a record that is not a JSON object is refused as it stands.
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
@@ -341,7 +364,7 @@ bool DownloadRouter::downloadRecord(const QString& type, const QString& record) 
     if (!picture.isEmpty())
         fetch(picture);
     if (article)
-        requestArticle(id, ServiceConfig::httpBase());
+        requestArticle(id, ServiceConfig::httpsBase());
     return true;
 }
 
@@ -408,7 +431,7 @@ bool DownloadRouter::conclude(PartTransfer* transfer, QNetworkReply* reply) {
     if (reply->error() != QNetworkReply::NoError) {
         if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 416)
             transfer->resumable = false; // the rest is not there as asked: start over
-        return retryOrFail(transfer, failure(reply), isPassing(reply));
+        return retryOrFail(transfer, NetworkTimeouts::failure(reply), isPassing(reply));
     }
     if (transfer->streaming())
         return storeStreamed(transfer, reply);

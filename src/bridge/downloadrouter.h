@@ -61,8 +61,9 @@ public:
     static int transfersInProgress();
 
     // A record as the pages send it: a JSON object; nothing (and a log line)
-    // for anything else.
+    // for anything else, and for a text over 16 MiB, which is not even parsed.
     static std::optional<QJsonObject> parseRecord(const QString& text);
+    static constexpr int maxRecordChars = 16 * 1024 * 1024;
 
 signals:
     // kind: "lrc", "mp3" or "archive"; total is -1 while unknown.

@@ -103,32 +103,52 @@ void FakeService::Private::serve(const httplib::Request& in, httplib::Response& 
                                      return true;
                                  });
     } else if (reply.chunked) {
-        const std::string body =
-            reply.generatedSize >= 0 ? std::string(size_t(reply.generatedSize), 'x') : text(reply.body);
+        // Generated bodies are made block by block, so an endless one costs nothing.
+        const std::string body = text(reply.body);
+        const qint64 total = reply.generatedSize >= 0 ? reply.generatedSize : qint64(body.size());
+        const bool generated = reply.generatedSize >= 0;
         const int delay = reply.blockDelayMs;
-        out.set_chunked_content_provider(type, [body, delay, pause](size_t offset, httplib::DataSink& sink) {
-            if (offset >= body.size()) {
-                sink.done();
+        const size_t blockSize = size_t(reply.blockSize);
+        out.set_chunked_content_provider(
+            type, [body, total, generated, delay, blockSize, pause](size_t offset, httplib::DataSink& sink) {
+                if (qint64(offset) >= total) {
+                    sink.done();
+                    return true;
+                }
+                if (offset > 0 && delay > 0 && !pause(delay))
+                    return false;
+                const size_t n = std::min<size_t>(blockSize, size_t(total - qint64(offset)));
+                if (generated)
+                    sink.write(std::string(n, 'x').data(), n);
+                else
+                    sink.write(body.data() + offset, n);
                 return true;
-            }
-            if (offset > 0 && delay > 0 && !pause(delay))
-                return false;
-            sink.write(body.data() + offset, std::min<size_t>(64 * 1024, body.size() - offset));
-            return true;
-        });
+            });
     } else if (reply.generatedSize >= 0) {
         const size_t total = size_t(reply.generatedSize);
         const size_t limit = reply.dropConnection ? total / 2 : total;
         const int delay = reply.blockDelayMs;
-        out.set_content_provider(total, type, [limit, delay, pause](size_t offset, size_t, httplib::DataSink& sink) {
-            static const std::string block(64 * 1024, 'x');
-            if (offset >= limit)
-                return false; // closes the connection short of the announced length
-            if (offset > 0 && delay > 0 && !pause(delay))
-                return false;
-            sink.write(block.data(), std::min(block.size(), limit - offset));
-            return true;
-        });
+        const std::string block(size_t(reply.blockSize), 'x');
+        out.set_content_provider(total, type,
+                                 [limit, delay, block, pause](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset >= limit)
+                                         return false; // closes the connection short of the announced length
+                                     if (offset > 0 && delay > 0 && !pause(delay))
+                                         return false;
+                                     sink.write(block.data(), std::min(block.size(), limit - offset));
+                                     return true;
+                                 });
+    } else if (reply.blockDelayMs > 0 && !reply.dropConnection) {
+        const std::string body = text(reply.body);
+        const int delay = reply.blockDelayMs;
+        const size_t blockSize = size_t(reply.blockSize);
+        out.set_content_provider(body.size(), type,
+                                 [body, delay, blockSize, pause](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset > 0 && !pause(delay))
+                                         return false;
+                                     sink.write(body.data() + offset, std::min(blockSize, body.size() - offset));
+                                     return true;
+                                 });
     } else if (reply.dropConnection) {
         const std::string body = text(reply.body);
         out.set_content_provider(body.size(), type, [body](size_t offset, size_t, httplib::DataSink& sink) {

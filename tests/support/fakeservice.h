@@ -30,8 +30,9 @@ public:
         int delayMs = 0;             // wait before answering (cut short when the service stops)
         QByteArray location;         // Location header, for redirects
         bool dropConnection = false; // announce the body, send half of it, close the connection
-        qint64 generatedSize = -1;   // stream this many filler bytes instead of body
-        int blockDelayMs = 0;        // generated or chunked: pause after each 64 KiB block (a slow download)
+        qint64 generatedSize = -1;   // stream this many filler bytes instead of body (chunked: never held whole)
+        int blockDelayMs = 0;        // pause after each block (a slow download, or a trickle with small blocks)
+        int blockSize = 64 * 1024;   // of generated, chunked or (with a block delay) plain bodies
         bool chunked = false;        // chunked transfer: no Content-Length, the size is unknown until the end
         qint64 stallAfter = -1;      // announce the body, send this many bytes, then send nothing more
     };

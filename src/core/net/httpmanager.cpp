@@ -196,6 +196,7 @@ void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>
     reply->setReadBufferSize(downloadBufferSize);
     NetworkTimeouts::watch(reply);
     auto writeFailed = std::make_shared<bool>(false);
+    auto tooLarge = std::make_shared<bool>(false);
     auto written = std::make_shared<qint64>(0);
     // A redirect's own body is never part of the file.
     auto redirecting = [reply] {
@@ -203,16 +204,23 @@ void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>
         return status >= 300 && status < 400;
     };
 
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, download, writeFailed, written, redirecting] {
-        const QByteArray chunk = reply->readAll();
-        if (*writeFailed || redirecting())
-            return;
-        if (download->file->write(chunk) != chunk.size()) {
-            *writeFailed = true;
-            reply->abort();
-        }
-        *written += chunk.size();
-    });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply,
+                     [reply, download, writeFailed, tooLarge, written, redirecting] {
+                         const QByteArray chunk = reply->readAll();
+                         if (*writeFailed || *tooLarge || redirecting())
+                             return;
+                         // A body that never ends would fill the disk.
+                         if (*written + chunk.size() > NetworkTimeouts::bodyLimit(reply)) {
+                             *tooLarge = true;
+                             reply->abort();
+                             return;
+                         }
+                         if (download->file->write(chunk) != chunk.size()) {
+                             *writeFailed = true;
+                             reply->abort();
+                         }
+                         *written += chunk.size();
+                     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [this, reply, download, redirecting](qint64 received, qint64 total) {
                          if (!redirecting())
@@ -226,7 +234,7 @@ void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>
                          download->file->close();
                          download->file->remove();
                      });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, download, writeFailed, written] {
+    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, download, writeFailed, tooLarge, written] {
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (status >= 300 && status < 400 && reply->error() == QNetworkReply::NoError) {
@@ -240,9 +248,12 @@ void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>
                 startDownload(target, download);
             return;
         }
-        if (reply->bytesAvailable() > 0 && !*writeFailed) {
+        if (reply->bytesAvailable() > 0 && !*writeFailed && !*tooLarge) {
             const QByteArray rest = reply->readAll();
-            *writeFailed = download->file->write(rest) != rest.size();
+            if (*written + rest.size() > NetworkTimeouts::bodyLimit(reply))
+                *tooLarge = true;
+            else
+                *writeFailed = download->file->write(rest) != rest.size();
             *written += rest.size();
         }
         download->file->close();
@@ -254,9 +265,12 @@ void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>
         QString failure;
         if (*writeFailed)
             failure = cannotWriteFile;
-        else if (NetworkTimeouts::timedOut(reply))
-            failure = QStringLiteral("No data for %1 s").arg(NetworkTimeouts::stallMs() / 1000.0);
-        else if (reply->error() != QNetworkReply::NoError)
+        else if (*tooLarge)
+            failure = QStringLiteral("Larger than %1 bytes").arg(NetworkTimeouts::bodyLimit(reply));
+        else if (NetworkTimeouts::timedOut(reply)) {
+            failure = NetworkTimeouts::failure(reply);
+            failure[0] = failure.at(0).toUpper();
+        } else if (reply->error() != QNetworkReply::NoError)
             failure = reply->errorString();
         else if (status >= 300)
             failure = QStringLiteral("HTTP status %1").arg(status);

@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QtDebug>
 
+#include <algorithm>
+
 namespace {
 
 // The answer to a refused request: it fails at once, as a missing file would.
@@ -45,12 +47,35 @@ QNetworkReply* refusal(QNetworkAccessManager::Operation op, const QNetworkReques
     return new RefusedReply(op, request, parent);
 }
 
+bool isToken(const QNetworkCookie& cookie) {
+    return cookie.name() == QByteArrayLiteral("token");
+}
+
+// The one origin the session token may travel to.
+bool isSecureService(const QUrl& url) {
+    return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 && Trust::isServiceUrl(url);
+}
+
 } // namespace
 
 MyCookieJar::MyCookieJar(QObject* parent) : QNetworkCookieJar(parent) {}
 
 QList<QNetworkCookie> MyCookieJar::allCookies() const {
     return QNetworkCookieJar::allCookies();
+}
+
+QList<QNetworkCookie> MyCookieJar::cookiesForUrl(const QUrl& url) const {
+    QList<QNetworkCookie> cookies = QNetworkCookieJar::cookiesForUrl(url);
+    if (!isSecureService(url))
+        cookies.erase(std::remove_if(cookies.begin(), cookies.end(), isToken), cookies.end());
+    return cookies;
+}
+
+bool MyCookieJar::withholdsTokenFrom(const QUrl& url) const {
+    if (isSecureService(url))
+        return false;
+    const QList<QNetworkCookie> cookies = QNetworkCookieJar::cookiesForUrl(url);
+    return std::any_of(cookies.begin(), cookies.end(), isToken);
 }
 
 NetworkAccessManager::NetworkAccessManager(QNetworkAccessManager* oldManager, QObject* parent)
@@ -86,6 +111,10 @@ QNetworkReply* NetworkAccessManager::createRequest(Operation op, const QNetworkR
     // of its own, so it is judged by where it leads.
     if (Trust::isServiceUrl(sent.url())) {
         sent.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        // Anyone on the network could read it over plain http.
+        if (cookieJar->withholdsTokenFrom(sent.url()))
+            qWarning("Sent %s without the session token: it goes over https only",
+                     qUtf8Printable(sent.url().toString(QUrl::RemoveQuery)));
         // Cookies are read afresh, so one set by a response signs the next request.
         Signing::signRequest(sent, cookieJar->cookiesForUrl(sent.url()));
     }
