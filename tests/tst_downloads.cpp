@@ -154,6 +154,7 @@ private slots:
     void deletedIdList();
     void scriptRecordsChangeNothing_data();
     void scriptRecordsChangeNothing();
+    void hugeRecordIsRefusedUnread();
     void failedPartIsTriedAgainThenReported_data();
     void failedPartIsTriedAgainThenReported();
     void killedMidDownloadLeavesNoPartAndCompletesLater();
@@ -688,6 +689,17 @@ void TestDownloads::scriptRecordsChangeNothing() {
     QVERIFY(plain->requests().isEmpty());
     QVERIFY(recorder->calls.isEmpty());
     QVERIFY(dataFiles().isEmpty());
+}
+
+void TestDownloads::hugeRecordIsRefusedUnread() {
+    // Guards against a page record of 100 MB taking gigabytes of memory to parse.
+    serveArticle("a1");
+    QString huge = record("a1");
+    huge.insert(1, "\"pad\":\"" + QString(DownloadRouter::maxRecordChars, 'x') + "\",");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Refused a download record of \\d+ characters"));
+    window->api->downloadArticle(huge);
+    QCOMPARE(DownloadRouter::transfersInProgress(), 0);
+    QVERIFY(recorder->snippets(Page::Data).isEmpty()); // not kept either
 }
 
 void TestDownloads::failedPartIsTriedAgainThenReported_data() {

@@ -17,8 +17,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QNetworkProxy>
@@ -52,6 +54,7 @@ private slots:
     void cleanup() { TestSupport::deleteTopLevelWindows(); }
     void firstStartWritesOnlyTheReadingDefaults();
     void startNarrowsAnOpenDataDirectory();
+    void qtDialogsSpeakChinese();
     void emptyStoredValueIsReplacedByItsDefault();
     void geometryIsSavedByWindowState_data();
     void geometryIsSavedByWindowState();
@@ -96,6 +99,17 @@ void TestMainWindow::startNarrowsAnOpenDataDirectory() {
         QVERIFY2((now & ownerOnly) == ownerOnly && !(now & others), qPrintable(folder));
     }
     QCOMPARE(QFileInfo(elsewhere.path()).permissions() & others, others & open);
+}
+
+void TestMainWindow::qtDialogsSpeakChinese() {
+    // Guards against Qt's own file dialog (and print and message boxes) showing English in a Chinese program.
+    auto window = std::make_unique<MainWindow>(nullptr);
+    QFileDialog dialog(window.get());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QLabel* lookIn = dialog.findChild<QLabel*>("lookInLabel");
+    QVERIFY(lookIn);
+    QCOMPARE(lookIn->text(), QString("查找范围："));
+    QCOMPARE(QCoreApplication::translate("QPrintPreviewDialog", "Print Preview"), QString("打印预览"));
 }
 
 void TestMainWindow::firstStartWritesOnlyTheReadingDefaults() {
