@@ -2,12 +2,17 @@
 
 #include "core/settings.h"
 
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,6 +24,22 @@ constexpr int lockMs = 5000;
 // A command line larger than this is not one.
 constexpr quint32 largestMessage = 1 << 20;
 constexpr char accepted = 'A';
+// A local socket's name must fit sockaddr_un::sun_path, 108 bytes with its closing NUL.
+constexpr int longestSocketPath = 107;
+
+// /tmp/tavrolin-<uid>: short whatever the home or runtime directory, and only
+// this user can enter it. Empty when what lies there is not such a directory of
+// this user's (another user could have made it to catch our starts).
+QString privateShortDirectory() {
+    const QByteArray dir = "/tmp/tavrolin-" + QByteArray::number(::getuid());
+    ::mkdir(dir.constData(), 0700);
+    struct stat info {};
+    if (::lstat(dir.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+        return QString();
+    if ((info.st_mode & 077) != 0 && ::chmod(dir.constData(), 0700) != 0)
+        return QString();
+    return QFile::decodeName(dir);
+}
 
 } // namespace
 
@@ -34,7 +55,24 @@ QString SingleInstance::defaultServerPath() {
         dir = dataDirectory(); // per user as well
         ensureDataDirectory();
     }
-    return QDir(dir).filePath(QStringLiteral("tavrolin.socket"));
+    const QString path = QDir(dir).filePath(QStringLiteral("tavrolin.socket"));
+    if (QFile::encodeName(path).size() <= longestSocketPath)
+        return path;
+    // Too long to listen on: a short name in a private directory, named after the
+    // full path so that every runtime (and so data) directory keeps its own.
+    const QString shortDir = privateShortDirectory();
+    if (shortDir.isEmpty()) {
+        qWarning("%s is too long for a local socket and /tmp/tavrolin-%u is not a private directory of this user: "
+                 "later starts cannot hand over to this one",
+                 qPrintable(path), unsigned(::getuid()));
+        return path;
+    }
+    const QByteArray hash = QCryptographicHash::hash(QFile::encodeName(path), QCryptographicHash::Sha256).toHex();
+    const QString shortPath =
+        shortDir + QLatin1Char('/') + QString::fromLatin1(hash.left(24)) + QStringLiteral(".socket");
+    qDebug("%s is too long for a local socket (%d bytes); later starts are taken on %s", qPrintable(path),
+           int(QFile::encodeName(path).size()), qPrintable(shortPath));
+    return shortPath;
 }
 
 SingleInstance::Claim SingleInstance::claim(const QStringList& arguments, const QString& workingDirectory) {

@@ -8,8 +8,10 @@
 class QLocalSocket;
 
 // One program per user. The first start listens on a local socket in the
-// user's runtime directory; a later start hands its command line to it and
-// ends, so two programs never write the same settings and data.
+// user's runtime directory (or, when that path is too long for a socket, under
+// a short name in /tmp/tavrolin-<uid>, which only the user can enter); a later
+// start hands its command line to it and ends, so two programs never write the
+// same settings and data.
 class SingleInstance : public QObject {
     Q_OBJECT
 
