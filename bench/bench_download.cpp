@@ -84,9 +84,9 @@ int main(int argc, char* argv[]) {
     const QString url = service.url("/files/a1.mp3");
 
     NetworkAccessManager manager(nullptr, nullptr);
-    DownloadRouter router;
+    DownloadRouter router(BridgeContext::create());
     router.attach(&manager);
-    DownloadRouter::setReady(true);
+    router.setReady(true);
 
     std::vector<double> curlSeconds;
     std::vector<double> ourSeconds;

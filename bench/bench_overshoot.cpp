@@ -284,7 +284,8 @@ private:
     const Article article;
     const QString mode;
     const double speed;
-    PracticePageScript page;
+    PageFrames frames;
+    PracticePageScript page{frames};
     PracticeController controller;
     MeasuringPlayer* player = nullptr;
     PositionEstimate estimate;

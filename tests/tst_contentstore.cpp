@@ -424,7 +424,7 @@ void TestContentStore::oversizedThumbnailsAreSkipped() {
 void TestContentStore::bridgeReportsCompletionPerStoredPart() {
     // Guards against reporting completion early, never, or only once for a repeated download.
     TestSupport::ScriptRecorder recorder;
-    WebApi api(nullptr);
+    WebApi api(BridgeContext::create(), nullptr);
     const QStringList finished{"if(window.downloadData){downloadData.downloadFinished('a1');}"};
     const QStringList state{"ListenDb.setDownloadState('a1');"};
 
@@ -467,7 +467,7 @@ void TestContentStore::failedPartIsLoggedAndCompletesNothing() {
     QFETCH(bool, dropped);
     QFETCH(QString, cause);
     TestSupport::ScriptRecorder recorder;
-    WebApi api(nullptr);
+    WebApi api(BridgeContext::create(), nullptr);
     QSignalSpy complete(api.downloads(), &DownloadRouter::articleComplete);
     FakeReply archive("http://h/a1.zip", "a1", zipWithIndex("<p>A</p>"));
     api.downloads()->store(Part::Archive, &archive);
@@ -494,7 +494,7 @@ void TestContentStore::bridgeDeletesRecordAndFiles() {
         store.storePart(id, Part::SentenceData, sentenceJson);
     }
     TestSupport::ScriptRecorder recorder;
-    WebApi api(nullptr);
+    WebApi api(BridgeContext::create(), nullptr);
     api.deleteArticleData("a1", "c1");
     QCOMPARE(recorder.snippets(Page::Data), QStringList{"ListenDb.deleteArticleData('a1', 'c1');"});
     QCOMPARE(dataFiles().filter(QRegularExpression("^a")), (QStringList{"a2.bin", "a2.rar", "a2.zip"}));

@@ -116,7 +116,7 @@ struct DataWindow {
         dialog.setObjectName("dataDialog");
         view->page()->setNetworkAccessManager(
             new NetworkAccessManager(view->page()->networkAccessManager(), view->page()));
-        api = new WebApi(view);
+        api = new WebApi(BridgeContext::create(), view);
         api->attachView(view);
     }
 };
@@ -192,9 +192,9 @@ void TestDownloads::initTestCase() {
     trusted.close();
     qputenv("TAVROLIN_SERVICE_CA", trusted.fileName().toLocal8Bit());
     window = std::make_unique<DataWindow>();
-    QVERIFY(DownloadRouter::network() == window->view->page()->networkAccessManager());
+    QVERIFY(window->api->downloads()->network() == window->view->page()->networkAccessManager());
     // Connected after the bridge's router, so a URL shows here once the router has dealt with its reply.
-    connect(DownloadRouter::network(), &QNetworkAccessManager::finished, this,
+    connect(window->api->downloads()->network(), &QNetworkAccessManager::finished, this,
             [this](QNetworkReply* reply) { finishedUrls << reply->url().path(); });
 }
 
@@ -214,13 +214,13 @@ void TestDownloads::init() {
         return QVariant(QString()); // the test view has no page functions to call
     };
     finishedUrls.clear();
-    DownloadRouter::setReady(true);
-    WebApi::clearDeletedArticleIds();
+    window->api->downloads()->setReady(true);
+    window->api->context().deletedArticleIds.clear();
 }
 
 void TestDownloads::cleanup() {
     // Nothing of this test may reach the next one's pages or services.
-    QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), 0, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(window->api->downloads()->transfersInProgress(), 0, 30000);
     NetworkTimeouts::setStall(nullptr);
     NetworkTimeouts::setMinimumRate(nullptr);
     recorder.reset();
@@ -250,7 +250,7 @@ bool TestDownloads::waitFinished(const QString& path, int timeoutMs) {
 
 bool TestDownloads::drain() {
     const QString path = "/marker/" + QString::number(++markers);
-    DownloadRouter::network()->get(QNetworkRequest(QUrl(service->url(path))));
+    window->api->downloads()->network()->get(QNetworkRequest(QUrl(service->url(path))));
     return waitFinished(path);
 }
 
@@ -473,14 +473,14 @@ void TestDownloads::brokenTransferStoresNothing() {
     // Never under the part's name; what came waits in a temporary file for the next try.
     QVERIFY(!QFile::exists(dataDirectory() + "a1.rar"));
     // After the last try, nothing of it is left.
-    QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), 0, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(window->api->downloads()->transfersInProgress(), 0, 30000);
     QCOMPARE(dataFiles(), (QStringList{"a1.bin", "a1.zip"}));
     QVERIFY(recorder->snippets(Page::Main).filter("downloadFinished").isEmpty());
 }
 
 void TestDownloads::notReadyRecordsOnly() {
     // Guards against downloads starting before the offline-data page is synchronised.
-    DownloadRouter::setReady(false);
+    window->api->downloads()->setReady(false);
     serveArticle("a1");
     service->setReply("/pool/ab/cd.png", answer("image/png", "png"));
     const QString article = record("a1", service->url("/pool/ab/cd.png"));
@@ -586,7 +586,7 @@ void TestDownloads::pageOwnLoadsAreLeftToTheEngine() {
     service->setReply("/page.html", page);
 
     QWebView view;
-    view.page()->setNetworkAccessManager(DownloadRouter::network());
+    view.page()->setNetworkAccessManager(window->api->downloads()->network());
     QVERIFY(TestSupport::loadAndWait(&view, QUrl(service->url("/page.html"))));
     QCOMPARE(view.page()->mainFrame()->evaluateJavaScript("document.images[0].naturalWidth").toInt(), 4);
     QVERIFY(!QFileInfo::exists(dataDirectory() + "ab"));
@@ -649,7 +649,7 @@ void TestDownloads::deletedIdList() {
         else
             window->api->delDownloadArticleId(step.mid(1));
     }
-    QCOMPARE(WebApi::deletedArticleIds(), list);
+    QCOMPARE(window->api->context().deletedArticleIds, list);
     window->api->historyLoaded();
     window->api->historyLoaded();
     const QString sent = "historyChannel.setDeletedArticleId('" + list + "');";
@@ -683,7 +683,7 @@ void TestDownloads::scriptRecordsChangeNothing() {
     serveArticle("a2");
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Refused a download record that is not a JSON object"));
     QVERIFY(QMetaObject::invokeMethod(window->api, slot.toLatin1(), Q_ARG(QString, record)));
-    QCOMPARE(DownloadRouter::transfersInProgress(), 0);
+    QCOMPARE(window->api->downloads()->transfersInProgress(), 0);
     QVERIFY(drain());
     QCOMPARE(service->requests().size(), 1); // the marker
     QVERIFY(plain->requests().isEmpty());
@@ -698,7 +698,7 @@ void TestDownloads::hugeRecordIsRefusedUnread() {
     huge.insert(1, "\"pad\":\"" + QString(DownloadRouter::maxRecordChars, 'x') + "\",");
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Refused a download record of \\d+ characters"));
     window->api->downloadArticle(huge);
-    QCOMPARE(DownloadRouter::transfersInProgress(), 0);
+    QCOMPARE(window->api->downloads()->transfersInProgress(), 0);
     QVERIFY(recorder->snippets(Page::Data).isEmpty()); // not kept either
 }
 
@@ -774,7 +774,7 @@ void TestDownloads::failedPartIsTriedAgainThenReported() {
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(!recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").isEmpty(), 15000);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), 0, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(window->api->downloads()->transfersInProgress(), 0, 15000);
 
     const QList<FakeService::Request> tries = service->requestsFor("/files/a1.mp3");
     QCOMPARE(tries.size(), requests);
@@ -841,7 +841,7 @@ void TestDownloads::killedMidDownloadLeavesNoPartAndCompletesLater() {
 void TestDownloads::tokenGoesOnlyToTheHttpsService() {
     // Guards against the session token travelling in clear text (signed requests over plain http) and against the
     // token cookie reaching plain http or another port of the service's host (follow-ups, thumbnails, captureWord).
-    auto* manager = static_cast<NetworkAccessManager*>(DownloadRouter::network());
+    auto* manager = static_cast<NetworkAccessManager*>(window->api->downloads()->network());
     manager->cookieJar->setCookiesFromUrl({QNetworkCookie("token", "s3cret"), QNetworkCookie("userid", "u7")},
                                           QUrl(service->baseUrl()));
     FakeService other; // another port of the same host
@@ -901,7 +901,7 @@ void TestDownloads::endlessBodyFailsAtTheCeilingAndShowsWhileItGrows() {
     QTRY_VERIFY_WITH_TIMEOUT(!recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").isEmpty(), 30000);
     const QString failure = recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").first();
     QVERIFY2(failure.contains("larger than the download ceiling of 1048576 bytes"), qPrintable(failure));
-    QTRY_COMPARE(DownloadRouter::transfersInProgress(), 0);
+    QTRY_COMPARE(window->api->downloads()->transfersInProgress(), 0);
     QCOMPARE(dataFiles().filter(QRegularExpression("^a1\\.rar")), QStringList());
     QCOMPARE(service->requestsFor("/files/a1.mp3").size(), 1); // not worth another try
 }
@@ -916,7 +916,7 @@ void TestDownloads::announcedLengthMustFitOnTheDisk() {
     QTRY_VERIFY_WITH_TIMEOUT(!recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").isEmpty(), 15000);
     const QString failure = recorder->snippets(Page::Main).filter("downloadFailed('a1', 'mp3'").first();
     QVERIFY2(failure.contains("not enough free disk space: 1073741824 MiB needed"), qPrintable(failure));
-    QTRY_COMPARE(DownloadRouter::transfersInProgress(), 0);
+    QTRY_COMPARE(window->api->downloads()->transfersInProgress(), 0);
     QCOMPARE(dataFiles().filter(QRegularExpression("^a1\\.rar")), QStringList());
 }
 
@@ -964,7 +964,7 @@ int main(int argc, char** argv) {
         std::printf("into %s\n", qPrintable(dataDirectory()));
         std::fflush(stdout);
         DataWindow window;
-        DownloadRouter::setReady(true);
+        window.api->downloads()->setReady(true);
         bool said = false;
         PageScript::setRecorder([&said](const PageScript::Call& call) {
             const QList<Progress> reports = progressReports({call.snippet});

@@ -192,8 +192,8 @@ void TestJourney::cleanupTestCase() {
 // As the program starts: the main window with its three pages, each with its bridge.
 void TestJourney::startWindow() {
     window = new MainWindow(nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        PageScript::frame(Page::Main) && PageScript::frame(Page::Data) && PageScript::frame(Page::Paragraph), 15000);
+    const PageFrames& pages = window->context().pages;
+    QTRY_VERIFY_WITH_TIMEOUT(pages.frame(Page::Main) && pages.frame(Page::Data) && pages.frame(Page::Paragraph), 15000);
     // The index page reports itself after the full synchronisation; then it has the download state.
     QTRY_VERIFY_WITH_TIMEOUT(recorder->snippets(Page::Main).join('\n').contains("setData('downloadState'"), 15000);
 }
@@ -211,7 +211,8 @@ void TestJourney::restart() {
 }
 
 QVariant TestJourney::js(const QString& script, Page page) const {
-    return PageScript::evaluate(PageScript::frame(page), script);
+    const PageFrames& pages = window->context().pages;
+    return pages.evaluate(pages.frame(page), script);
 }
 
 void TestJourney::click(const QString& selector) const {

@@ -254,7 +254,6 @@ void TestMainWindow::dialogsAreFilledFromTheStoredSettings() {
     QCOMPARE(dialog->bridge(), window.bridge());
     QCOMPARE(window.proxyWindow()->findChild<QLineEdit*>("host")->text(), QString("proxy.local"));
     QCOMPARE(window.proxyWindow()->findChild<QLineEdit*>("password")->text(), QString("p@ss:w/rd\""));
-    QCOMPARE(window.proxyWindow()->mainWindow(), &window);
     QCOMPARE(window.bridge()->shell(), static_cast<ShellWindow*>(&window));
     QCOMPARE(window.bridge()->readingSettings().playRepeatTimes, QString("5"));
 }

@@ -169,7 +169,7 @@ void TestMediaExport::exportOntoItsOwnSource() {
 
 void TestMediaExport::bridgeShowsTheOutcome() {
     // Guards against the bridge reporting the wrong outcome, or reporting a cancelled export.
-    WebApi api(nullptr);
+    WebApi api(BridgeContext::create(), nullptr);
     answer = targetDir->path() + "/ok.mp3";
     api.saveExportFile(source(), "ok.mp3");
     QCOMPARE(api.infoBox()->text(), QString("文件导出成功。"));

@@ -4,7 +4,7 @@
 // by the desktop (command line, drop, menu), which reach the page as data.
 #include "app/mainwindow.h"
 #include "app/webview.h"
-#include "bridge/libraryloader.h"
+#include "bridge/bridgecontext.h"
 #include "bridge/mediafiles.h"
 #include "bridge/webapi.h"
 #include "core/settings.h"
@@ -125,7 +125,7 @@ void TestMediaFiles::bridgeKeepsTheLearnersFiles() {
     QWidget host;
     host.setObjectName("MainWindow");
     auto* view = new WebView(&host);
-    auto* bridge = new WebApi(view);
+    auto* bridge = new WebApi(BridgeContext::create(), view);
     bridge->attachView(view);
 
     QString chosen;
@@ -181,7 +181,7 @@ void TestMediaFiles::bridgeKeepsTheLearnersFiles() {
     QWidget other;
     other.setObjectName("paragraph");
     auto* otherView = new QWebView(&other);
-    auto* otherBridge = new WebApi(otherView);
+    auto* otherBridge = new WebApi(BridgeContext::create(), otherView);
     otherBridge->attachView(otherView);
     QVERIFY(object(otherBridge->importMedia(audio)).contains("error"));
     QCOMPARE(otherBridge->mediaLibrary(), QString("[]"));
@@ -221,7 +221,7 @@ void TestMediaFiles::silenceSettingsDecideTheSections() {
     QWidget host;
     host.setObjectName("MainWindow");
     auto* view = new WebView(&host);
-    auto* bridge = new WebApi(view);
+    auto* bridge = new WebApi(BridgeContext::create(), view);
     bridge->attachView(view);
     const QJsonObject item = object(bridge->importMedia(file));
     QCOMPARE(item.value("sentenceSource").toString(), QString("silence"));
@@ -252,7 +252,7 @@ void TestMediaFiles::longImportShowsProgressAndCancels() {
     QWidget host;
     host.setObjectName("MainWindow");
     auto* view = new WebView(&host);
-    auto* bridge = new WebApi(view);
+    auto* bridge = new WebApi(BridgeContext::create(), view);
     bridge->attachView(view);
     QString shown;
     int percent = 0;
@@ -337,13 +337,13 @@ void TestMediaFiles::desktopHandsFilesToThePage() {
 
 void TestMediaFiles::missingModuleIsAFailure() {
     // Guards against a broken installation crashing the program or its failure reaching the page as nothing.
-    LibraryLoader missing(QDir(media.path()).filePath("fehlt.so"));
-    MediaFiles files(missing);
+    BridgeContext context(QDir(media.path()).filePath("fehlt.so"));
+    MediaFiles files(context);
     const QString error = object(files.import(media.filePath(quoted + ".mp3"))).value("error").toString();
     QVERIFY2(error.contains("Teil des Programms fehlt"), qPrintable(error));
     QCOMPARE(files.list(), QString("[]"));
     QVERIFY(!files.setProgress("0123456789abcdef", 1));
-    QVERIFY(!missing.errorString().isEmpty());
+    QVERIFY(!context.library.errorString().isEmpty());
 }
 
 QTEST_MAIN(TestMediaFiles)

@@ -59,19 +59,21 @@ void TestPageScript::placeholdersInsideValuesAreNotExpanded() {
 }
 
 void TestPageScript::missingPageIsSkipped() {
-    PageScript::setFrame(Page::Paragraph, nullptr);
-    QVERIFY(!PageScript::evaluate(Page::Paragraph, "1+1").isValid());
+    PageFrames pages;
+    pages.setFrame(Page::Paragraph, nullptr);
+    QVERIFY(!pages.evaluate(Page::Paragraph, "1+1").isValid());
 }
 
 void TestPageScript::registersFollowTheFrameLifetime() {
+    PageFrames pages;
     auto* page = new QWebPage;
-    PageScript::setFrame(Page::Data, page->mainFrame());
-    QCOMPARE(PageScript::pageOf(page->mainFrame()), Page::Data);
-    QCOMPARE(PageScript::evaluate(Page::Data, "6*7").toInt(), 42);
+    pages.setFrame(Page::Data, page->mainFrame());
+    QCOMPARE(pages.pageOf(page->mainFrame()), Page::Data);
+    QCOMPARE(pages.evaluate(Page::Data, "6*7").toInt(), 42);
     delete page;
     // A destroyed page must not be evaluated in (it would crash).
-    QVERIFY(!PageScript::frame(Page::Data));
-    QVERIFY(!PageScript::evaluate(Page::Data, "6*7").isValid());
+    QVERIFY(!pages.frame(Page::Data));
+    QVERIFY(!pages.evaluate(Page::Data, "6*7").isValid());
 }
 
 QTEST_MAIN(TestPageScript)

@@ -83,7 +83,7 @@ private slots:
 
 void TestParagraph::startThenEndWithoutAMoveClearsTheFlag() {
     // Guards against a flag left set, after which every mouse move would drag the window.
-    Paragraph paragraph(nullptr);
+    Paragraph paragraph(BridgeContext::create(), nullptr);
     auto* bridge = paragraph.view()->findChild<WebApi*>();
     QVERIFY(bridge);
     bridge->setDragState("start");
@@ -100,7 +100,7 @@ void TestParagraph::draggingMovesTheWindowAndSavesItsGeometry() {
     // the window must follow the mouse itself. Run under the test command's window manager.
     Pointer pointer;
     QVERIFY2(pointer.available(), "no X display");
-    Paragraph paragraph(nullptr);
+    Paragraph paragraph(BridgeContext::create(), nullptr);
     paragraph.setGeometry(100, 100, 800, 200);
     paragraph.show();
     QVERIFY(QTest::qWaitForWindowExposed(&paragraph));
@@ -136,7 +136,7 @@ void TestParagraph::draggingMovesTheWindowAndSavesItsGeometry() {
 
 void TestParagraph::theViewFillsTheWindow() {
     // Guards against the page keeping its own size, cut off by (or short of) its window.
-    Paragraph paragraph(nullptr);
+    Paragraph paragraph(BridgeContext::create(), nullptr);
     paragraph.setGeometry(100, 100, 800, 500);
     paragraph.show();
     QVERIFY(QTest::qWaitForWindowExposed(&paragraph));
@@ -146,7 +146,7 @@ void TestParagraph::theViewFillsTheWindow() {
 }
 
 void TestParagraph::aMoveWithoutADragRequestIsSavedWhenItSettles() {
-    Paragraph paragraph(nullptr);
+    Paragraph paragraph(BridgeContext::create(), nullptr);
     paragraph.show();
     QVERIFY(QTest::qWaitForWindowExposed(&paragraph));
     paragraph.move(321, 123);
@@ -158,7 +158,7 @@ void TestParagraph::aMoveWithoutADragRequestIsSavedWhenItSettles() {
 void TestParagraph::dragStateFromOtherPagesDoesNothing() {
     QWidget host;
     auto* view = new QWebView(&host);
-    WebApi bridge(view);
+    WebApi bridge(BridgeContext::create(), view);
     bridge.setDragState("start"); // its grandparent is no paragraph window
     bridge.setDragState("end");
     QVERIFY(storedRect().isNull());
@@ -181,7 +181,7 @@ void TestParagraph::aClickTakesTheKeyboardAndLeavingGivesItBack() {
 
     QVERIFY(TestSupport::installPages(1, 2));
     TestSupport::ScriptRecorder recorder;
-    Paragraph paragraph(nullptr);
+    Paragraph paragraph(BridgeContext::create(), nullptr);
     paragraph.setGeometry(100, 100, 600, 160);
     paragraph.show();
     QVERIFY(QTest::qWaitForWindowExposed(&paragraph));

@@ -42,7 +42,8 @@ struct Rig {
         return out;
     }
     TestSupport::ScriptRecorder recorder;
-    PracticePageScript pageScript; // the bridge's way to the pages, recorded
+    PageFrames frames;
+    PracticePageScript pageScript{frames}; // the bridge's way to the pages, recorded
     PracticeController controller;
     FakePlayer* player = nullptr;
 };
@@ -460,7 +461,8 @@ void TestPracticeController::backToReadingResumesAPausedPlayer() {
 void TestPracticeController::withoutAPlayerNothingHappens() {
     // Page calls before the first initPlay must not crash.
     TestSupport::ScriptRecorder recorder;
-    PracticePageScript page;
+    PageFrames frames;
+    PracticePageScript page{frames};
     PracticeController controller;
     controller.setPage(&page);
     controller.play(1000);

@@ -74,7 +74,7 @@ void TestPracticePlayback::initTestCase() {
 void TestPracticePlayback::practise(const QString& mode, const std::function<bool(const QList<Heard>&)>& done,
                                     QList<Heard>& heard, int sentence) {
     TestSupport::ScriptRecorder page;
-    WebApi bridge(nullptr);
+    WebApi bridge(BridgeContext::create(), nullptr);
     QElapsedTimer clock;
     clock.start();
     player.reports.clear();

@@ -145,7 +145,7 @@ public slots:
     void gotoOnline() { rec("gotoOnline", {}); }
     void getZipDir() {
         rec("getZipDir", {});
-        PageScript::run(frame, QStringLiteral("setZipDir('%1');"), {zipDir});
+        PageFrames().run(frame, QStringLiteral("setZipDir('%1');"), {zipDir});
     }
     void initPlay(const QString& src, const QString& type, const QList<int>& starts, const QString& mediaType) {
         QStringList times;
@@ -181,7 +181,7 @@ private:
 };
 
 QVariant js(QWebFrame* frame, const QString& script) {
-    return PageScript::evaluate(frame, script);
+    return PageFrames().evaluate(frame, script);
 }
 
 QVariant js(QWebView* view, const QString& script) {
@@ -238,7 +238,8 @@ private:
     std::unique_ptr<JsonService> service;
     std::unique_ptr<TestSupport::ScriptRecorder> recorder;
     MainWindow* window = nullptr;
-    QWebFrame* mainFrame() const { return PageScript::frame(Page::Main); }
+    const PageFrames& pages() const { return window->context().pages; }
+    QWebFrame* mainFrame() const { return pages().frame(Page::Main); }
     std::unique_ptr<QWebView> openWithBridge(const QString& url, const QString& name, RecordingBridge** bridge);
 };
 
@@ -383,29 +384,29 @@ void TestSamplePages::signInKeepsUserInfo() {
     js(mainFrame(), "document.getElementById('userName').value = 'Jörg';"
                     "document.getElementById('signInBtn').click();");
     const QString expected = QStringLiteral("{\"name\":\"Jörg\",\"userid\":\"1234\"}");
-    QTRY_COMPARE(PageScript::evaluate(Page::Data, "getData('userInfo');").toString(), expected);
+    QTRY_COMPARE(pages().evaluate(Page::Data, "getData('userInfo');").toString(), expected);
     QVERIFY(js(mainFrame(), "document.getElementById('greeting').textContent").toString().contains("Jörg"));
     js(mainFrame(), "document.getElementById('signOutBtn').click()");
-    QCOMPARE(PageScript::evaluate(Page::Data, "getData('userInfo');").toString(), QString());
+    QCOMPARE(pages().evaluate(Page::Data, "getData('userInfo');").toString(), QString());
     QVERIFY(!js(mainFrame(), "document.getElementById('greeting').textContent").toString().contains("Jörg"));
 }
 
 // Guards against lost or mangled offline data: records go in as base64 of UTF-8 and must
 // come back intact from local storage after the page reloads.
 void TestSamplePages::offlineDataSurvivesReload() {
-    QWebFrame* data = PageScript::frame(Page::Data);
+    QWebFrame* data = pages().frame(Page::Data);
     QVERIFY(data);
     js(data, "localStorage.clear()");
     const QByteArray article = QByteArray(R"({"uuid":"x1","title":"Größe – 大小 'q' \"d\"","channel_uuid":"c1"})");
     const QByteArray channel = QByteArray(R"({"uuid":"c1","title":"Kanäle"})");
-    PageScript::run(Page::Data, "ListenDb.insertArticleData('%1');", {QString::fromLatin1(article.toBase64())});
-    PageScript::run(Page::Data, "ListenDb.insertArticleData('%1');",
-                    {QString::fromLatin1(QByteArray(R"({"uuid":"x2","title":"Zwei"})").toBase64())});
-    PageScript::run(Page::Data, "ListenDb.insertChannelData('%1');", {QString::fromLatin1(channel.toBase64())});
-    PageScript::run(Page::Data, "ListenDb.setDownloadState('%1');", {"x1"});
-    PageScript::run(Page::Data, "ListenDb.updateArticleData('%1', '%2');",
-                    {"x2", QString::fromLatin1(QByteArray(R"({"title":"Zwei neu"})").toBase64())});
-    PageScript::run(Page::Data, "ListenDb.insertArticleData('%1');", {"not base64 at all!"});
+    pages().run(Page::Data, "ListenDb.insertArticleData('%1');", {QString::fromLatin1(article.toBase64())});
+    pages().run(Page::Data, "ListenDb.insertArticleData('%1');",
+                {QString::fromLatin1(QByteArray(R"({"uuid":"x2","title":"Zwei"})").toBase64())});
+    pages().run(Page::Data, "ListenDb.insertChannelData('%1');", {QString::fromLatin1(channel.toBase64())});
+    pages().run(Page::Data, "ListenDb.setDownloadState('%1');", {"x1"});
+    pages().run(Page::Data, "ListenDb.updateArticleData('%1', '%2');",
+                {"x2", QString::fromLatin1(QByteArray(R"({"title":"Zwei neu"})").toBase64())});
+    pages().run(Page::Data, "ListenDb.insertArticleData('%1');", {"not base64 at all!"});
 
     QSignalSpy loaded(data, &QWebFrame::loadFinished);
     data->page()->triggerAction(QWebPage::Reload);
@@ -420,8 +421,8 @@ void TestSamplePages::offlineDataSurvivesReload() {
     QCOMPARE(doc.array().at(1).toObject().value("downloadState").toString(), QString("downloading"));
     QCOMPARE(js(data, "JSON.parse(getData('downloadState')).x1").toString(), QString("finished"));
 
-    PageScript::run(Page::Data, "ListenDb.deleteArticleData('%1', '%2');", {"x1", "c1"});
-    PageScript::run(Page::Data, "ListenDb.deleteChannelData('%1');", {"c1"});
+    pages().run(Page::Data, "ListenDb.deleteArticleData('%1', '%2');", {"x1", "c1"});
+    pages().run(Page::Data, "ListenDb.deleteChannelData('%1');", {"c1"});
     QCOMPARE(js(data, "JSON.parse(localStorage.getItem('tavrolin.articles')).length").toInt(), 1);
     QCOMPARE(js(data, "JSON.parse(localStorage.getItem('tavrolin.channels')).length").toInt(), 0);
     QCOMPARE(js(data, "JSON.parse(getData('downloadState')).x1 === undefined").toBool(), true);
@@ -446,7 +447,7 @@ void TestSamplePages::sharedKeysKeepTheirText() {
     QFETCH(QString, key);
     QFETCH(QString, value);
     window->bridge()->saveData(key, value);
-    QCOMPARE(PageScript::run(Page::Data, "getData('%1');", {key}).toString(), value);
+    QCOMPARE(pages().run(Page::Data, "getData('%1');", {key}).toString(), value);
 }
 
 // Guards against the local page not asking for its directory or not reporting itself, and a
@@ -476,11 +477,11 @@ void TestSamplePages::localPageAndBack() {
 // Guards against paragraph text shown with its transport encoding, and a paragraph page
 // that never reports itself loaded.
 void TestSamplePages::paragraphPageDecodesQuotes() {
-    QWebFrame* para = PageScript::frame(Page::Paragraph);
+    QWebFrame* para = pages().frame(Page::Paragraph);
     QVERIFY(para);
     QTRY_COMPARE(js(para, "document.documentElement.getAttribute('lang')").toString(), QString("de"));
-    PageScript::run(Page::Paragraph, "paragraph.setParagraph('%1');", {"Er sagt: ;;;;;;Geht======s?;;;;;;"});
-    PageScript::run(Page::Paragraph, "paragraph.setDictTrans('%1');", {"他说：还好吗"});
+    pages().run(Page::Paragraph, "paragraph.setParagraph('%1');", {"Er sagt: ;;;;;;Geht======s?;;;;;;"});
+    pages().run(Page::Paragraph, "paragraph.setDictTrans('%1');", {"他说：还好吗"});
     QCOMPARE(js(para, "document.getElementById('sentence').textContent").toString(), QString("Er sagt: \"Geht's?\""));
     QCOMPARE(js(para, "document.getElementById('translation').textContent").toString(), QString("他说：还好吗"));
     QCOMPARE(js(para, "getComputedStyle(document.body).backgroundColor").toString(), QString("rgba(0, 0, 0, 0)"));
@@ -533,10 +534,10 @@ void TestSamplePages::downloadListsCrossPages() {
     const QString rec2 =
         QString::fromLatin1(QByteArray(R"({"uuid":"a2","title":"Zwei","channel_uuid":"c1"})").toBase64());
     const QString ch = QString::fromLatin1(QByteArray(R"({"uuid":"c1","title":"Alltag"})").toBase64());
-    PageScript::run(data->page()->mainFrame(),
-                    "ListenDb.insertArticleData('%1');ListenDb.insertArticleData('%2');"
-                    "ListenDb.insertChannelData('%3');ListenDb.setDownloadState('a1');",
-                    {rec1, rec2, ch});
+    PageFrames().run(data->page()->mainFrame(),
+                     "ListenDb.insertArticleData('%1');ListenDb.insertArticleData('%2');"
+                     "ListenDb.insertChannelData('%3');ListenDb.setDownloadState('a1');",
+                     {rec1, rec2, ch});
     js(data.get(), "ListenDb.getDownloadData(); ListenDb.getArticleData();");
     QCOMPARE(listen->matching("getDataFinished"),
              QStringList({"getDataFinished(channelData)", "getDataFinished(articleData)"}));
@@ -557,12 +558,12 @@ void TestSamplePages::downloadListsCrossPages() {
     };
     channels = channels.mid(QString("setDownloadChannel(").size());
     channels.chop(1);
-    PageScript::run(index->page()->mainFrame(), "downloadData.appendData('channelData', '%1');",
-                    {channels.mid(1, channels.size() - 2)});
-    PageScript::run(index->page()->mainFrame(), "downloadData.appendData('articleData', '%1', '%2');",
-                    {relay(articles[0]), "finished"});
-    PageScript::run(index->page()->mainFrame(), "downloadData.appendData('articleData', '%1', '%2');",
-                    {relay(articles[1]), "downloading"});
+    PageFrames().run(index->page()->mainFrame(), "downloadData.appendData('channelData', '%1');",
+                     {channels.mid(1, channels.size() - 2)});
+    PageFrames().run(index->page()->mainFrame(), "downloadData.appendData('articleData', '%1', '%2');",
+                     {relay(articles[0]), "finished"});
+    PageFrames().run(index->page()->mainFrame(), "downloadData.appendData('articleData', '%1', '%2');",
+                     {relay(articles[1]), "downloading"});
     main->calls.clear();
     js(index.get(), "downloadData.getDataFinished('articleData')");
     QCOMPARE(js(index.get(), "Downloads.articles.a1.title").toString(), QString::fromUtf8("Müde – 累"));
@@ -806,7 +807,7 @@ void TestSamplePages::articleEndFollowsRepeat() {
     QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.article-card').length").toInt(), 4);
     js(view.get(), "document.querySelector('.article-card[data-id=\"a1\"] .btn.primary').click()");
     QTRY_COMPARE(js(view.get(), "document.querySelectorAll('.sentence').length").toInt(), 3);
-    PageScript::run(view->page()->mainFrame(), "setData('repeatState', '%1');", {repeat});
+    PageFrames().run(view->page()->mainFrame(), "setData('repeatState', '%1');", {repeat});
     bridge->calls.clear();
     js(view.get(), "media.playEnd()");
     if (expected.isEmpty()) {

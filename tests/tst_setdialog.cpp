@@ -59,7 +59,7 @@ private:
 void TestSetDialog::init() {
     TestSupport::useCleanDataDirectory();
     storeReadingDefaults();
-    bridge = std::make_unique<WebApi>(nullptr);
+    bridge = std::make_unique<WebApi>(BridgeContext::create(), nullptr);
     dialog = std::make_unique<SetDialog>(nullptr);
     dialog->setBridge(bridge.get());
 }

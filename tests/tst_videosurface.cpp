@@ -412,7 +412,7 @@ void TestVideoSurface::paraSetStateRoutesByPageMode() {
     QFETCH(int, page);
     QFETCH(QString, snippet);
     TestSupport::ScriptRecorder recorder;
-    WebApi bridge(nullptr);
+    WebApi bridge(BridgeContext::create(), nullptr);
     bridge.setPageMode(pageMode);
     bridge.paraSetState(type, state);
     QCOMPARE(recorder.calls.size(), 1);

@@ -47,10 +47,10 @@ void keepWarnings(QtMsgType type, const QMessageLogContext& context, const QStri
 
 // One web view inside a host window whose object name selects the bridge's role.
 struct Host {
-    explicit Host(const QString& name, bool mainKind = false) {
+    Host(const QString& name, std::shared_ptr<BridgeContext> context, bool mainKind = false) {
         window.setObjectName(name);
         view = mainKind ? new WebView(&window) : new QWebView(&window);
-        bridge = new WebApi(view);
+        bridge = new WebApi(std::move(context), view);
         bridge->attachView(view);
     }
     QWidget window;
@@ -111,6 +111,8 @@ private slots:
     void desktopGetsWebAndMailAddressesOnly();
 
 private:
+    // What the three bridges share, as a main window's do.
+    std::shared_ptr<BridgeContext> context;
     std::unique_ptr<Host> mainHost, dataHost, paragraphHost;
 };
 
@@ -123,12 +125,13 @@ void TestWebApi::initTestCase() {
 }
 
 void TestWebApi::init() {
-    mainHost = std::make_unique<Host>("MainWindow", true);
-    dataHost = std::make_unique<Host>("dataDialog");
-    paragraphHost = std::make_unique<Host>("paragraph");
+    context = BridgeContext::create();
+    mainHost = std::make_unique<Host>("MainWindow", context, true);
+    dataHost = std::make_unique<Host>("dataDialog", context);
+    paragraphHost = std::make_unique<Host>("paragraph", context);
     for (Host* host : {mainHost.get(), dataHost.get(), paragraphHost.get()})
         QVERIFY(TestSupport::loadAndWait(host->view, TestSupport::appPageUrl("pages/recorder.html")));
-    DownloadRouter::setReady(false);
+    mainHost->bridge->downloads()->setReady(false);
 }
 
 void TestWebApi::cleanup() {
@@ -153,10 +156,10 @@ void TestWebApi::publishesByParentNameAndAgainAfterReload() {
         for (Host* host : {mainHost.get(), dataHost.get(), paragraphHost.get()})
             QVERIFY(TestSupport::loadAndWait(host->view, TestSupport::appPageUrl("pages/recorder.html")));
     }
-    QCOMPARE(PageScript::frame(PageScript::Page::Main), mainHost->view->page()->mainFrame());
-    QCOMPARE(DownloadRouter::network(), dataHost->view->page()->networkAccessManager());
+    QCOMPARE(context->pages.frame(PageScript::Page::Main), mainHost->view->page()->mainFrame());
+    QCOMPARE(mainHost->bridge->downloads()->network(), dataHost->view->page()->networkAccessManager());
 
-    Host other("somethingElse");
+    Host other("somethingElse", context);
     QVERIFY(TestSupport::loadAndWait(other.view, TestSupport::appPageUrl("pages/recorder.html")));
     QCOMPARE(other.eval("bridges()").toString(), QString("undefined,undefined,undefined"));
 }
@@ -168,7 +171,7 @@ void TestWebApi::indexPageOnlyCopiesDownloadState() {
     QCOMPARE(mainHost->calls(), QStringList{"setData(downloadState|a1,a2)"});
     QCOMPARE(dataHost->calls(), QStringList{"getData(downloadState)"});
     QVERIFY(paragraphHost->calls().isEmpty());
-    QVERIFY(!DownloadRouter::isReady());
+    QVERIFY(!mainHost->bridge->downloads()->isReady());
 }
 
 void TestWebApi::paragraphPageGetsItsLanguage() {
@@ -203,7 +206,7 @@ void TestWebApi::fullSynchronisation() {
     QCOMPARE(bridge->volume(), 80);
     QCOMPARE(bridge->userInfo(), QString("{\"name\":\"Ann\"}"));
     QCOMPARE(bridge->practice()->repeatState, QString("repeat"));
-    QVERIFY(DownloadRouter::isReady());
+    QVERIFY(mainHost->bridge->downloads()->isReady());
 }
 
 void TestWebApi::saveDataReachesDataAndParagraphPages() {
@@ -264,13 +267,13 @@ void TestWebApi::gotoLocalComposesTheQuery() {
     QFETCH(QString, channel);
     QFETCH(QString, article);
     QFETCH(QString, query);
-    DownloadRouter::setReady(true);
+    mainHost->bridge->downloads()->setReady(true);
     mainHost->bridge->gotoLocal(channel, article);
     const QUrl url = mainHost->view->page()->mainFrame()->requestedUrl();
     QCOMPARE(url.query(), query);
     QVERIFY(url.path().endsWith("/local/local.html"));
     QCOMPARE(mainHost->bridge->pageMode(), QString("local"));
-    QVERIFY(!DownloadRouter::isReady());
+    QVERIFY(!mainHost->bridge->downloads()->isReady());
 }
 
 void TestWebApi::gotoFromOtherPagesDoesNothing() {
@@ -447,7 +450,7 @@ void TestWebApi::desktopGetsWebAndMailAddressesOnly() {
         opened << u;
         return true;
     });
-    const int before = DownloadRouter::transfersInProgress();
+    const int before = mainHost->bridge->downloads()->transfersInProgress();
     if (slot == "openBrowser")
         mainHost->bridge->openBrowser(url);
     else
@@ -455,8 +458,8 @@ void TestWebApi::desktopGetsWebAndMailAddressesOnly() {
     if (slot == "openBrowser") {
         QCOMPARE(opened.size(), passed ? 1 : 0);
     } else {
-        QCOMPARE(DownloadRouter::transfersInProgress() - before, passed ? 1 : 0);
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadRouter::transfersInProgress(), before, 10000);
+        QCOMPARE(mainHost->bridge->downloads()->transfersInProgress() - before, passed ? 1 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(mainHost->bridge->downloads()->transfersInProgress(), before, 10000);
     }
 }
 

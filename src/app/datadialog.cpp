@@ -9,7 +9,7 @@
 #include <QWebPage>
 #include <QWebView>
 
-DataDialog::DataDialog(QWidget* parent) : QWidget(parent) {
+DataDialog::DataDialog(std::shared_ptr<BridgeContext> context, QWidget* parent) : QWidget(parent) {
     const QString url = AppInfo::listenPageUrl();
     auto* view = new QWebView(this);
     view->setPage(new BridgePage(view));
@@ -19,6 +19,6 @@ DataDialog::DataDialog(QWidget* parent) : QWidget(parent) {
     view->load(QUrl(url, QUrl::TolerantMode));
     view->show();
 
-    auto* bridge = new WebApi(view);
+    auto* bridge = new WebApi(std::move(context), view);
     bridge->attachView(view);
 }

@@ -39,7 +39,8 @@
 #include <QWindow>
 
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), translator(new QTranslator), qtTranslator(new QTranslator) {
+    : QMainWindow(parent), bridgeContext(BridgeContext::create()), ui(new Ui::MainWindow), translator(new QTranslator),
+      qtTranslator(new QTranslator) {
     narrowDataDirectory();
     Desktop::ensureResources();
     // A missing file leaves the form's own (English) texts.
@@ -61,7 +62,7 @@ MainWindow::MainWindow(QWidget* parent)
     // Before any page exists: a page takes its local storage location when it
     // is created, and the offline-data page keeps the download lists there.
     configureWebEngine();
-    new DataDialog(nullptr); // lives for the whole run, hidden
+    new DataDialog(bridgeContext, nullptr); // lives for the whole run, hidden
     printBrowser = new QTextBrowser(nullptr);
 
     initPageSide();
@@ -139,11 +140,11 @@ void MainWindow::initPageSide() {
 
     // attachView reads the view's parent name, so the bridge is attached
     // before the layout takes the view into the central widget.
-    webApi = new WebApi(webView);
+    webApi = new WebApi(bridgeContext, webView);
     webApi->attachView(webView);
     webApi->setShell(this);
 
-    paragraph = new Paragraph(nullptr);
+    paragraph = new Paragraph(bridgeContext, nullptr);
 
     applyProxy(proxySettings.host, proxySettings.port, proxySettings.user, proxySettings.password);
     webApi->setReadingSettings(readingSettings);
@@ -152,7 +153,9 @@ void MainWindow::initPageSide() {
     setDialog = new SetDialog(this);
     proxyDialog = new ProxyDialog(this);
     setDialog->setBridge(webApi);
-    proxyDialog->setMainWindow(this);
+    connect(proxyDialog, &ProxyDialog::proxyAccepted, this, [this](const ProxySettings& values) {
+        applyProxy(values.host, values.port, values.user, values.password);
+    });
     fillDialogs();
 
     webView->setContextMenuPolicy(Qt::NoContextMenu);

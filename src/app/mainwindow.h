@@ -12,6 +12,7 @@
 namespace Ui {
 class MainWindow;
 }
+class BridgeContext;
 class Paragraph;
 class ProxyDialog;
 class QPrinter;
@@ -52,6 +53,8 @@ public:
     QRect videoFullScreenRect() const override { return QRect(0, 0, width(), height()); }
 
     WebApi* bridge() const { return webApi; }
+    // What its bridges share: the pages' frames, the downloads, the content store, ...
+    BridgeContext& context() const { return *bridgeContext; }
     WebView* view() const { return webView; }
     Paragraph* paragraphWindow() const { return paragraph; }
     SetDialog* preferencesDialog() const { return setDialog; }
@@ -100,6 +103,8 @@ private:
     // The minimum size, lowered to fit the available area of the window's screen.
     void fitMinimumSize();
 
+    // Made first, handed to every bridge; the hidden windows keep it too.
+    std::shared_ptr<BridgeContext> bridgeContext;
     Paragraph* paragraph = nullptr;
     VorbLayout* vorbLayout = nullptr;
     SetDialog* setDialog = nullptr;

@@ -31,7 +31,7 @@ constexpr int handleHeight = 40;
 constexpr char opaqueBackground[] = "#0f172a";
 } // namespace
 
-Paragraph::Paragraph(QWidget* parent) : QWidget(parent) {
+Paragraph::Paragraph(std::shared_ptr<BridgeContext> context, QWidget* parent) : QWidget(parent) {
     setWindowFlags(Qt::Tool | Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     // The page's card floats with rounded corners only where a compositor blends
     // the window; without one the transparent pixels would show black, so the
@@ -71,7 +71,7 @@ Paragraph::Paragraph(QWidget* parent) : QWidget(parent) {
     fill->addWidget(webView);
     webView->show();
 
-    auto* bridge = new WebApi(webView);
+    auto* bridge = new WebApi(std::move(context), webView);
     bridge->attachView(webView);
     // The page starts a drag on its mousedown and ends it when done.
     bridge->setDragHandlers([this] { enableDrag(); }, [this] { saveRect(); });

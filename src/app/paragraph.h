@@ -4,6 +4,9 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
+class BridgeContext;
 class QWebView;
 
 // The floating desktop window that shows the current sentence (the paragraph
@@ -13,7 +16,8 @@ class Paragraph : public QWidget {
     Q_OBJECT
 
 public:
-    explicit Paragraph(QWidget* parent);
+    // The bridge of its page shares the main window's context.
+    Paragraph(std::shared_ptr<BridgeContext> context, QWidget* parent);
 
     QWebView* view() const { return webView; }
 

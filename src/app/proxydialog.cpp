@@ -1,6 +1,5 @@
 #include "app/proxydialog.h"
 
-#include "app/mainwindow.h"
 #include "desktop/desktop.h"
 #include "ui_proxydialog.h"
 
@@ -70,8 +69,7 @@ void ProxyDialog::on_ok_clicked() {
     }
     showError(QString(), nullptr);
     entered.save();
-    if (owner)
-        owner->applyProxy(entered.host, entered.port, entered.user, entered.password);
+    emit proxyAccepted(entered);
     close();
 }
 

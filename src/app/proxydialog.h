@@ -10,11 +10,10 @@
 namespace Ui {
 class ProxyDialog;
 }
-class MainWindow;
-
 // The proxy window: host, port, user and password, stored as typed. Values that
 // make no usable proxy are refused with the reason shown in the window; Cancel
-// (or closing the window) puts the stored values back.
+// (or closing the window) puts the stored values back. Saved values are
+// announced with proxyAccepted, which the main window applies.
 class ProxyDialog : public QWidget {
     Q_OBJECT
 
@@ -22,16 +21,16 @@ public:
     explicit ProxyDialog(QWidget* parent);
     ~ProxyDialog() override;
 
-    // The window that applies the proxy on OK.
-    void setMainWindow(MainWindow* window) { owner = window; }
-    MainWindow* mainWindow() const { return owner; }
-
     // The four line edits, for the main window to fill at start-up.
     void setFields(const ProxySettings& values);
     // What the fields held when each was last left.
     const ProxySettings& values() const { return entered; }
     // Why the last Save was refused; empty when it was not.
     QString errorText() const;
+
+signals:
+    // OK with usable values, after they were stored.
+    void proxyAccepted(const ProxySettings& values);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -47,7 +46,6 @@ private slots:
 private:
     void showError(const QString& text, QWidget* field);
 
-    MainWindow* owner = nullptr;
     ProxySettings entered;
     std::unique_ptr<Ui::ProxyDialog> form;
 };

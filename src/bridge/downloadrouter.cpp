@@ -46,12 +46,13 @@ public:
         Buffer,  // sentence data, a media link or a picture, read when complete
     };
 
-    PartTransfer(const QString& url, const QString& articleId, const char* kind, bool reportsProgress, bool followUp)
-        : url(url), articleId(articleId), kind(kind ? QString::fromLatin1(kind) : QString()),
-          reportsProgress(reportsProgress), followUp(followUp) {
-        ++count;
+    PartTransfer(std::shared_ptr<BridgeContext> context, const QString& url, const QString& articleId, const char* kind,
+                 bool reportsProgress, bool followUp)
+        : context(std::move(context)), url(url), articleId(articleId),
+          kind(kind ? QString::fromLatin1(kind) : QString()), reportsProgress(reportsProgress), followUp(followUp) {
+        ++this->context->transfersInProgress;
     }
-    ~PartTransfer() override { --count; }
+    ~PartTransfer() override { --context->transfersInProgress; }
 
     // Takes the reply's headers and then its body as they come.
     void follow(QNetworkReply* reply) {
@@ -96,8 +97,8 @@ public:
 
     bool streaming() const { return body == Body::Stream; }
 
-    static int count;
-
+    // Kept by the transfer: it may end after the windows that started it.
+    const std::shared_ptr<BridgeContext> context;
     const QString url;
     const QString articleId;
     const QString kind; // the part's progress word; empty for thumbnails and plain fetches
@@ -136,8 +137,7 @@ private:
             return;
         }
         part = media ? ContentStore::Part::Media : ContentStore::Part::Archive;
-        const ContentStore store;
-        const QString path = store.partPath(articleId, part);
+        const QString path = context->store.partPath(articleId, part);
         if (path.isEmpty() || QFile::exists(path)) {
             // Stored already (or no usable id): the router reports it at the end.
             partExisted = !path.isEmpty();
@@ -193,12 +193,7 @@ private:
     }
 };
 
-int PartTransfer::count = 0;
-
 namespace {
-
-QNetworkAccessManager* dataNetworkManager = nullptr;
-bool dataPageReady = false;
 
 // Marks requests sent on the service's word (a redirect or a named media URL).
 const auto followUpAttribute = QNetworkRequest::Attribute(QNetworkRequest::User + 23);
@@ -261,27 +256,28 @@ bool isPassing(const QNetworkReply* reply) {
 
 } // namespace
 
-DownloadRouter::DownloadRouter(QObject* parent) : QObject(parent) {}
+DownloadRouter::DownloadRouter(std::shared_ptr<BridgeContext> context, QObject* parent)
+    : QObject(parent), context(std::move(context)) {}
 
 void DownloadRouter::attach(QNetworkAccessManager* manager) {
-    dataNetworkManager = manager;
+    context->dataNetwork = manager;
     connect(manager, &QNetworkAccessManager::finished, this, &DownloadRouter::route);
 }
 
-QNetworkAccessManager* DownloadRouter::network() {
-    return dataNetworkManager;
+QNetworkAccessManager* DownloadRouter::network() const {
+    return context->dataNetwork;
 }
 
-bool DownloadRouter::isReady() {
-    return dataPageReady;
+bool DownloadRouter::isReady() const {
+    return context->dataPageReady;
 }
 
 void DownloadRouter::setReady(bool ready) {
-    dataPageReady = ready;
+    context->dataPageReady = ready;
 }
 
-int DownloadRouter::transfersInProgress() {
-    return PartTransfer::count;
+int DownloadRouter::transfersInProgress() const {
+    return context->transfersInProgress;
 }
 
 std::optional<QJsonObject> DownloadRouter::parseRecord(const QString& text) {
@@ -307,9 +303,9 @@ std::optional<QJsonObject> DownloadRouter::parseRecord(const QString& text) {
 
 void DownloadRouter::requestPart(const QString& url, const QString& articleId, const char* part, bool progress,
                                  bool followUp) {
-    if (!dataNetworkManager)
+    if (!context->dataNetwork)
         return;
-    send(new PartTransfer(url, articleId, part, progress, followUp));
+    send(new PartTransfer(context, url, articleId, part, progress, followUp));
 }
 
 void DownloadRouter::send(PartTransfer* transfer) {
@@ -322,7 +318,7 @@ void DownloadRouter::send(PartTransfer* transfer) {
         request.setRawHeader("Range", "bytes=" + QByteArray::number(transfer->file->size()) + '-');
         request.setRawHeader("If-Range", transfer->validator);
     }
-    QNetworkReply* reply = dataNetworkManager->get(request);
+    QNetworkReply* reply = context->dataNetwork->get(request);
     // The network layer reads ahead only this far: a large part passes through memory, it never gathers there.
     reply->setReadBufferSize(readAhead);
     transfer->follow(reply);
@@ -352,7 +348,7 @@ bool DownloadRouter::downloadRecord(const QString& type, const QString& record) 
         return false;
     const QJsonObject& value = *parsed;
     const bool article = type == Word::articleRecord;
-    if (!dataPageReady || (!article && type != Word::channelRecord))
+    if (!context->dataPageReady || (!article && type != Word::channelRecord))
         return true;
 
     const QString id = article ? member(value, Word::recordId) : QString();
@@ -373,7 +369,7 @@ bool DownloadRouter::downloadList(const QString& articleList) {
     if (!parsed)
         return false;
     const QJsonObject& list = *parsed;
-    for (auto it = list.constBegin(); dataPageReady && it != list.constEnd(); ++it) {
+    for (auto it = list.constBegin(); context->dataPageReady && it != list.constEnd(); ++it) {
         if (usableId(it.key()))
             requestArticle(it.key(), ServiceConfig::httpsBase());
     }
@@ -386,7 +382,7 @@ void DownloadRouter::fetch(const QString& url) {
 
 bool DownloadRouter::store(ContentStore::Part part, QNetworkReply* reply) {
     const QString id = replyArticleId(reply);
-    ContentStore store;
+    ContentStore& store = context->store;
     const ContentStore::StoreResult result = store.storePart(id, part, reply);
     reply->close();
     if (result == ContentStore::StoreResult::Failed)
@@ -399,12 +395,12 @@ bool DownloadRouter::store(ContentStore::Part part, QNetworkReply* reply) {
 void DownloadRouter::reportStored(const QString& articleId, ContentStore::StoreResult result) {
     // Each stored part asks again, so a repeated download is reported complete once more.
     if ((result == ContentStore::StoreResult::Stored || result == ContentStore::StoreResult::Exists) &&
-        ContentStore().isComplete(articleId))
+        context->store.isComplete(articleId))
         emit articleComplete(articleId);
 }
 
 void DownloadRouter::storeThumbnail(QNetworkReply* reply) {
-    ContentStore().storeThumbnail(reply->url().toString(), reply->readAll());
+    context->store.storeThumbnail(reply->url().toString(), reply->readAll());
 }
 
 void DownloadRouter::route(QNetworkReply* reply) {
@@ -459,7 +455,7 @@ bool DownloadRouter::storeStreamed(PartTransfer* transfer, QNetworkReply* reply)
         return retryOrFail(transfer, QStringLiteral("incomplete transfer: %1 of %2 bytes").arg(received).arg(announced),
                            true);
     // Another download of the same article may have stored it meanwhile: the first one stays.
-    if (QFile::exists(ContentStore().partPath(transfer->articleId, transfer->part))) {
+    if (QFile::exists(context->store.partPath(transfer->articleId, transfer->part))) {
         transfer->file.reset();
         reportStored(transfer->articleId, ContentStore::StoreResult::Exists);
         return false;
@@ -495,7 +491,7 @@ bool DownloadRouter::routeBody(PartTransfer* transfer, QNetworkReply* reply) {
         }
     }
     if (contentType.contains(Service::imageType)) {
-        ContentStore().storeThumbnail(url, transfer->buffer);
+        context->store.storeThumbnail(url, transfer->buffer);
         taken = true;
     }
     if (!location.isEmpty() && mayFollow) {
@@ -517,7 +513,7 @@ void DownloadRouter::storeSentenceData(PartTransfer* transfer) {
         fail(transfer, QStringLiteral("empty sentence data"));
         return;
     }
-    ContentStore store;
+    ContentStore& store = context->store;
     const ContentStore::StoreResult result =
         store.storePart(transfer->articleId, ContentStore::Part::SentenceData, transfer->buffer);
     if (result == ContentStore::StoreResult::Failed)
@@ -534,7 +530,7 @@ bool DownloadRouter::retryOrFail(PartTransfer* transfer, const QString& reason, 
     qWarning("%s failed (%s); trying again (%d of %d)", qUtf8Printable(transfer->url), qUtf8Printable(reason),
              transfer->retries, NetworkTimeouts::maxRetries);
     QTimer::singleShot(NetworkTimeouts::retryDelayMs(transfer->retries), transfer, [this, transfer] {
-        if (dataNetworkManager)
+        if (context->dataNetwork)
             send(transfer);
         else
             delete transfer;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "bridge/bridgecontext.h"
 #include "bridge/contentstore.h"
 
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -25,20 +27,24 @@ class PartTransfer;
 // on the way is tried again up to three times, after growing pauses, resuming
 // where it broke off when the server allows ranges. A part that fails for good
 // is reported once, with the reason.
+//
+// What all routers of a main window share (the network manager, whether the
+// offline-data page is synchronised, the transfers, the content store) is in
+// their BridgeContext.
 class DownloadRouter : public QObject {
     Q_OBJECT
 
 public:
-    explicit DownloadRouter(QObject* parent = nullptr);
+    explicit DownloadRouter(std::shared_ptr<BridgeContext> context, QObject* parent = nullptr);
 
     // Makes `manager` the one every download goes through, and this router the
     // one that routes its finished replies.
     void attach(QNetworkAccessManager* manager);
-    static QNetworkAccessManager* network();
+    QNetworkAccessManager* network() const;
 
     // Downloads start only while the offline-data page is synchronised.
-    static bool isReady();
-    static void setReady(bool ready);
+    bool isReady() const;
+    void setReady(bool ready);
 
     // Thumbnail and parts of an "article" record, the thumbnail of a "channel"
     // record. Records are the pages' JSON text: anything but a JSON object is
@@ -58,7 +64,7 @@ public:
     void storeThumbnail(QNetworkReply* reply);
 
     // Requests sent or waiting for another try, not yet ended.
-    static int transfersInProgress();
+    int transfersInProgress() const;
 
     // A record as the pages send it: a JSON object; nothing (and a log line)
     // for anything else, and for a text over 16 MiB, which is not even parsed.
@@ -94,4 +100,6 @@ private:
     bool storeStreamed(PartTransfer* transfer, QNetworkReply* reply);
     void storeSentenceData(PartTransfer* transfer);
     void reportStored(const QString& articleId, ContentStore::StoreResult result);
+
+    const std::shared_ptr<BridgeContext> context;
 };

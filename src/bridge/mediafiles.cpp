@@ -1,6 +1,6 @@
 #include "bridge/mediafiles.h"
 
-#include "bridge/libraryloader.h"
+#include "bridge/bridgecontext.h"
 #include "bridge/pagescript.h"
 #include "core/appinfo.h"
 #include "core/pageprotocol.h"
@@ -19,7 +19,6 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
-#include <QTranslator>
 #include <QUrl>
 
 #include <atomic>
@@ -58,23 +57,11 @@ QString localPath(const QString& path) {
 
 } // namespace
 
-MediaFiles::MediaFiles(LibraryLoader& loader, QObject* parent) : QObject(parent), loader(loader) {
-    loadPageTranslation();
+MediaFiles::MediaFiles(BridgeContext& context, QObject* parent) : QObject(parent), context(context) {
+    context.loadPageTranslation();
 }
 
 MediaFiles::~MediaFiles() = default;
-
-void MediaFiles::loadPageTranslation() {
-    // The library's messages are English sources; the pages are German. Only
-    // the library's contexts are in this file, so nothing else changes language.
-    static QTranslator* german = nullptr;
-    if (german)
-        return;
-    german = new QTranslator(QCoreApplication::instance());
-    if (!german->load(AppInfo::applicationDirectory() + QStringLiteral("/locale/de.qm")))
-        qWarning("No locale/de.qm: messages about media files stay in English");
-    QCoreApplication::installTranslator(german);
-}
 
 bool MediaFiles::isItemId(const QString& id) {
     static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{16}$"));
@@ -92,7 +79,7 @@ SilenceOptions MediaFiles::silenceOptions() {
 
 MediaLibraryStore* MediaFiles::library() {
     if (!db) {
-        LibraryModule* module = loader.module();
+        LibraryModule* module = context.library.module();
         if (!module)
             return nullptr;
         ensureDataDirectory();
@@ -168,7 +155,7 @@ QString MediaFiles::chooseAndImport() {
 QString MediaFiles::choose() {
     QStringList patterns;
     // Without the module only "all files": the import then says what is missing.
-    if (LibraryModule* module = loader.module()) {
+    if (LibraryModule* module = context.library.module()) {
         for (const QString& suffix : module->audioSuffixes() + module->videoSuffixes())
             patterns << QStringLiteral("*.") + suffix << QStringLiteral("*.") + suffix.toUpper();
     }
@@ -237,7 +224,7 @@ void MediaFiles::setPageReady(bool ready) {
 }
 
 void MediaFiles::deliver(const QString& item) {
-    if (PageScript::run(Page::Main, PageProtocol::Script::openMediaItem, {item}).toBool())
+    if (context.pages.run(Page::Main, PageProtocol::Script::openMediaItem, {item}).toBool())
         return;
     // A page without the section: a failure still reaches the learner.
     const QString error = QJsonDocument::fromJson(item.toUtf8()).object().value(QStringLiteral("error")).toString();

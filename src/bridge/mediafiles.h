@@ -8,7 +8,7 @@
 
 #include <memory>
 
-class LibraryLoader;
+class BridgeContext;
 
 // The learner's own audio and video files as the main page reaches them:
 // importing (on a worker thread, behind a progress dialog, so a long file does
@@ -23,7 +23,8 @@ class MediaFiles : public QObject {
     Q_OBJECT
 
 public:
-    explicit MediaFiles(LibraryLoader& loader, QObject* parent = nullptr);
+    // The context's library module and German texts; the context outlives this.
+    explicit MediaFiles(BridgeContext& context, QObject* parent = nullptr);
     ~MediaFiles() override;
 
     // The item of a local file (path or file: URL): the stored one while the
@@ -49,8 +50,6 @@ public:
     static bool isItemId(const QString& id);
     // How sentences are found in sound, from settings.ini (defaults written back).
     static SilenceOptions silenceOptions();
-    // Loads the German texts of the library's messages (once per process).
-    static void loadPageTranslation();
 
 private:
     // The module's library of the data directory; null when the module cannot
@@ -61,7 +60,7 @@ private:
     void runWithProgress(const QString& fileName, const LibraryWork::Work& work);
     void deliver(const QString& json);
 
-    LibraryLoader& loader;
+    BridgeContext& context;
     std::unique_ptr<MediaLibraryStore> db;
     bool busy = false;
     bool pageReady = false;

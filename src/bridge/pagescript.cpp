@@ -1,35 +1,18 @@
 #include "bridge/pagescript.h"
 
-#include <array>
-
 namespace PageScript {
 
 namespace {
 
-std::array<QPointer<QWebFrame>, 3> registers;
 Recorder recorder;
 
 } // namespace
 
-QWebFrame* frame(Page page) {
-    if (page == Page::Other)
-        return nullptr;
-    return registers[size_t(page)].data();
+void setRecorder(Recorder r) {
+    recorder = std::move(r);
 }
 
-void setFrame(Page page, QWebFrame* target) {
-    if (page != Page::Other)
-        registers[size_t(page)] = target;
-}
-
-Page pageOf(const QWebFrame* target) {
-    for (size_t i = 0; i < registers.size(); ++i) {
-        if (target && registers[i].data() == target)
-            return Page(i);
-    }
-    return Page::Other;
-}
-
+// The recorder sees every snippet, including those whose page is missing.
 static QVariant evaluateIn(Page page, QWebFrame* target, const QString& snippet) {
     if (recorder) {
         QVariant answer = recorder(Call{page, snippet});
@@ -39,18 +22,6 @@ static QVariant evaluateIn(Page page, QWebFrame* target, const QString& snippet)
     if (!target || snippet.isEmpty())
         return QVariant();
     return target->evaluateJavaScript(snippet);
-}
-
-QVariant evaluate(Page page, const QString& snippet) {
-    return evaluateIn(page, frame(page), snippet);
-}
-
-QVariant evaluate(QWebFrame* target, const QString& snippet) {
-    return evaluateIn(pageOf(target), target, snippet);
-}
-
-void setRecorder(Recorder r) {
-    recorder = std::move(r);
 }
 
 const char* pageName(Page page) {
@@ -69,10 +40,37 @@ const char* pageName(Page page) {
 
 } // namespace PageScript
 
+QWebFrame* PageFrames::frame(Page page) const {
+    if (page == Page::Other)
+        return nullptr;
+    return frames[size_t(page)].data();
+}
+
+void PageFrames::setFrame(Page page, QWebFrame* target) {
+    if (page != Page::Other)
+        frames[size_t(page)] = target;
+}
+
+PageFrames::Page PageFrames::pageOf(const QWebFrame* target) const {
+    for (size_t i = 0; i < frames.size(); ++i) {
+        if (target && frames[i].data() == target)
+            return Page(i);
+    }
+    return Page::Other;
+}
+
+QVariant PageFrames::evaluate(Page page, const QString& snippet) const {
+    return PageScript::evaluateIn(page, frame(page), snippet);
+}
+
+QVariant PageFrames::evaluate(QWebFrame* target, const QString& snippet) const {
+    return PageScript::evaluateIn(pageOf(target), target, snippet);
+}
+
 void PracticePageScript::runInOwnPage(const QString& snippet) {
-    PageScript::evaluate(own.data(), snippet);
+    frames.evaluate(own.data(), snippet);
 }
 
 void PracticePageScript::runInParagraphPage(const QString& snippet) {
-    PageScript::evaluate(PageScript::Page::Paragraph, snippet);
+    frames.evaluate(PageFrames::Page::Paragraph, snippet);
 }

@@ -11,7 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 
-VideoSurface::VideoSurface(PracticeController* practice) : practice(practice) {}
+VideoSurface::VideoSurface(PracticeController* practice, const PageFrames& pages) : practice(practice), pages(pages) {}
 
 VideoSurface::~VideoSurface() {
     if (filter)
@@ -44,7 +44,7 @@ void VideoSurface::place() {
         return;
     }
     const QStringList parts =
-        PageScript::evaluate(pageFrame.data(), PageProtocol::Script::showVideoFrame).toString().split(QLatin1Char(','));
+        pages.evaluate(pageFrame.data(), PageProtocol::Script::showVideoFrame).toString().split(QLatin1Char(','));
     if (parts.size() != 4)
         return;
     // Exactly over the frame; a frame on fractional pixels is covered whole.

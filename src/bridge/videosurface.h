@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bridge/pagescript.h"
+
 #include <QPointer>
 #include <QWebFrame>
 
@@ -18,7 +20,7 @@ class QWidget;
 // (the other pages' bridges) none of this happens.
 class VideoSurface {
 public:
-    explicit VideoSurface(PracticeController* practice);
+    VideoSurface(PracticeController* practice, const PageFrames& pages);
     ~VideoSurface();
 
     void setShell(ShellWindow* window) { shell = window; }
@@ -50,6 +52,7 @@ private:
     QWidget* visibleWidget() const;
 
     PracticeController* practice;
+    const PageFrames& pages;
     ShellWindow* shell = nullptr;
     QPointer<QWebFrame> pageFrame;
     std::unique_ptr<VideoEventFilter> filter;

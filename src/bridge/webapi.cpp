@@ -1,6 +1,5 @@
 #include "bridge/webapi.h"
 
-#include "bridge/libraryloader.h"
 #include "bridge/mediaexport.h"
 #include "bridge/mediafiles.h"
 #include "bridge/shellwindow.h"
@@ -21,9 +20,10 @@ using PageScript::Page;
 namespace Script = PageProtocol::Script;
 namespace Word = PageProtocol;
 
-WebApi::WebApi(QObject* parent)
-    : QObject(parent), mainPageMode(Word::online), box(new QMessageBox),
-      practiceController(new PracticeController(this)), surface(practiceController) {
+WebApi::WebApi(std::shared_ptr<BridgeContext> context, QObject* parent)
+    : QObject(parent), shared(std::move(context)), mainPageMode(Word::online), box(new QMessageBox),
+      practicePage(shared->pages), practiceController(new PracticeController(this)),
+      surface(practiceController, shared->pages), router(shared) {
     practice()->setPage(&practicePage);
     practice()->createPlayer = [this] { return createPlayManager(); };
     // An online source is resolved through one redirect step before it is played.
@@ -34,13 +34,13 @@ WebApi::WebApi(QObject* parent)
     practice()->placeVideo = [this] { surface.placeAndRelayout(); };
 
     connect(&router, &DownloadRouter::progress, this,
-            [](const QString& kind, qint64 received, qint64 total, const QString& articleId) {
-                PageScript::run(Page::Main, Script::downloadProgress, {received, total, kind, articleId});
+            [this](const QString& kind, qint64 received, qint64 total, const QString& articleId) {
+                pages().run(Page::Main, Script::downloadProgress, {received, total, kind, articleId});
             });
     connect(&router, &DownloadRouter::articleComplete, this, &WebApi::downloadFinished);
     connect(&router, &DownloadRouter::partFailed, this,
-            [](const QString& articleId, const QString& part, const QString& reason) {
-                PageScript::run(Page::Main, Script::downloadFailed, {articleId, part, reason});
+            [this](const QString& articleId, const QString& part, const QString& reason) {
+                pages().run(Page::Main, Script::downloadFailed, {articleId, part, reason});
             });
 }
 
@@ -48,7 +48,6 @@ WebApi::~WebApi() {
     // The controller (a child) outlives the members; it must not call into them.
     practice()->setPage(nullptr);
     delete box.data(); // unless the main window, its parent, has taken it along
-    delete files;      // before the loader it was given
 }
 
 void WebApi::attachView(QWebView* view) {
@@ -58,20 +57,20 @@ void WebApi::attachView(QWebView* view) {
     if (parentName() == Word::mainWindowName) {
         webFrame = view->page()->mainFrame();
         mainView = view;
-        PageScript::setFrame(Page::Main, webFrame);
+        shared->pages.setFrame(Page::Main, webFrame);
         attachMainObject();
         connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachMainObject);
     }
     if (parentName() == Word::dataWindowName) {
         webFrame = view->page()->mainFrame();
-        PageScript::setFrame(Page::Data, webFrame);
+        shared->pages.setFrame(Page::Data, webFrame);
         router.attach(view->page()->networkAccessManager());
         attachDataObject();
         connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachDataObject);
     }
     if (parentName() == Word::paragraphWindowName) {
         webFrame = view->page()->mainFrame();
-        PageScript::setFrame(Page::Paragraph, webFrame);
+        shared->pages.setFrame(Page::Paragraph, webFrame);
         attachParagraphObject();
         connect(webFrame, &QWebFrame::javaScriptWindowObjectCleared, this, &WebApi::attachParagraphObject);
     }
@@ -97,18 +96,18 @@ void publish(QWebFrame* frame, QLatin1String name, WebApi* bridge) {
 } // namespace
 
 void WebApi::attachMainObject() {
-    publish(PageScript::frame(Page::Main), Word::mainObject, this);
+    publish(pages().frame(Page::Main), Word::mainObject, this);
     // A new page: opened media files wait until it says it is ready.
     if (files)
         files->setPageReady(false);
 }
 
 void WebApi::attachDataObject() {
-    publish(PageScript::frame(Page::Data), Word::dataObject, this);
+    publish(pages().frame(Page::Data), Word::dataObject, this);
 }
 
 void WebApi::attachParagraphObject() {
-    publish(PageScript::frame(Page::Paragraph), Word::paragraphObject, this);
+    publish(pages().frame(Page::Paragraph), Word::paragraphObject, this);
 }
 
 void WebApi::setShell(ShellWindow* window) {
@@ -123,10 +122,10 @@ void WebApi::setDragHandlers(std::function<void()> start, std::function<void()> 
 void WebApi::pushReadingSettings(const ReadingSettings& values) {
     // The page is not told the repeat count; the dictation replays need it here.
     practice()->playRepeatTimes = values.playRepeatTimes;
-    PageScript::run(Page::Main, Script::setSet,
-                    {values.fontLevel, values.theme, values.translationState, values.explainState,
-                     values.explainTipState, values.fontFamily, values.textAlign});
-    PageScript::run(Page::Paragraph, Script::saveExplainTipState, {values.explainTipState});
+    pages().run(Page::Main, Script::setSet,
+                {values.fontLevel, values.theme, values.translationState, values.explainState, values.explainTipState,
+                 values.fontFamily, values.textAlign});
+    pages().run(Page::Paragraph, Script::saveExplainTipState, {values.explainTipState});
 }
 
 void WebApi::openBrowser(const QString& param) {
@@ -182,33 +181,33 @@ void WebApi::pageLoaded(const QString& frame) {
     if (frame == Word::loadedIndex) {
         if (MediaFiles* media = mediaFiles())
             media->setPageReady(true);
-        const QString state = PageScript::evaluate(Page::Data, Script::getDownloadState).toString();
-        PageScript::run(Page::Main, Script::setDownloadState, {state});
+        const QString state = pages().evaluate(Page::Data, Script::getDownloadState).toString();
+        pages().run(Page::Main, Script::setDownloadState, {state});
         return;
     }
     if (frame == Word::loadedParagraph) {
-        PageScript::run(Page::Paragraph, Script::setLang, {Word::language.latin1()});
+        pages().run(Page::Paragraph, Script::setLang, {Word::language.latin1()});
         return;
     }
 
     pushReadingSettings(reading);
-    PageScript::evaluate(Page::Data, Script::getDownloadData);
+    pages().evaluate(Page::Data, Script::getDownloadData);
 
-    QString volumeText = PageScript::evaluate(Page::Data, Script::getVolume).toString();
+    QString volumeText = pages().evaluate(Page::Data, Script::getVolume).toString();
     volumeText.remove(QLatin1Char('"'));
     pageVolume = volumeText.toInt(); // 0 when it is not a number
-    PageScript::run(Page::Main, Script::setVolume, {pageVolume});
+    pages().run(Page::Main, Script::setVolume, {pageVolume});
 
-    storedUserInfo = PageScript::evaluate(Page::Data, Script::getUserInfo).toString();
-    PageScript::run(Page::Main, Script::setUserInfo, {storedUserInfo});
+    storedUserInfo = pages().evaluate(Page::Data, Script::getUserInfo).toString();
+    pages().run(Page::Main, Script::setUserInfo, {storedUserInfo});
 
-    QString repeatState = PageScript::evaluate(Page::Data, Script::getRepeatState).toString();
+    QString repeatState = pages().evaluate(Page::Data, Script::getRepeatState).toString();
     repeatState.remove(QLatin1Char('"'));
     practice()->repeatState = repeatState;
-    PageScript::run(Page::Main, Script::setRepeatState, {repeatState});
+    pages().run(Page::Main, Script::setRepeatState, {repeatState});
 
-    DownloadRouter::setReady(true);
-    PageScript::evaluate(Page::Data, Script::getArticleData);
+    router.setReady(true);
+    pages().evaluate(Page::Data, Script::getArticleData);
 }
 
 void WebApi::setHtmlPage(const QString& htmlData, const QString& titleName) {
@@ -225,15 +224,15 @@ void WebApi::gotoLocal(const QString& channelId, const QString& articleId) {
     if (!mainView)
         return; // only the main page navigates the main view
     mainPageMode = Word::local;
-    DownloadRouter::setReady(false);
+    router.setReady(false);
     mainView->load(QUrl(AppInfo::localArticlePageUrl(channelId, articleId), QUrl::TolerantMode));
 }
 
 void WebApi::saveData(const QString& key, const QString& value) {
     if (key == Word::hasTranslationKey && shell())
         shell()->setTranslationSelectable(value);
-    PageScript::run(Page::Data, Script::setData, {key, value});
-    PageScript::run(Page::Paragraph, Script::saveState, {key, value});
+    pages().run(Page::Data, Script::setData, {key, value});
+    pages().run(Page::Paragraph, Script::saveState, {key, value});
 }
 
 void WebApi::gotoOnline() {
@@ -242,14 +241,14 @@ void WebApi::gotoOnline() {
     if (ShellWindow* window = shell())
         window->setParagraphWindowVisible(false);
     mainPageMode = Word::online;
-    DownloadRouter::setReady(false);
+    router.setReady(false);
     mainView->load(QUrl(AppInfo::indexPageUrl(), QUrl::TolerantMode));
 }
 
 void WebApi::getZipDir() {
     QString dir = dataDirectory();
     dir.chop(1);
-    PageScript::run(Page::Main, Script::setZipDir, {dir});
+    pages().run(Page::Main, Script::setZipDir, {dir});
 }
 
 void WebApi::queryState(const QString& type) {
@@ -257,21 +256,21 @@ void WebApi::queryState(const QString& type) {
 }
 
 void WebApi::downloadFinished(const QString& articleId) {
-    PageScript::run(Page::Main, Script::downloadFinished, {articleId});
-    PageScript::run(Page::Data, Script::setArticleDownloaded, {articleId});
+    pages().run(Page::Main, Script::downloadFinished, {articleId});
+    pages().run(Page::Data, Script::setArticleDownloaded, {articleId});
 }
 
 void WebApi::deleteArticleData(const QString& articleId, const QString& channelId) {
-    PageScript::run(Page::Data, Script::deleteArticleData, {articleId, channelId});
+    pages().run(Page::Data, Script::deleteArticleData, {articleId, channelId});
     deleteDiskArticleData(articleId);
 }
 
 void WebApi::deleteDiskArticleData(const QString& articleId) {
-    ContentStore().deleteDiskArticleData(articleId);
+    shared->store.deleteDiskArticleData(articleId);
 }
 
 QString WebApi::getFileContent(const QString& articleId, const QString& fileType) {
-    return ContentStore().getFileContent(articleId, fileType);
+    return shared->store.getFileContent(articleId, fileType);
 }
 
 void WebApi::saveExportFile(const QString& srouce, const QString& fileName) {

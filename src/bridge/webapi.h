@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge/bridgecontext.h"
 #include "bridge/downloadrouter.h"
 #include "bridge/pagescript.h"
 #include "bridge/videosurface.h"
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 
-class LibraryLoader;
 class MediaFiles;
 class PracticeController;
 class QMessageBox;
@@ -30,13 +30,18 @@ class ShellWindow;
 // (PageScript, with the templates of core/pageprotocol.h). The slots stay thin:
 // the work lives in the collaborators they call (PracticeController,
 // DownloadRouter, VideoSurface, ContentStore, MediaExport) and in the window
-// around the main page (ShellWindow).
+// around the main page (ShellWindow). What the bridges of one main window
+// share (the pages' frames, the downloads' state, the content store, the
+// library module) is their BridgeContext.
 class WebApi : public QObject, public VideoCommands {
     Q_OBJECT
 
 public:
-    explicit WebApi(QObject* parent);
+    WebApi(std::shared_ptr<BridgeContext> context, QObject* parent);
     ~WebApi() override;
+
+    BridgeContext& context() const { return *shared; }
+    const PageFrames& pages() const { return shared->pages; }
 
     // Publishes this bridge into the view's page, chosen by the object name of
     // the view's parent; call while the parent is still the creating window.
@@ -77,10 +82,6 @@ public:
     const QString& pageMode() const { return mainPageMode; }
     void setPageMode(const QString& mode) { mainPageMode = mode; }
     QMessageBox* infoBox() const;
-
-    // Articles deleted from the history, comma-separated; shared by all bridges.
-    static const QString& deletedArticleIds();
-    static void clearDeletedArticleIds();
 
     // VideoCommands: the video surface's keys and menu.
     void askPageToPlay(bool play) override;
@@ -169,6 +170,7 @@ private:
     // shell window's central area and the video keys are installed.
     std::unique_ptr<PracticePlayer> createPlayManager();
 
+    const std::shared_ptr<BridgeContext> shared;
     ReadingSettings reading;
     int pageVolume = 0;
     QString storedUserInfo;
@@ -185,5 +187,4 @@ private:
     VideoSurface surface;
     DownloadRouter router;
     MediaFiles* files = nullptr;
-    std::unique_ptr<LibraryLoader> library;
 };

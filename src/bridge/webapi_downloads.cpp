@@ -10,9 +10,6 @@ namespace Word = PageProtocol;
 
 namespace {
 
-// Shared by all bridges.
-QString deletedIds;
-
 QString base64(const QString& text) {
     return QString::fromLatin1(text.toUtf8().toBase64());
 }
@@ -24,14 +21,6 @@ QString withoutEnds(const QString& data) {
 
 } // namespace
 
-const QString& WebApi::deletedArticleIds() {
-    return deletedIds;
-}
-
-void WebApi::clearDeletedArticleIds() {
-    deletedIds.clear();
-}
-
 void WebApi::setDownloadingList(const QString& articleList) {
     router.downloadList(articleList);
 }
@@ -39,48 +28,48 @@ void WebApi::setDownloadingList(const QString& articleList) {
 // A record that is not JSON is neither fetched nor kept.
 void WebApi::downloadArticle(const QString& articleData) {
     if (router.downloadRecord(Word::articleRecord, articleData))
-        PageScript::run(Page::Data, Script::insertArticleData, {base64(articleData)});
+        pages().run(Page::Data, Script::insertArticleData, {base64(articleData)});
 }
 
 void WebApi::downloadChannel(const QString& channelData) {
     if (router.downloadRecord(Word::channelRecord, channelData))
-        PageScript::run(Page::Data, Script::insertChannelData, {base64(channelData)});
+        pages().run(Page::Data, Script::insertChannelData, {base64(channelData)});
 }
 
 void WebApi::updateArticleData(const QString& articleId, const QString& articleData) {
-    PageScript::run(Page::Data, Script::updateArticleData, {articleId, base64(articleData)});
+    pages().run(Page::Data, Script::updateArticleData, {articleId, base64(articleData)});
 }
 
 void WebApi::setDownloadChannel(const QString& data) {
-    PageScript::run(Page::Main, Script::appendChannelData, {withoutEnds(data)});
+    pages().run(Page::Main, Script::appendChannelData, {withoutEnds(data)});
 }
 
 void WebApi::setDownloadArticle(const QString& data, const QString& downloadState) {
-    PageScript::run(Page::Main, Script::appendArticleData, {withoutEnds(data), downloadState});
+    pages().run(Page::Main, Script::appendArticleData, {withoutEnds(data), downloadState});
 }
 
 void WebApi::getDataFinished(const QString& type) {
-    PageScript::run(Page::Main, Script::getDataFinished, {type});
+    pages().run(Page::Main, Script::getDataFinished, {type});
 }
 
 void WebApi::deleteChannelData(const QString& channelId) {
-    PageScript::run(Page::Data, Script::deleteChannelData, {channelId});
+    pages().run(Page::Data, Script::deleteChannelData, {channelId});
 }
 
 void WebApi::setDeleteArticleId(const QString& articleId) {
-    if (!deletedIds.isEmpty())
-        deletedIds += QLatin1Char(',');
-    deletedIds += articleId;
+    if (!shared->deletedArticleIds.isEmpty())
+        shared->deletedArticleIds += QLatin1Char(',');
+    shared->deletedArticleIds += articleId;
 }
 
 void WebApi::historyLoaded() {
-    if (!deletedIds.isEmpty())
-        PageScript::run(Page::Main, Script::setDeletedArticleId, {deletedIds});
+    if (!shared->deletedArticleIds.isEmpty())
+        pages().run(Page::Main, Script::setDeletedArticleId, {shared->deletedArticleIds});
 }
 
 void WebApi::delDownloadArticleId(const QString& articleId) {
     // Whole entries only: forgetting "a" must not eat into "ab", nor leave a stray comma.
-    QStringList ids = deletedIds.split(QLatin1Char(','));
+    QStringList ids = shared->deletedArticleIds.split(QLatin1Char(','));
     ids.removeAll(articleId);
-    deletedIds = ids.join(QLatin1Char(','));
+    shared->deletedArticleIds = ids.join(QLatin1Char(','));
 }

@@ -1,6 +1,5 @@
 // The bridge's slots for the learner's own media files. The work is MediaFiles';
 // only the main page's bridge has them.
-#include "bridge/libraryloader.h"
 #include "bridge/mediafiles.h"
 #include "bridge/webapi.h"
 #include "core/pageprotocol.h"
@@ -9,8 +8,9 @@
 
 namespace {
 
-QString notHere() {
+QString notHere(BridgeContext& context) {
     qWarning("Local media files are reached from the main page only");
+    context.loadPageTranslation();
     const QString text = MediaFiles::tr("Your own media files can be opened from the main page only.");
     return QString::fromUtf8(QJsonDocument(mediaErrorJson(text)).toJson(QJsonDocument::Compact));
 }
@@ -20,10 +20,8 @@ QString notHere() {
 MediaFiles* WebApi::mediaFiles() {
     if (!mainView)
         return nullptr;
-    if (!files) {
-        library = std::make_unique<LibraryLoader>();
-        files = new MediaFiles(*library, this);
-    }
+    if (!files)
+        files = new MediaFiles(context(), this);
     return files;
 }
 
@@ -37,12 +35,12 @@ void WebApi::openMediaFile(const QString& path) {
 
 QString WebApi::importMedia(const QString& path) {
     MediaFiles* media = mediaFiles();
-    return media ? media->import(path) : notHere();
+    return media ? media->import(path) : notHere(context());
 }
 
 QString WebApi::openMediaDialog() {
     MediaFiles* media = mediaFiles();
-    return media ? media->chooseAndImport() : notHere();
+    return media ? media->chooseAndImport() : notHere(context());
 }
 
 QString WebApi::mediaLibrary() {

@@ -32,7 +32,7 @@ void WebApi::setParagaraph(const QString& type, const QString& paragraph) {
     } else if (type == Word::chosenWordText) {
         templ = Script::setChoised;
     }
-    PageScript::run(Page::Paragraph, templ, {paragraph});
+    pages().run(Page::Paragraph, templ, {paragraph});
 }
 
 void WebApi::resetMedia() {
@@ -83,7 +83,7 @@ void WebApi::setClickState(const QString& state) {
 void WebApi::setVolume(int value) {
     practice()->setVolume(value);
     pageVolume = value;
-    PageScript::run(Page::Data, Script::setVolume, {value});
+    pages().run(Page::Data, Script::setVolume, {value});
 }
 
 void WebApi::setLoadPositionState(const QString& state) {
@@ -161,11 +161,11 @@ void WebApi::setDesktopState(const QString& desktopState) {
 }
 
 void WebApi::jumpToNextSentence() {
-    PageScript::evaluate(webFrame.data(), Script::nextSentence);
+    pages().evaluate(webFrame.data(), Script::nextSentence);
 }
 
 void WebApi::jumpToPreviousSentence() {
-    PageScript::evaluate(webFrame.data(), Script::previousSentence);
+    pages().evaluate(webFrame.data(), Script::previousSentence);
 }
 
 void WebApi::askPageToPlay(bool play) {
@@ -194,13 +194,13 @@ void WebApi::paraSetState(const QString& type, const QString& state) {
         snippet = Script::desktopControl;
     }
     if (mainPageMode == Word::online)
-        PageScript::evaluate(Page::Main, snippet);
+        pages().evaluate(Page::Main, snippet);
     else if (mainPageMode == Word::local)
-        PageScript::evaluate(Page::Data, snippet);
+        pages().evaluate(Page::Data, snippet);
 }
 
 void WebApi::setHideDisplayTipIndex(const QString& index) {
-    PageScript::run(Page::Main, Script::setHideDisplayTipIndex, {index});
+    pages().run(Page::Main, Script::setHideDisplayTipIndex, {index});
 }
 
 void WebApi::setDragState(const QString& state) {
@@ -211,7 +211,7 @@ void WebApi::setDragState(const QString& state) {
 }
 
 void WebApi::paragraphFillwordSuccess() {
-    PageScript::evaluate(Page::Main, Script::paragraphFillwordSuccess);
+    pages().evaluate(Page::Main, Script::paragraphFillwordSuccess);
 }
 
 // The video surface -------------------------------------------------------------

@@ -1,6 +1,5 @@
 #include "library/medialibrary.h"
 
-#include <QAtomicInt>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -18,8 +17,6 @@ namespace {
 QString tr(const char* text) {
     return QCoreApplication::translate("MediaLibrary", text);
 }
-
-QAtomicInt connectionCount;
 
 qint64 now() {
     return QDateTime::currentMSecsSinceEpoch();
@@ -40,7 +37,8 @@ const char itemColumns[] = "id, path, size, modified, title, media_type, duratio
 
 MediaLibrary::MediaLibrary(const QString& directory)
     : path(QDir(directory).filePath(fileName())),
-      connection(QStringLiteral("tavrolin-medialibrary-%1").arg(connectionCount.fetchAndAddRelaxed(1))) {
+      // Unique while this object lives, which is as long as the connection does.
+      connection(QStringLiteral("tavrolin-medialibrary-%1").arg(quintptr(this), 0, 16)) {
     if (!QDir().mkpath(directory)) {
         fail(tr("The media library cannot be created in %1.").arg(QDir::toNativeSeparators(directory)), QString());
         return;
