@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <quazip/quazip.h>
@@ -63,6 +64,29 @@ QStringList listing(const QString& root) {
 QByteArray readAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A ZIP whose one entry is stored as it is, with one byte of it flipped: only
+// the entry's CRC tells.
+QByteArray storedZipWithFlippedByte() {
+    const QByteArray text("<p>Jedes Byte dieses Satzes z\xc3\xa4hlt.</p>");
+    QTemporaryDir dir;
+    {
+        QuaZip zip(dir.filePath("s.zip"));
+        QuaZipFile file(&zip);
+        if (!zip.open(QuaZip::mdCreate) ||
+            !file.open(QIODevice::WriteOnly, QuaZipNewInfo("index.html"), nullptr, 0, 0 /* stored */))
+            return QByteArray();
+        file.write(text);
+        file.close();
+        zip.close();
+    }
+    QByteArray bytes = readAll(dir.filePath("s.zip"));
+    const int at = bytes.indexOf(text);
+    if (at < 0)
+        return QByteArray();
+    bytes[at + 10] = char(bytes.at(at + 10) ^ 0x20);
+    return bytes;
 }
 
 qint64 peakResidentKiB() {
@@ -181,6 +205,9 @@ void TestArchive::failureKeepsTheOldFolder_data() {
     QTest::newRow("wrong password") << QByteArray();
     QTest::newRow("not a zip") << QByteArray("this is no archive");
     QTest::newRow("missing file") << QByteArray("-");
+    const QByteArray flipped = storedZipWithFlippedByte();
+    QVERIFY(flipped.startsWith("PK"));
+    QTest::newRow("one flipped byte in a stored entry") << flipped;
 }
 
 void TestArchive::failureKeepsTheOldFolder() {

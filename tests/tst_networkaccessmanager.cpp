@@ -14,6 +14,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -214,6 +215,7 @@ void TestNetworkAccessManager::pagesReadOnlyTheirOwnFolders_data() {
     QTest::newRow("the settings file") << "<data>settings.ini" << false;
     QTest::newRow("out of the folder with ..") << "<app>/testdata/../../../../../../../../etc/hostname" << false;
     QTest::newRow("a link leading out") << "<app>/testdata/link-to-hostname" << false;
+    QTest::newRow("a sibling folder sharing the application folder's name") << "<app>-old/notes.txt" << false;
 }
 
 void TestNetworkAccessManager::pagesReadOnlyTheirOwnFolders() {
@@ -230,6 +232,15 @@ void TestNetworkAccessManager::pagesReadOnlyTheirOwnFolders() {
     QVERIFY(picture.open(QIODevice::WriteOnly));
     picture.write(TestSupport::pngBytes(2, 2, Qt::red));
     picture.close();
+    // The tests' data folder lies inside the application folder, so only the
+    // application folder's sibling can tell whether the rule ends at the name.
+    QDir sibling(app + "-old");
+    QVERIFY(sibling.mkpath("."));
+    QFile notes(sibling.filePath("notes.txt"));
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.write("Notizen");
+    notes.close();
+    auto removeSibling = qScopeGuard([&sibling] { sibling.removeRecursively(); });
     ReadingSettings::load(); // writes settings.ini
     QVERIFY(QFile::exists(Settings::settingsFilePath()));
     const QString path = QString(file).replace("<app>", app).replace("<data>", dataDirectory());

@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTest>
 #include <QWebFrame>
 #include <QWebSettings>
@@ -389,6 +390,8 @@ void TestWebApi::bridgeOnlyInOurPages_data() {
                                             << "undefined,object,undefined";
     QTest::newRow("a file outside the application directory") << "file"
                                                               << "undefined,undefined,undefined";
+    QTest::newRow("a sibling folder sharing the application folder's name") << "sibling"
+                                                                            << "undefined,undefined,undefined";
 }
 
 void TestWebApi::bridgeOnlyInOurPages() {
@@ -403,14 +406,23 @@ void TestWebApi::bridgeOnlyInOurPages() {
     qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(https.port()));
     for (FakeService* service : {&foreign, &http, &https})
         service->setReply("/page.html", html(bridgeReport));
+    // <application folder>-old, as an older copy beside the program would be.
+    QDir sibling(QCoreApplication::applicationDirPath() + "-old");
+    auto removeSibling = qScopeGuard([&sibling] { sibling.removeRecursively(); });
+    if (page == "sibling") {
+        QVERIFY(sibling.mkpath("."));
+        QFile::remove(sibling.filePath("recorder.html"));
+        QVERIFY(QFile::copy(TestSupport::dataPath("pages/recorder.html"), sibling.filePath("recorder.html")));
+    }
     const QMap<QString, QUrl> urls{{"foreign", foreign.url("/page.html")},
                                    {"http", http.url("/page.html")},
                                    {"https", https.url("/page.html")},
-                                   {"file", TestSupport::dataUrl("pages/recorder.html")}};
+                                   {"file", TestSupport::dataUrl("pages/recorder.html")},
+                                   {"sibling", QUrl::fromLocalFile(sibling.filePath("recorder.html"))}};
     // A view without the navigation guard: what decides is the bridge itself.
     QVERIFY(TestSupport::loadAndWait(dataHost->view, urls.value(page)));
-    const QString seen =
-        page == "file" ? dataHost->eval("bridges()").toString() : dataHost->view->page()->mainFrame()->title();
+    const QString seen = page == "file" || page == "sibling" ? dataHost->eval("bridges()").toString()
+                                                             : dataHost->view->page()->mainFrame()->title();
     QCOMPARE(seen, bridges);
 }
 
