@@ -266,7 +266,7 @@ void TestHttpManager::downloadReplacesTargetAndLeavesNoTemporary() {
             lastReceived = received;
             lastTotal = total;
         },
-        [&outcome](bool ok, const QString& t) { outcome.record(ok, t); });
+        [&outcome](bool ok, const QString& t, DownloadCause) { outcome.record(ok, t); });
     QTRY_COMPARE_WITH_TIMEOUT(outcome.calls, 1, 10000);
     QVERIFY2(outcome.ok, qPrintable(outcome.text));
     QCOMPARE(outcome.text, target);
@@ -337,7 +337,7 @@ void TestHttpManager::failedDownloadKeepsOldTarget() {
     const bool redirected = fault.contains("redirect") || fault.startsWith("307") || fault == "loop";
     http->downloadFile(
         fault == "http" ? plain.url("/files/setup.run") : service.url(redirected ? "/get/setup" : "/files/setup.run"),
-        target, [](qint64, qint64) {}, [&outcome](bool ok, const QString& t) { outcome.record(ok, t); });
+        target, [](qint64, qint64) {}, [&outcome](bool ok, const QString& t, DownloadCause) { outcome.record(ok, t); });
     QTRY_COMPARE_WITH_TIMEOUT(outcome.calls, 1, 10000);
     QVERIFY(!outcome.ok);
     QVERIFY2(outcome.text.contains(reason), qPrintable(outcome.text));
@@ -369,7 +369,7 @@ void TestHttpManager::unwritableTemporaryReportsCannotWrite() {
     Outcome outcome;
     http->downloadFile(
         service.url("/files/setup.run"), path, [](qint64, qint64) {},
-        [&outcome](bool ok, const QString& t) { outcome.record(ok, t); });
+        [&outcome](bool ok, const QString& t, DownloadCause) { outcome.record(ok, t); });
     QTRY_COMPARE_WITH_TIMEOUT(outcome.calls, 1, 10000);
     QVERIFY(!outcome.ok);
     QCOMPARE(outcome.text, QString("Cannot Write File"));
@@ -409,7 +409,7 @@ void TestHttpManager::cancelStopsQuietlyAndNextDownloadRuns() {
             else
                 http->cancelDownload();
         },
-        [&cancelled](bool ok, const QString& t) { cancelled.record(ok, t); }, owner);
+        [&cancelled](bool ok, const QString& t, DownloadCause) { cancelled.record(ok, t); }, owner);
     QTRY_VERIFY_WITH_TIMEOUT(progressCalls > 0, 10000);
     QTRY_VERIFY(!QFile::exists(target + ".tmp"));
     QCOMPARE(progressCalls, 1);
@@ -417,7 +417,7 @@ void TestHttpManager::cancelStopsQuietlyAndNextDownloadRuns() {
     Outcome next;
     http->downloadFile(
         service.url("/files/small.bin"), dir.filePath("small.bin"), [](qint64, qint64) {},
-        [&next](bool ok, const QString& t) { next.record(ok, t); });
+        [&next](bool ok, const QString& t, DownloadCause) { next.record(ok, t); });
     QTRY_COMPARE_WITH_TIMEOUT(next.calls, 1, 10000);
     QVERIFY(next.ok);
     QCOMPARE(readAll(dir.filePath("small.bin")), QByteArray("small"));

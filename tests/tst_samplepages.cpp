@@ -581,8 +581,8 @@ void TestSamplePages::downloadListsCrossPages() {
 
     // A part that failed for good shows why, and its retry asks the shell for the article again.
     const QString row = "document.querySelector('.download-row[data-id=\"a2\"]').textContent";
-    js(index.get(), "downloadData.downloadFailed('a2', 'mp3', 'no data for 30 s')");
-    QVERIFY(js(index.get(), row).toString().contains("Fehlgeschlagen: no data for 30 s"));
+    js(index.get(), "downloadData.downloadFailed('a2', 'mp3', 'Der Server antwortet nicht mehr')");
+    QVERIFY(js(index.get(), row).toString().contains("Fehlgeschlagen: Der Server antwortet nicht mehr"));
     main->calls.clear();
     js(index.get(), "document.querySelector('.download-row[data-id=\"a2\"] .retry').click()");
     QCOMPARE(main->calls.size(), 1);

@@ -294,7 +294,7 @@ void TestSampleService::offeredUpdateNamesADownloadableInstaller() {
     bool ok = false;
     HttpManager::instance()->downloadFile(
         update.value("url").toString(), path, [](qint64, qint64) {},
-        [&](bool success, const QString&) {
+        [&](bool success, const QString&, DownloadCause) {
             ok = success;
             ++finished;
         });

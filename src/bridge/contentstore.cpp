@@ -329,7 +329,8 @@ bool PartFile::open() {
     file = std::make_unique<QTemporaryFile>(path + QStringLiteral(".XXXXXX.part"));
     written = 0;
     if (!file->open()) {
-        fail(QStringLiteral("cannot create a temporary file for %1: %2").arg(path, file->errorString()));
+        const int code = errno;
+        fail(code, QStringLiteral("cannot create a temporary file for %1: %2").arg(path, file->errorString()));
         return false;
     }
     growing().insert(file->fileName());
@@ -344,7 +345,8 @@ bool PartFile::write(const QByteArray& data) {
     if (!file)
         return false;
     if (!writeAll(*file, data.constData(), data.size())) {
-        fail(QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()));
+        const int code = errno;
+        fail(code, QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()));
         return false;
     }
     written += data.size();
@@ -361,15 +363,17 @@ bool PartFile::commit() {
         return false;
     // Buffered bytes reach the disk here, so a full disk may only show now.
     if (!file->flush()) {
-        fail(QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()));
+        const int code = errno;
+        fail(code, QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()));
         return false;
     }
     const QString temporary = file->fileName();
     file->close();
     // Renamed in one step, as QSaveFile would: the part file is there whole or not at all.
     if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
-        fail(QStringLiteral("cannot rename %1 to %2: %3")
-                 .arg(temporary, path, QString::fromLocal8Bit(std::strerror(errno))));
+        const int code = errno;
+        fail(code, QStringLiteral("cannot rename %1 to %2: %3")
+                       .arg(temporary, path, QString::fromLocal8Bit(std::strerror(code))));
         return false;
     }
     file->setAutoRemove(false);
@@ -385,8 +389,9 @@ void PartFile::drop() {
     file.reset(); // removes the temporary file
 }
 
-void PartFile::fail(const QString& what) {
+void PartFile::fail(int code, const QString& what) {
     error = what;
+    errorCode = code;
     qWarning("%s", qUtf8Printable(what));
     drop();
 }

@@ -108,14 +108,17 @@ public:
     // Makes it the part file; false with errorString() when that fails.
     bool commit();
     const QString& errorString() const { return error; }
+    // The errno of that failure (ENOSPC for a full disk, say).
+    int errorNumber() const { return errorCode; }
 
 private:
     // The file's own error, read before dropping the file replaces it with its own.
-    void fail(const QString& what);
+    void fail(int code, const QString& what);
     void drop();
 
     QString path;
     std::unique_ptr<QTemporaryFile> file;
     qint64 written = 0;
     QString error;
+    int errorCode = 0;
 };

@@ -1,5 +1,6 @@
 #include "bridge/downloadrouter.h"
 
+#include "core/net/downloadfailure.h"
 #include "core/net/timeouts.h"
 #include "core/pageprotocol.h"
 #include "core/serviceconfig.h"
@@ -77,18 +78,19 @@ public:
         if (body == Body::Stream) {
             // A body that goes on past what was announced (or past the ceiling) would fill the disk.
             if (file->size() - offset + data.size() > limit) {
-                storeError = limitText;
+                storeFailed(limitCause, limitText);
                 reply->abort();
                 return;
             }
             if (!file->write(data)) {
-                storeError = file->errorString();
+                storeFailed(DownloadFailure::ofFileError(file->errorNumber()), file->errorString());
                 reply->abort();
             }
         } else if (body == Body::Buffer) {
             buffer += data;
             if (buffer.size() > maxBuffered) {
-                storeError = QStringLiteral("the answer is larger than %1 bytes").arg(maxBuffered);
+                storeFailed(DownloadCause::TooLarge,
+                            QStringLiteral("the answer is larger than %1 bytes").arg(maxBuffered));
                 buffer.clear();
                 reply->abort();
             }
@@ -112,7 +114,9 @@ public:
     std::unique_ptr<PartFile> file;
     bool partExisted = false;
     QByteArray buffer;
-    QString storeError; // a write failure: not worth another try
+    // A failure on our side (a write, a limit): not worth another try.
+    QString storeError;
+    DownloadCause storeCause = DownloadCause::CannotStore;
     // Resuming: where this reply's body starts in the part file, and what the
     // server needs to send the rest of the same file.
     qint64 offset = 0;
@@ -120,7 +124,13 @@ public:
     QByteArray validator;
     // The most this reply's body may bring into the part file, and why.
     qint64 limit = 0;
+    DownloadCause limitCause = DownloadCause::TooLarge;
     QString limitText;
+
+    void storeFailed(DownloadCause cause, const QString& reason) {
+        storeCause = cause;
+        storeError = reason;
+    }
 
 private:
     void headers(QNetworkReply* reply) {
@@ -150,24 +160,28 @@ private:
             // The rest of what we have.
         } else if (file) {
             offset = 0;
-            if (partial || !file->restart()) // a range we did not ask for, or the file cannot start over
-                storeError = partial ? QStringLiteral("the server sent an unexpected range") : file->errorString();
+            if (partial) // a range we did not ask for
+                storeFailed(DownloadCause::BadAnswer, QStringLiteral("the server sent an unexpected range"));
+            else if (!file->restart())
+                storeFailed(DownloadFailure::ofFileError(file->errorNumber()), file->errorString());
         } else {
             file = std::make_unique<PartFile>(path);
             offset = 0;
             if (!file->open())
-                storeError = file->errorString();
+                storeFailed(DownloadFailure::ofFileError(file->errorNumber()), file->errorString());
         }
         limit = NetworkTimeouts::bodyLimit(reply);
         const bool announced = limit != NetworkTimeouts::downloadCeiling();
+        limitCause = announced ? DownloadCause::LongerThanAnnounced : DownloadCause::TooLarge;
         limitText = announced ? QStringLiteral("longer than the %1 bytes announced").arg(limit)
                               : QStringLiteral("larger than the download ceiling of %1 bytes").arg(limit);
         // What is announced must fit on the disk before the first byte is written.
         const qint64 free = QStorageInfo(QFileInfo(path).absolutePath()).bytesAvailable();
         if (storeError.isEmpty() && announced && free >= 0 && free < limit)
-            storeError = QStringLiteral("not enough free disk space: %1 MiB needed, %2 MiB free")
-                             .arg((limit + 1048575) / 1048576)
-                             .arg(free / 1048576);
+            storeFailed(DownloadCause::DiskFull,
+                        QStringLiteral("not enough free disk space: %1 MiB needed, %2 MiB free")
+                            .arg((limit + 1048575) / 1048576)
+                            .arg(free / 1048576));
         if (!storeError.isEmpty()) {
             reply->abort();
             return;
@@ -422,12 +436,14 @@ void DownloadRouter::route(QNetworkReply* reply) {
 }
 
 bool DownloadRouter::conclude(PartTransfer* transfer, QNetworkReply* reply) {
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (!transfer->storeError.isEmpty())
-        return fail(transfer, transfer->storeError);
+        return fail(transfer, {transfer->storeCause, transfer->storeError});
     if (reply->error() != QNetworkReply::NoError) {
-        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 416)
+        if (status == 416)
             transfer->resumable = false; // the rest is not there as asked: start over
-        return retryOrFail(transfer, NetworkTimeouts::failure(reply), isPassing(reply));
+        return retryOrFail(transfer, {DownloadFailure::ofReply(reply), NetworkTimeouts::failure(reply), status},
+                           isPassing(reply));
     }
     if (transfer->streaming())
         return storeStreamed(transfer, reply);
@@ -439,9 +455,11 @@ bool DownloadRouter::conclude(PartTransfer* transfer, QNetworkReply* reply) {
     if (!id.isEmpty() && !usableId(id))
         return false;
     if (!routeBody(transfer, reply) && !transfer->kind.isEmpty())
-        return fail(transfer, QStringLiteral("unexpected answer (HTTP %1, %2)")
-                                  .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt())
-                                  .arg(QString::fromUtf8(reply->rawHeader("Content-Type"))));
+        return fail(transfer, {DownloadCause::BadAnswer,
+                               QStringLiteral("unexpected answer (HTTP %1, %2)")
+                                   .arg(status)
+                                   .arg(QString::fromUtf8(reply->rawHeader("Content-Type"))),
+                               status});
     return false;
 }
 
@@ -452,7 +470,9 @@ bool DownloadRouter::storeStreamed(PartTransfer* transfer, QNetworkReply* reply)
     const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
     const qint64 received = transfer->file->size() - transfer->offset;
     if (known && !reply->hasRawHeader("Content-Encoding") && received != announced)
-        return retryOrFail(transfer, QStringLiteral("incomplete transfer: %1 of %2 bytes").arg(received).arg(announced),
+        return retryOrFail(transfer,
+                           {DownloadCause::Incomplete,
+                            QStringLiteral("incomplete transfer: %1 of %2 bytes").arg(received).arg(announced)},
                            true);
     // Another download of the same article may have stored it meanwhile: the first one stays.
     if (QFile::exists(context->store.partPath(transfer->articleId, transfer->part))) {
@@ -461,7 +481,8 @@ bool DownloadRouter::storeStreamed(PartTransfer* transfer, QNetworkReply* reply)
         return false;
     }
     if (!transfer->file->commit())
-        return fail(transfer, transfer->file->errorString());
+        return fail(transfer,
+                    {DownloadFailure::ofFileError(transfer->file->errorNumber()), transfer->file->errorString()});
     transfer->file.reset();
     reportStored(transfer->articleId, ContentStore::StoreResult::Stored);
     return false;
@@ -510,24 +531,24 @@ bool DownloadRouter::routeBody(PartTransfer* transfer, QNetworkReply* reply) {
 
 void DownloadRouter::storeSentenceData(PartTransfer* transfer) {
     if (transfer->buffer.isEmpty()) {
-        fail(transfer, QStringLiteral("empty sentence data"));
+        fail(transfer, {DownloadCause::BadAnswer, QStringLiteral("empty sentence data")});
         return;
     }
     ContentStore& store = context->store;
     const ContentStore::StoreResult result =
         store.storePart(transfer->articleId, ContentStore::Part::SentenceData, transfer->buffer);
     if (result == ContentStore::StoreResult::Failed)
-        fail(transfer, store.errorString());
+        fail(transfer, {DownloadCause::CannotStore, store.errorString()});
     else
         reportStored(transfer->articleId, result);
 }
 
-bool DownloadRouter::retryOrFail(PartTransfer* transfer, const QString& reason, bool retryable) {
+bool DownloadRouter::retryOrFail(PartTransfer* transfer, const Failure& reason, bool retryable) {
     // Parts only: a thumbnail or a looked-up word is not worth the wait.
     if (!retryable || transfer->kind.isEmpty() || transfer->retries >= NetworkTimeouts::maxRetries)
         return fail(transfer, reason);
     ++transfer->retries;
-    qWarning("%s failed (%s); trying again (%d of %d)", qUtf8Printable(transfer->url), qUtf8Printable(reason),
+    qWarning("%s failed (%s); trying again (%d of %d)", qUtf8Printable(transfer->url), qUtf8Printable(reason.log),
              transfer->retries, NetworkTimeouts::maxRetries);
     QTimer::singleShot(NetworkTimeouts::retryDelayMs(transfer->retries), transfer, [this, transfer] {
         if (context->dataNetwork)
@@ -538,12 +559,44 @@ bool DownloadRouter::retryOrFail(PartTransfer* transfer, const QString& reason, 
     return true;
 }
 
-bool DownloadRouter::fail(PartTransfer* transfer, const QString& reason) {
-    qWarning("Download of %s failed: %s", qUtf8Printable(transfer->url), qUtf8Printable(reason));
+bool DownloadRouter::fail(PartTransfer* transfer, const Failure& reason) {
+    qWarning("Download of %s failed: %s", qUtf8Printable(transfer->url), qUtf8Printable(reason.log));
     // Thumbnails and plain fetches belong to no part the page waits for.
     if (!transfer->kind.isEmpty() && !transfer->articleId.isEmpty())
-        emit partFailed(transfer->articleId, transfer->kind, reason);
+        emit partFailed(transfer->articleId, transfer->kind, pageText(reason.cause, reason.status));
     return false;
+}
+
+QString DownloadRouter::pageText(DownloadCause cause, int status) {
+    // The learner reads these on the page, after "Fehlgeschlagen: ".
+    const QString http = status > 0 ? QStringLiteral(" (HTTP %1)").arg(status) : QString();
+    switch (cause) {
+    case DownloadCause::DiskFull:
+        return QStringLiteral("Nicht genug freier Speicherplatz auf dem Datenträger");
+    case DownloadCause::TooLarge:
+        return QStringLiteral("Die Datei ist größer als die erlaubte Höchstgröße");
+    case DownloadCause::LongerThanAnnounced:
+        return QStringLiteral("Der Server hat mehr Daten geschickt als angekündigt");
+    case DownloadCause::TooSlow:
+        return QStringLiteral("Die Verbindung ist zu langsam");
+    case DownloadCause::Stalled:
+        return QStringLiteral("Der Server antwortet nicht mehr");
+    case DownloadCause::NoConnection:
+        return QStringLiteral("Keine Verbindung zum Server");
+    case DownloadCause::ServerError:
+        return QStringLiteral("Fehler auf dem Server") + http;
+    case DownloadCause::Refused:
+        return QStringLiteral("Der Server verweigert die Datei") + http;
+    case DownloadCause::Incomplete:
+        return QStringLiteral("Die Übertragung brach vorzeitig ab");
+    case DownloadCause::CannotStore:
+        return QStringLiteral("Die Datei kann nicht gespeichert werden");
+    case DownloadCause::Insecure:
+        return QStringLiteral("Keine sichere Verbindung (https)");
+    case DownloadCause::BadAnswer:
+        break;
+    }
+    return QStringLiteral("Unerwartete Antwort des Servers") + http;
 }
 
 #include "downloadrouter.moc"

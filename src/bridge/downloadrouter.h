@@ -2,6 +2,7 @@
 
 #include "bridge/bridgecontext.h"
 #include "bridge/contentstore.h"
+#include "core/net/downloadfailure.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -71,14 +72,26 @@ public:
     static std::optional<QJsonObject> parseRecord(const QString& text);
     static constexpr int maxRecordChars = 16 * 1024 * 1024;
 
+    // What the page is told of a failed part, in German; status is the HTTP
+    // status of the answer that failed, 0 when there was none.
+    static QString pageText(DownloadCause cause, int status = 0);
+
 signals:
     // kind: "lrc", "mp3" or "archive"; total is -1 while unknown.
     void progress(const QString& kind, qint64 received, qint64 total, const QString& articleId);
     void articleComplete(const QString& articleId);
-    // After the last try of a part; part is its progress word.
+    // After the last try of a part; part is its progress word, reason the
+    // cause in German (the exact one is in the log).
     void partFailed(const QString& articleId, const QString& part, const QString& reason);
 
 private:
+    // Why one try failed: the cause, and the exact words for the log.
+    struct Failure {
+        DownloadCause cause;
+        QString log;
+        int status = 0;
+    };
+
     void route(QNetworkReply* reply);
     // One request carrying the "articleId" header, for the part of that
     // progress word (none for thumbnails and plain fetches); progress is
@@ -92,8 +105,8 @@ private:
     // The end of one try of a transfer: true when it waits for another try,
     // false when it is done (stored, passed on or failed for good).
     bool conclude(PartTransfer* transfer, QNetworkReply* reply);
-    bool retryOrFail(PartTransfer* transfer, const QString& reason, bool retryable);
-    bool fail(PartTransfer* transfer, const QString& reason);
+    bool retryOrFail(PartTransfer* transfer, const Failure& reason, bool retryable);
+    bool fail(PartTransfer* transfer, const Failure& reason);
     // Routes a finished body by content type, URL and location; false when
     // nothing took it.
     bool routeBody(PartTransfer* transfer, QNetworkReply* reply);

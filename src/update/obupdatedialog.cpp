@@ -150,18 +150,49 @@ void ObUpdateDialog::accept() {
             ui->progressDownload->setMaximum(100);
             ui->progressDownload->setValue(int(received * 100 / total));
         },
-        [this](bool ok, const QString& result) {
+        [this](bool ok, const QString& result, DownloadCause cause) {
             QMetaObject::invokeMethod(
-                this, [this, ok, result] { downloadFinished(ok, result); }, Qt::QueuedConnection);
+                this, [this, ok, result, cause] { downloadFinished(ok, result, cause); }, Qt::QueuedConnection);
         },
         this);
 }
 
-void ObUpdateDialog::downloadFinished(bool ok, const QString& downloaded) {
+QString ObUpdateDialog::causeText(DownloadCause cause) {
+    switch (cause) {
+    case DownloadCause::DiskFull:
+        return tr("磁盘空间不足。");
+    case DownloadCause::TooLarge:
+        return tr("文件超过了允许的最大大小。");
+    case DownloadCause::LongerThanAnnounced:
+        return tr("服务器发送的数据多于其声明的大小。");
+    case DownloadCause::TooSlow:
+        return tr("网络速度过慢。");
+    case DownloadCause::Stalled:
+        return tr("服务器长时间没有响应。");
+    case DownloadCause::NoConnection:
+        return tr("无法连接到服务器。");
+    case DownloadCause::ServerError:
+        return tr("服务器出错。");
+    case DownloadCause::Refused:
+        return tr("服务器拒绝了下载请求。");
+    case DownloadCause::Incomplete:
+        return tr("传输中断，文件不完整。");
+    case DownloadCause::CannotStore:
+        return tr("无法保存文件。");
+    case DownloadCause::Insecure:
+        return tr("下载地址不是安全连接（HTTPS），已拒绝。");
+    case DownloadCause::BadAnswer:
+        break;
+    }
+    return tr("无法识别服务器的回答。");
+}
+
+void ObUpdateDialog::downloadFinished(bool ok, const QString& downloaded, DownloadCause cause) {
     QString failure;
     if (!ok) {
+        // The exact words are English: the log has them, the user the cause.
         qWarning() << "Installer download failed:" << downloaded;
-        failure = tr("下载失败：") + downloaded;
+        failure = tr("下载失败：") + causeText(cause);
     } else {
         const InstallerCheck::Result check = InstallerCheck::verify(downloaded, installerSha256, installerSignature);
         const QString result = installerPath();
@@ -175,7 +206,8 @@ void ObUpdateDialog::downloadFinished(bool ok, const QString& downloaded) {
                                                                        : tr("无法读取下载的文件。"));
         } else if ((QFile::exists(result) && !QFile::remove(result)) || !QFile::rename(downloaded, result)) {
             QFile::remove(downloaded);
-            failure = tr("下载失败：") + QStringLiteral("Cannot Write File");
+            qWarning() << "Installer could not be put in place:" << result;
+            failure = tr("下载失败：") + causeText(DownloadCause::CannotStore);
         }
     }
     if (!failure.isEmpty()) {

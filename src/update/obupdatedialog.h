@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/net/downloadfailure.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -38,7 +40,10 @@ private:
     void showWarning(const QString& text);
     void showLatestVersion();
     void showCheckFailed(const QString& reason);
-    void downloadFinished(bool ok, const QString& downloaded);
+    // downloaded: the installer's path, or why it failed (for the log).
+    void downloadFinished(bool ok, const QString& downloaded, DownloadCause cause);
+    // Why a download failed, as the dialog says it.
+    static QString causeText(DownloadCause cause);
     // Makes the installer executable where needed and starts it detached;
     // false with a reason when it did not start.
     static bool startInstaller(const QString& path, QString* error);

@@ -1,5 +1,6 @@
 #include "core/net/httpmanager.h"
 
+#include "core/net/downloadfailure.h"
 #include "core/net/timeouts.h"
 #include "core/pageprotocol.h"
 #include "core/serviceconfig.h"
@@ -15,6 +16,7 @@
 #include <QUrl>
 #include <QtDebug>
 
+#include <cerrno>
 #include <memory>
 
 namespace {
@@ -148,19 +150,19 @@ struct HttpManager::Download {
     QString path;
     std::shared_ptr<QFile> file;
     std::function<void(qint64, qint64)> progress;
-    std::function<void(bool, QString)> finished;
+    std::function<void(bool, QString, DownloadCause)> finished;
     std::function<bool()> abandoned;
     int redirects = 0;
 
-    void fail(const QString& reason) {
+    void fail(DownloadCause cause, const QString& reason) {
         file->close();
         file->remove();
-        finished(false, reason);
+        finished(false, reason, cause);
     }
 };
 
 void HttpManager::downloadFile(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
-                               std::function<void(bool, QString)> finished, QObject* context) {
+                               std::function<void(bool, QString, DownloadCause)> finished, QObject* context) {
     cancelRequested = false;
     auto download = std::make_shared<Download>();
     download->path = path;
@@ -173,12 +175,13 @@ void HttpManager::downloadFile(const QString& url, const QString& path, std::fun
             return;
         const QString temporary = download->path + QStringLiteral(".tmp");
         if (QFile::exists(temporary) && !QFile::remove(temporary)) {
-            download->finished(false, cannotWriteFile);
+            download->finished(false, cannotWriteFile, DownloadCause::CannotStore);
             return;
         }
         download->file = std::make_shared<QFile>(temporary);
         if (!download->file->open(QIODevice::WriteOnly)) {
-            download->finished(false, cannotWriteFile);
+            const int error = errno;
+            download->finished(false, cannotWriteFile, DownloadFailure::ofFileError(error));
             return;
         }
         startDownload(QUrl(url), download);
@@ -188,7 +191,8 @@ void HttpManager::downloadFile(const QString& url, const QString& path, std::fun
 void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>& download) {
     // Whatever runs afterwards must have come over an authenticated connection.
     if (url.scheme() != QLatin1String("https")) {
-        download->fail(download->redirects ? QStringLiteral("Refused a redirect to %1: not https").arg(url.toString())
+        download->fail(DownloadCause::Insecure,
+                       download->redirects ? QStringLiteral("Refused a redirect to %1: not https").arg(url.toString())
                                            : QStringLiteral("Refused %1: not https").arg(url.toString()));
         return;
     }
@@ -196,6 +200,7 @@ void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>
     reply->setReadBufferSize(downloadBufferSize);
     NetworkTimeouts::watch(reply);
     auto writeFailed = std::make_shared<bool>(false);
+    auto writeError = std::make_shared<int>(0);
     auto tooLarge = std::make_shared<bool>(false);
     auto written = std::make_shared<qint64>(0);
     // A redirect's own body is never part of the file.
@@ -205,7 +210,7 @@ void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>
     };
 
     QObject::connect(reply, &QNetworkReply::readyRead, reply,
-                     [reply, download, writeFailed, tooLarge, written, redirecting] {
+                     [reply, download, writeFailed, writeError, tooLarge, written, redirecting] {
                          const QByteArray chunk = reply->readAll();
                          if (*writeFailed || *tooLarge || redirecting())
                              return;
@@ -216,6 +221,7 @@ void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>
                              return;
                          }
                          if (download->file->write(chunk) != chunk.size()) {
+                             *writeError = errno;
                              *writeFailed = true;
                              reply->abort();
                          }
@@ -234,59 +240,74 @@ void HttpManager::startDownload(const QUrl& url, const std::shared_ptr<Download>
                          download->file->close();
                          download->file->remove();
                      });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, download, writeFailed, tooLarge, written] {
-        reply->deleteLater();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status >= 300 && status < 400 && reply->error() == QNetworkReply::NoError) {
-            const QUrl target =
-                reply->url().resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
-            if (!reply->hasRawHeader("Location") || !target.isValid())
-                download->fail(QStringLiteral("HTTP status %1 without a new address").arg(status));
-            else if (++download->redirects > maxRedirects)
-                download->fail(QStringLiteral("More than %1 redirects").arg(maxRedirects));
-            else
-                startDownload(target, download);
-            return;
-        }
-        if (reply->bytesAvailable() > 0 && !*writeFailed && !*tooLarge) {
-            const QByteArray rest = reply->readAll();
-            if (*written + rest.size() > NetworkTimeouts::bodyLimit(reply))
-                *tooLarge = true;
-            else
-                *writeFailed = download->file->write(rest) != rest.size();
-            *written += rest.size();
-        }
-        download->file->close();
-        // A connection closed early can end without an error; the announced length tells.
-        // (With a content encoding the length counts the encoded bytes, not what we wrote.)
-        bool lengthKnown = false;
-        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&lengthKnown);
-        lengthKnown = lengthKnown && !reply->hasRawHeader(QByteArrayLiteral("Content-Encoding"));
-        QString failure;
-        if (*writeFailed)
-            failure = cannotWriteFile;
-        else if (*tooLarge)
-            failure = QStringLiteral("Larger than %1 bytes").arg(NetworkTimeouts::bodyLimit(reply));
-        else if (NetworkTimeouts::timedOut(reply)) {
-            failure = NetworkTimeouts::failure(reply);
-            failure[0] = failure.at(0).toUpper();
-        } else if (reply->error() != QNetworkReply::NoError)
-            failure = reply->errorString();
-        else if (status >= 300)
-            failure = QStringLiteral("HTTP status %1").arg(status);
-        else if (lengthKnown && *written != announced)
-            failure = QStringLiteral("Incomplete transfer: %1 of %2 bytes").arg(*written).arg(announced);
-        if (!failure.isEmpty()) {
-            download->fail(failure);
-            return;
-        }
-        const QString& path = download->path;
-        if ((QFile::exists(path) && !QFile::remove(path)) || !download->file->rename(path)) {
-            download->fail(cannotWriteFile);
-            return;
-        }
-        download->finished(true, path);
-    });
+    QObject::connect(
+        reply, &QNetworkReply::finished, reply, [this, reply, download, writeFailed, writeError, tooLarge, written] {
+            reply->deleteLater();
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            if (status >= 300 && status < 400 && reply->error() == QNetworkReply::NoError) {
+                const QUrl target =
+                    reply->url().resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+                if (!reply->hasRawHeader("Location") || !target.isValid())
+                    download->fail(DownloadCause::BadAnswer,
+                                   QStringLiteral("HTTP status %1 without a new address").arg(status));
+                else if (++download->redirects > maxRedirects)
+                    download->fail(DownloadCause::BadAnswer,
+                                   QStringLiteral("More than %1 redirects").arg(maxRedirects));
+                else
+                    startDownload(target, download);
+                return;
+            }
+            if (reply->bytesAvailable() > 0 && !*writeFailed && !*tooLarge) {
+                const QByteArray rest = reply->readAll();
+                if (*written + rest.size() > NetworkTimeouts::bodyLimit(reply))
+                    *tooLarge = true;
+                else if (download->file->write(rest) != rest.size()) {
+                    *writeError = errno;
+                    *writeFailed = true;
+                }
+                *written += rest.size();
+            }
+            // Buffered bytes reach the disk here, so a full disk may only show now.
+            if (!*writeFailed && !download->file->flush()) {
+                *writeError = errno;
+                *writeFailed = true;
+            }
+            download->file->close();
+            // A connection closed early can end without an error; the announced length tells.
+            // (With a content encoding the length counts the encoded bytes, not what we wrote.)
+            bool lengthKnown = false;
+            const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&lengthKnown);
+            lengthKnown = lengthKnown && !reply->hasRawHeader(QByteArrayLiteral("Content-Encoding"));
+            QString failure;
+            DownloadCause cause = DownloadCause::BadAnswer;
+            if (*writeFailed) {
+                failure = cannotWriteFile;
+                cause = DownloadFailure::ofFileError(*writeError);
+            } else if (*tooLarge) {
+                failure = QStringLiteral("Larger than %1 bytes").arg(NetworkTimeouts::bodyLimit(reply));
+                cause = lengthKnown ? DownloadCause::LongerThanAnnounced : DownloadCause::TooLarge;
+            } else if (reply->error() != QNetworkReply::NoError) {
+                failure = NetworkTimeouts::failure(reply);
+                failure = failure.isEmpty() ? QStringLiteral("Network error %1").arg(int(reply->error()))
+                                            : failure.left(1).toUpper() + failure.mid(1);
+                cause = DownloadFailure::ofReply(reply);
+            } else if (status >= 300) {
+                failure = QStringLiteral("HTTP status %1").arg(status);
+            } else if (lengthKnown && *written != announced) {
+                failure = QStringLiteral("Incomplete transfer: %1 of %2 bytes").arg(*written).arg(announced);
+                cause = DownloadCause::Incomplete;
+            }
+            if (!failure.isEmpty()) {
+                download->fail(cause, failure);
+                return;
+            }
+            const QString& path = download->path;
+            if ((QFile::exists(path) && !QFile::remove(path)) || !download->file->rename(path)) {
+                download->fail(DownloadCause::CannotStore, cannotWriteFile);
+                return;
+            }
+            download->finished(true, path, DownloadCause::BadAnswer);
+        });
 }
 
 void HttpManager::cancelDownload() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/net/downloadfailure.h"
+
 #include <QString>
 
 #include <functional>
@@ -55,10 +57,11 @@ public:
     // following up to five redirects, each of them to https; a redirect's body
     // is never stored. Only a complete transfer replaces path; any failure
     // (another scheme, nothing arriving for the stall time, an error status, a
-    // short body) reports (false, reason), removes the temporary file and
-    // leaves path as it was. A cancelled transfer reports nothing.
+    // short body) reports (false, reason, cause), removes the temporary file
+    // and leaves path as it was; reason is for the log, cause for the user. A
+    // cancelled transfer reports nothing.
     void downloadFile(const QString& url, const QString& path, std::function<void(qint64, qint64)> progress,
-                      std::function<void(bool, QString)> finished, QObject* context = nullptr);
+                      std::function<void(bool, QString, DownloadCause)> finished, QObject* context = nullptr);
 
     // Stops the running download at its next progress report.
     void cancelDownload();

@@ -117,8 +117,12 @@ bool timedOut(const QNetworkReply* reply) {
     return reply->property(timedOutProperty).toBool();
 }
 
+bool tooSlow(const QNetworkReply* reply) {
+    return reply->property(tooSlowProperty).toBool();
+}
+
 QString failure(const QNetworkReply* reply) {
-    if (reply->property(tooSlowProperty).toBool()) {
+    if (tooSlow(reply)) {
         const MinimumRate rate = minimumRate();
         return QStringLiteral("fewer than %1 bytes in %2 s").arg(rate.bytes).arg(rate.windowMs / 1000.0);
     }

@@ -40,6 +40,8 @@ inline constexpr int maxRetries = 3;
 // why it ended, and failure() says which in a few words for the log.
 void watch(QNetworkReply* reply);
 bool timedOut(const QNetworkReply* reply);
+// Of those, the ones that moved too little rather than nothing at all.
+bool tooSlow(const QNetworkReply* reply);
 QString failure(const QNetworkReply* reply);
 
 // Test seams: replace the stall time or the retry pauses for the whole
