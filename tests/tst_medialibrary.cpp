@@ -8,9 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -195,6 +197,7 @@ private slots:
     void unusableDatabaseIsLeftAsItIs();
     void killedWhileWritingLosesNothing_data();
     void killedWhileWritingLosesNothing();
+    void itemsOfTheFirstVersionStay();
 
 private:
     QString copySample(const QString& name, const QString& as = QString());
@@ -404,6 +407,46 @@ void TestMediaLibrary::killedWhileWritingLosesNothing() {
     // The interrupted write is simply not there, and the library takes the next one.
     QVERIFY(library.store(bulkyItem(makeFile(media->filePath("danach.mp3")), 10)));
     QCOMPARE(library.list().size(), 7);
+}
+
+void TestMediaLibrary::itemsOfTheFirstVersionStay() {
+    // Guards against a learner's files lost, or unreadable, when the sentence times gained their columns.
+    const QString audio = makeFile(media->filePath("alt.mp3"));
+    const MediaItem old = bulkyItem(audio, 3);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "first-version");
+        db.setDatabaseName(QDir(data->path()).filePath(MediaLibrary::fileName()));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(
+            query.exec("CREATE TABLE items (id TEXT PRIMARY KEY, path TEXT NOT NULL UNIQUE, size INTEGER NOT NULL, "
+                       "modified INTEGER NOT NULL, title TEXT NOT NULL, media_type TEXT NOT NULL, duration INTEGER "
+                       "NOT NULL, sentence_source TEXT NOT NULL, sentence_count INTEGER NOT NULL, sentences TEXT NOT "
+                       "NULL, skipped_cues INTEGER NOT NULL DEFAULT 0, warnings TEXT NOT NULL DEFAULT '[]', "
+                       "last_sentence INTEGER NOT NULL DEFAULT 0, last_opened INTEGER NOT NULL, added INTEGER NOT "
+                       "NULL)"));
+        query.prepare("INSERT INTO items VALUES (?, ?, ?, ?, 'alt', 'audio', 3000, 'sidecar', 3, ?, 0, '[]', 2, 0, 0)");
+        query.addBindValue(old.id);
+        query.addBindValue(old.path);
+        query.addBindValue(old.fileSize);
+        query.addBindValue(old.fileModified);
+        query.addBindValue(QString::fromUtf8(QJsonDocument(MediaItem::sentencesToJson(old.sentences)).toJson()));
+        QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+        QVERIFY(query.exec("PRAGMA user_version = 1"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("first-version");
+
+    MediaLibrary library(data->path());
+    QVERIFY2(library.isOpen(), qPrintable(library.errorString()));
+    std::optional<MediaItem> item = library.storedItem(audio);
+    QVERIFY(item);
+    QCOMPARE(item->sentences.size(), 3);
+    QCOMPARE(item->lastSentence, 2);
+    QCOMPARE(item->sync.mode, QString("original"));
+    item->sentences[1].start = 1100;
+    QVERIFY(library.setTiming(item->id, item->sentences, item->sync));
+    QCOMPARE(library.item(item->id)->sentences[1].start, 1100);
 }
 
 // The child mode writes into the library and stalls in the middle of a write.

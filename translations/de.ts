@@ -4,6 +4,10 @@
 <context>
     <name>MediaFiles</name>
     <message>
+        <source>This file is not in the media library.</source>
+        <translation>Diese Datei ist nicht in „Meine Dateien“.</translation>
+    </message>
+    <message>
         <source>Another file is being read; try again when it is done.</source>
         <translation>Gerade wird eine andere Datei eingelesen; versuche es gleich noch einmal.</translation>
     </message>
@@ -198,6 +202,41 @@
     <message>
         <source>The file could not be added to your files: the media library cannot store it (%1).</source>
         <translation>Die Datei konnte nicht in „Meine Dateien“ aufgenommen werden: die Liste kann sie nicht speichern (%1).</translation>
+    </message>
+</context>
+<context>
+    <name>SpeechSync</name>
+    <message>
+        <source>There is no such sentence.</source>
+        <translation>Diesen Satz gibt es nicht.</translation>
+    </message>
+    <message>
+        <source>The times lie outside the media.</source>
+        <translation>Die Zeiten liegen außerhalb der Datei.</translation>
+    </message>
+    <message>
+        <source>A sentence must start before it ends.</source>
+        <translation>Ein Satz muss beginnen, bevor er endet.</translation>
+    </message>
+    <message>
+        <source>The sentence would start inside the one before it.</source>
+        <translation>Der Satz würde im Satz davor beginnen.</translation>
+    </message>
+    <message>
+        <source>The sentence would end inside the one after it.</source>
+        <translation>Der Satz würde im Satz danach enden.</translation>
+    </message>
+    <message>
+        <source>"%1" is no way to set the times.</source>
+        <translation>„%1“ ist keine Art, die Zeiten zu setzen.</translation>
+    </message>
+    <message>
+        <source>This file is not in the media library.</source>
+        <translation>Diese Datei ist nicht in „Meine Dateien“.</translation>
+    </message>
+    <message>
+        <source>The new times cannot be kept in the media library.</source>
+        <translation>Die neuen Zeiten können nicht in „Meine Dateien“ gespeichert werden.</translation>
     </message>
 </context>
 </TS>

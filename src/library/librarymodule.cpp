@@ -4,9 +4,13 @@
 
 #include "library/mediaimporter.h"
 #include "library/medialibrary.h"
+#include "library/speechsync.h"
+
+#include <QCoreApplication>
 
 #include <QtPlugin>
 
+#include <functional>
 #include <utility>
 
 namespace {
@@ -38,7 +42,33 @@ public:
     bool forget(const QString& id) override { return db.forget(id); }
     bool setProgress(const QString& id, int sentence) override { return db.setProgress(id, sentence); }
 
+    QJsonObject resync(const QString& id, const QString& mode) override {
+        return retime(id, [&mode](MediaItem& item) {
+            return SpeechSync::retime(item, mode) ? QString() : tr("\"%1\" is no way to set the times.").arg(mode);
+        });
+    }
+
+    QJsonObject setSentenceTiming(const QString& id, int index, int startMs, int endMs) override {
+        return retime(id, [=](MediaItem& item) { return SpeechSync::setSentenceTiming(item, index, startMs, endMs); });
+    }
+
 private:
+    static QString tr(const char* text) { return QCoreApplication::translate("SpeechSync", text); }
+
+    // The stored item with new times from `change` (which says why not), kept.
+    QJsonObject retime(const QString& id, const std::function<QString(MediaItem&)>& change) {
+        std::optional<MediaItem> item = db.item(id);
+        if (!item)
+            return mediaErrorJson(db.errorString().isEmpty() ? tr("This file is not in the media library.")
+                                                             : db.errorString());
+        const QString refused = change(*item);
+        if (!refused.isEmpty())
+            return mediaErrorJson(refused);
+        if (!db.setTiming(id, item->sentences, item->sync))
+            return mediaErrorJson(tr("The new times cannot be kept in the media library."));
+        return item->toJson();
+    }
+
     MediaLibrary db;
 };
 

@@ -65,6 +65,15 @@ public:
     virtual bool forget(const QString& id) = 0;
     // Remembers the last practised sentence (clamped to the item's sentences).
     virtual bool setProgress(const QString& id, int sentence) = 0;
+
+    // Sentence times fitted to the speech (library/speechsync.h); both give the
+    // whole item as import() does, or {"error": text}. mode: "auto" (measured
+    // again), "original" (the file's own times) or "offset:<ms>" (a shift of the
+    // whole file).
+    virtual QJsonObject resync(const QString& id, const QString& mode) = 0;
+    // One sentence's times, set by the learner: inside the media, the start
+    // before the end, not crossing the sentences before and after.
+    virtual QJsonObject setSentenceTiming(const QString& id, int index, int startMs, int endMs) = 0;
 };
 
 // The module's root object.

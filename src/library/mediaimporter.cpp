@@ -1,6 +1,7 @@
 #include "library/mediaimporter.h"
 
 #include "library/ffmpeg.h"
+#include "library/speechsync.h"
 #include "library/subtitlereader.h"
 
 #include <QCoreApplication>
@@ -230,7 +231,8 @@ MediaImportResult importMedia(const QString& path, const MediaImportOptions& opt
 
     // Text subtitle streams inside the media.
     if (!subtitleStreams.isEmpty() && (sentences.isEmpty() || !haveTranslation)) {
-        QVector<SubtitleTrack> tracks = readEmbeddedSubtitles(format.get(), subtitleStreams, progress, 10, 95);
+        QVector<SubtitleTrack> tracks =
+            readEmbeddedSubtitles(format.get(), subtitleStreams, progress, 10, options.fitToSpeech ? 50 : 95);
         if (progress.cancelled())
             return fail(tr("The import of \"%1\" was cancelled.").arg(name));
         QVector<int> order(tracks.size());
@@ -269,14 +271,19 @@ MediaImportResult importMedia(const QString& path, const MediaImportOptions& opt
         }
     }
 
-    // Pauses in the sound.
-    if (sentences.isEmpty()) {
-        if (!hasAudio)
-            return fail(tr("\"%1\" has neither subtitles nor sound to find sentences in.").arg(name));
+    // Pauses in the sound; the subtitles' times are fitted to the same measure.
+    SilenceSplit split;
+    const bool subtitled = !sentences.isEmpty();
+    if (hasAudio && (!subtitled || options.fitToSpeech)) {
         format.reset(); // the splitter reads the file from its start
-        const SilenceSplit split = splitAtSilence(path, options.silence, progress, 10, 95);
+        split = splitAtSilence(path, options.silence, progress, subtitled && !subtitleStreams.isEmpty() ? 50 : 10, 95,
+                               options.fitToSpeech);
         if (progress.cancelled())
             return fail(tr("The import of \"%1\" was cancelled.").arg(name));
+    }
+    if (!subtitled) {
+        if (!hasAudio)
+            return fail(tr("\"%1\" has neither subtitles nor sound to find sentences in.").arg(name));
         if (!split.error.isEmpty())
             return fail(tr("The sound of \"%1\" cannot be read: %2.").arg(name, split.error));
         if (split.duration > 0)
@@ -289,14 +296,13 @@ MediaImportResult importMedia(const QString& path, const MediaImportOptions& opt
         item.sentenceSource = QStringLiteral("silence");
     }
     // Cues past the media's end would be practised in silence: those that start
-    // after it go, those that run past it end with it.
+    // after it go, those that run past it end with it (once fitted: a late
+    // file's last cue keeps its true length for the fit).
     if (item.duration > 0) {
         const auto after = std::remove_if(sentences.begin(), sentences.end(),
                                           [&item](const MediaSentence& s) { return s.start >= item.duration; });
         const int dropped = int(sentences.end() - after);
         sentences.erase(after, sentences.end());
-        for (MediaSentence& s : sentences)
-            s.end = qMin(s.end, item.duration);
         if (sentences.isEmpty())
             return fail(tr("The subtitles of \"%1\" all start after the end of its media.").arg(name));
         if (dropped > 0)
@@ -313,6 +319,12 @@ MediaImportResult importMedia(const QString& path, const MediaImportOptions& opt
     if (item.duration <= 0)
         item.duration = sentences.last().end;
     item.sentences = std::move(sentences);
+    if (options.fitToSpeech && split.error.isEmpty() && !split.levels.isEmpty()) {
+        item.speech = SpeechSync::speechActivity(split.levels);
+        SpeechSync::retime(item, QStringLiteral("auto"));
+    }
+    for (MediaSentence& s : item.sentences)
+        s.end = qMin(s.end, item.duration);
     item.skippedCues = skipped;
     progress.report(1, 95, 100);
     return result;

@@ -11,6 +11,9 @@
 
 struct MediaImportOptions {
     SilenceOptions silence;
+    // Sentence times fitted to the speech heard (SpeechSync): offset and drift
+    // of subtitles, and every start and end tightened.
+    bool fitToSpeech = true;
     // Called from the importing thread with 0..100 as the work goes on; returning
     // false cancels the import.
     std::function<bool(int percent)> progress;

@@ -1,5 +1,7 @@
 #include "library/mediaitem.h"
 
+#include <cmath>
+
 QJsonObject MediaItem::toJson() const {
     return QJsonObject{
         {QStringLiteral("id"), id},
@@ -13,7 +15,49 @@ QJsonObject MediaItem::toJson() const {
         {QStringLiteral("missing"), missing},
         {QStringLiteral("skippedCues"), skippedCues},
         {QStringLiteral("warnings"), QJsonArray::fromStringList(warnings)},
+        {QStringLiteral("sync"), sync.toJson()},
     };
+}
+
+QJsonObject MediaSync::toJson() const {
+    return QJsonObject{
+        {QStringLiteral("mode"), mode},
+        {QStringLiteral("offsetMs"), offsetMs},
+        {QStringLiteral("driftPpm"), std::round(driftPpm * 10) / 10},
+        {QStringLiteral("applied"), applied},
+        {QStringLiteral("tightened"), tightened},
+        {QStringLiteral("confidence"), std::round(confidence * 1000) / 1000},
+    };
+}
+
+MediaSync MediaSync::fromJson(const QJsonObject& object) {
+    MediaSync sync;
+    const QString mode = object.value(QStringLiteral("mode")).toString();
+    if (mode == QLatin1String("auto") || mode == QLatin1String("offset"))
+        sync.mode = mode;
+    sync.offsetMs = qint64(object.value(QStringLiteral("offsetMs")).toDouble());
+    sync.driftPpm = object.value(QStringLiteral("driftPpm")).toDouble();
+    sync.applied = object.value(QStringLiteral("applied")).toBool();
+    sync.tightened = object.value(QStringLiteral("tightened")).toInt();
+    sync.confidence = qBound(0.0, object.value(QStringLiteral("confidence")).toDouble(), 1.0);
+    return sync;
+}
+
+QJsonArray MediaItem::spansToJson(const QVector<TimeSpan>& spans) {
+    QJsonArray array;
+    for (const TimeSpan& s : spans)
+        array.append(QJsonArray{s.start, s.end});
+    return array;
+}
+
+QVector<TimeSpan> MediaItem::spansFromJson(const QJsonArray& array) {
+    QVector<TimeSpan> spans;
+    spans.reserve(array.size());
+    for (const QJsonValue& value : array) {
+        const QJsonArray pair = value.toArray();
+        spans.append({qint64(pair.at(0).toDouble()), qint64(pair.at(1).toDouble())});
+    }
+    return spans;
 }
 
 QJsonArray MediaItem::sentencesToJson(const QVector<MediaSentence>& sentences) {

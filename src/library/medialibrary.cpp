@@ -31,7 +31,32 @@ QJsonArray parseArray(const QString& text) {
 }
 
 const char itemColumns[] = "id, path, size, modified, title, media_type, duration, sentence_source, sentences, "
-                           "skipped_cues, warnings, last_sentence";
+                           "skipped_cues, warnings, last_sentence, sync, original_times";
+
+QJsonObject parseObject(const QString& text) {
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+// An item from a query of itemColumns.
+MediaItem readItem(const QSqlQuery& query) {
+    MediaItem item;
+    item.id = query.value(0).toString();
+    item.path = query.value(1).toString();
+    item.fileSize = query.value(2).toLongLong();
+    item.fileModified = query.value(3).toLongLong();
+    item.title = query.value(4).toString();
+    item.mediaType = query.value(5).toString();
+    item.duration = query.value(6).toLongLong();
+    item.sentenceSource = query.value(7).toString();
+    item.sentences = MediaItem::sentencesFromJson(parseArray(query.value(8).toString()));
+    item.skippedCues = query.value(9).toInt();
+    for (const QJsonValue& warning : parseArray(query.value(10).toString()))
+        item.warnings << warning.toString();
+    item.lastSentence = query.value(11).toInt();
+    item.sync = MediaSync::fromJson(parseObject(query.value(12).toString()));
+    item.originalTimes = MediaItem::spansFromJson(parseArray(query.value(13).toString()));
+    return item;
+}
 
 } // namespace
 
@@ -112,6 +137,12 @@ bool MediaLibrary::migrate(int from) {
                                 "added INTEGER NOT NULL)")
               << QStringLiteral("CREATE INDEX items_last_opened ON items (last_opened)");
     }
+    if (from < 2) {
+        // Sentence times fitted to the speech: how, the times as read, and where speech was heard.
+        steps << QStringLiteral("ALTER TABLE items ADD COLUMN sync TEXT NOT NULL DEFAULT '{}'")
+              << QStringLiteral("ALTER TABLE items ADD COLUMN original_times TEXT NOT NULL DEFAULT '[]'")
+              << QStringLiteral("ALTER TABLE items ADD COLUMN speech TEXT NOT NULL DEFAULT '[]'");
+    }
     steps << QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion);
     for (const QString& step : steps) {
         if (!query.exec(step)) {
@@ -137,22 +168,9 @@ std::optional<MediaItem> MediaLibrary::storedItem(const QString& mediaPath) {
     query.addBindValue(info.canonicalFilePath());
     if (!query.exec() || !query.next())
         return std::nullopt;
-    MediaItem item;
-    item.id = query.value(0).toString();
-    item.path = query.value(1).toString();
-    item.fileSize = query.value(2).toLongLong();
-    item.fileModified = query.value(3).toLongLong();
+    MediaItem item = readItem(query);
     if (item.fileSize != info.size() || item.fileModified != info.lastModified().toMSecsSinceEpoch())
         return std::nullopt; // changed since it was read: read it again
-    item.title = query.value(4).toString();
-    item.mediaType = query.value(5).toString();
-    item.duration = query.value(6).toLongLong();
-    item.sentenceSource = query.value(7).toString();
-    item.sentences = MediaItem::sentencesFromJson(parseArray(query.value(8).toString()));
-    item.skippedCues = query.value(9).toInt();
-    for (const QJsonValue& warning : parseArray(query.value(10).toString()))
-        item.warnings << warning.toString();
-    item.lastSentence = query.value(11).toInt();
     query.finish();
 
     QSqlQuery touch(QSqlDatabase::database(connection, false));
@@ -172,15 +190,16 @@ bool MediaLibrary::store(const MediaItem& item) {
     // One statement, so one transaction: the earlier reading stays whole until this one is.
     query.prepare(QStringLiteral(
         "INSERT INTO items (id, path, size, modified, title, media_type, duration, sentence_source, sentence_count, "
-        "sentences, skipped_cues, warnings, last_sentence, last_opened, added) "
+        "sentences, skipped_cues, warnings, last_sentence, last_opened, added, sync, original_times, speech) "
         "VALUES (:id, :path, :size, :modified, :title, :media_type, :duration, :sentence_source, :sentence_count, "
-        ":sentences, :skipped_cues, :warnings, :last_sentence, :opened, :added) "
+        ":sentences, :skipped_cues, :warnings, :last_sentence, :opened, :added, :sync, :original_times, :speech) "
         "ON CONFLICT (id) DO UPDATE SET path = excluded.path, size = excluded.size, modified = excluded.modified, "
         "title = excluded.title, media_type = excluded.media_type, duration = excluded.duration, "
         "sentence_source = excluded.sentence_source, sentence_count = excluded.sentence_count, "
         "sentences = excluded.sentences, skipped_cues = excluded.skipped_cues, warnings = excluded.warnings, "
         "last_sentence = MAX(0, MIN(items.last_sentence, excluded.sentence_count - 1)), "
-        "last_opened = excluded.last_opened"));
+        "last_opened = excluded.last_opened, sync = excluded.sync, original_times = excluded.original_times, "
+        "speech = excluded.speech"));
     query.bindValue(QStringLiteral(":id"), item.id);
     query.bindValue(QStringLiteral(":path"), item.path);
     query.bindValue(QStringLiteral(":size"), item.fileSize);
@@ -198,6 +217,10 @@ bool MediaLibrary::store(const MediaItem& item) {
     const qint64 time = now();
     query.bindValue(QStringLiteral(":opened"), time);
     query.bindValue(QStringLiteral(":added"), time);
+    query.bindValue(QStringLiteral(":sync"),
+                    QString::fromUtf8(QJsonDocument(item.sync.toJson()).toJson(QJsonDocument::Compact)));
+    query.bindValue(QStringLiteral(":original_times"), compact(MediaItem::spansToJson(item.originalTimes)));
+    query.bindValue(QStringLiteral(":speech"), compact(MediaItem::spansToJson(item.speech)));
     if (!query.exec()) {
         writeError = query.lastError().text();
         qWarning("Media library: cannot store %s: %s", qPrintable(item.path), qPrintable(writeError));
@@ -264,6 +287,38 @@ bool MediaLibrary::forget(const QString& id) {
     query.addBindValue(id);
     if (!query.exec()) {
         qWarning("Media library: cannot forget %s: %s", qPrintable(id), qPrintable(query.lastError().text()));
+        return false;
+    }
+    return query.numRowsAffected() > 0;
+}
+
+std::optional<MediaItem> MediaLibrary::item(const QString& id) {
+    if (!usable)
+        return std::nullopt;
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    query.prepare(QStringLiteral("SELECT %1, speech FROM items WHERE id = ?").arg(QLatin1String(itemColumns)));
+    query.addBindValue(id);
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    MediaItem item = readItem(query);
+    item.speech = MediaItem::spansFromJson(parseArray(query.value(14).toString()));
+    item.missing = !QFileInfo::exists(item.path);
+    return item;
+}
+
+bool MediaLibrary::setTiming(const QString& id, const QVector<MediaSentence>& sentences, const MediaSync& sync) {
+    if (!usable)
+        return false;
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    // The count stays: times change, sentences do not come or go.
+    query.prepare(QStringLiteral("UPDATE items SET sentences = ?, sync = ? WHERE id = ? AND sentence_count = ?"));
+    query.addBindValue(compact(MediaItem::sentencesToJson(sentences)));
+    query.addBindValue(QString::fromUtf8(QJsonDocument(sync.toJson()).toJson(QJsonDocument::Compact)));
+    query.addBindValue(id);
+    query.addBindValue(sentences.size());
+    if (!query.exec()) {
+        writeError = query.lastError().text();
+        qWarning("Media library: cannot store the timing of %s: %s", qPrintable(id), qPrintable(writeError));
         return false;
     }
     return query.numRowsAffected() > 0;

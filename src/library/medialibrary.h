@@ -29,7 +29,7 @@ public:
     MediaLibrary& operator=(const MediaLibrary&) = delete;
 
     static QString fileName() { return LibraryModule::mediaLibraryFileName(); }
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
     bool isOpen() const { return usable; }
     // Why the library cannot be used, for the learner; empty when it can.
@@ -53,6 +53,12 @@ public:
     bool forget(const QString& id);
     // Remembers the last practised sentence (clamped to the item's sentences).
     bool setProgress(const QString& id, int sentence);
+    // A stored item by id, with where speech was heard (item.speech), changed
+    // file or not; missing is set when the file is gone.
+    std::optional<MediaItem> item(const QString& id);
+    // Keeps new sentence times of a stored item (fitted again, or set by the
+    // learner); false when it is unknown or its sentences are not these.
+    bool setTiming(const QString& id, const QVector<MediaSentence>& sentences, const MediaSync& sync);
 
 private:
     bool open();

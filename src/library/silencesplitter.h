@@ -11,21 +11,20 @@ class Progress;
 }
 
 // A stretch of sound between pauses, in ms from the start of the media.
-struct SpeechSegment {
-    qint64 start = 0;
-    qint64 end = 0;
-};
+using SpeechSegment = TimeSpan;
 
 struct SilenceSplit {
     QVector<SpeechSegment> segments; // ascending, short ones merged
     qint64 duration = 0;             // ms of sound decoded
+    QVector<float> levels;           // measureLevels: mean square (full scale 1) of every 10 ms
     QString error;
 };
 
 // Decodes the best audio stream of a file and finds the pauses in it, reporting
-// progress as the part [progressFrom, progressTo] of the caller's work.
+// progress as the part [progressFrom, progressTo] of the caller's work; with
+// measureLevels, also the power of every 10 ms.
 SilenceSplit splitAtSilence(const QString& path, const SilenceOptions& options, Ffmpeg::Progress& progress,
-                            int progressFrom, int progressTo);
+                            int progressFrom, int progressTo, bool measureLevels = false);
 
 // Joins each segment shorter than minimumMs to the neighbour across the shorter pause.
 QVector<SpeechSegment> mergeShortSegments(QVector<SpeechSegment> segments, qint64 minimumMs);

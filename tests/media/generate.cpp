@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -169,6 +170,158 @@ QString ass(const QList<Timed>& t) {
     return out;
 }
 
+// Forty sentences with pauses of varied length, after a musical opening and
+// with music-like sound in some of the longer pauses, for fitting subtitle
+// times to speech. sync/rede.json records where each sentence's speech
+// truly starts and ends (its first and last sample above -60 dBFS).
+void syncSet(const QString& out, const QString& w) {
+    const QStringList texts{
+        "Heute sprechen wir über das Wetter in Deutschland.",
+        "Im Norden regnet es oft.",
+        "Im Süden scheint dagegen häufig die Sonne.",
+        "Ja.",
+        "Die Berge sind im Winter voller Schnee.",
+        "Viele Menschen fahren dann zum Skifahren in die Alpen.",
+        "Das ist teuer, aber schön.",
+        "Im Frühling blühen die Bäume in den Gärten.",
+        "Morgen wird es wärmer, sagt der Wetterbericht.",
+        "Nimm trotzdem einen Schirm mit!",
+        "Am Wochenende wollen wir wandern gehen.",
+        "Wohin denn?",
+        "Vielleicht an den Bodensee oder in den Schwarzwald.",
+        "Dort gibt es viele schöne Wege.",
+        "Mein Bruder kommt auch mit.",
+        "Er hat ein neues Fahrrad gekauft.",
+        "Wir treffen uns um neun Uhr am Bahnhof.",
+        "Der Zug fährt pünktlich ab.",
+        "Unterwegs essen wir belegte Brote.",
+        "Danke, das ist eine gute Idee.",
+        "Am Abend kochen wir zusammen Suppe.",
+        "Die Kinder spielen im Hof Fußball.",
+        "Hast du die Nachrichten gehört?",
+        "Nein, noch nicht.",
+        "Die Stadt baut eine neue Brücke über den Fluss.",
+        "Das dauert sicher zwei Jahre.",
+        "In der Zwischenzeit fahren die Busse einen Umweg.",
+        "Das ist für alle ein bisschen lästig.",
+        "Im Sommer gibt es ein großes Fest am Ufer.",
+        "Dann kommen Musiker aus der ganzen Region.",
+        "Ich freue mich schon sehr darauf.",
+        "Meine Freundin singt in einem Chor.",
+        "Sie übt jeden Dienstag und Donnerstag.",
+        "Am Samstag ist ihr erstes Konzert.",
+        "Wir kaufen die Karten im Internet.",
+        "Die Plätze in der ersten Reihe sind schon weg.",
+        "Macht nichts, wir sitzen gern weiter hinten.",
+        "Nach dem Konzert gehen wir noch etwas trinken.",
+        "Das Café am Markt hat lange offen.",
+        "Bis bald und schönen Abend noch!",
+    };
+    const int rate = 22050; // espeak-ng's own: nothing resampled
+    const QString dir = out + "/sync";
+    if (!QDir().mkpath(dir))
+        throw std::runtime_error("cannot create the sync folder");
+    auto silence = [&](const QString& name, double seconds) {
+        const QString file = w + "/" + name;
+        run("sox", {"-n", "-r", QString::number(rate), "-c", "1", "-b", "16", file, "trim", "0",
+                    QString::number(seconds, 'f', 4)});
+        return file;
+    };
+    // Plucked notes over a soft chord, at about a third of the speech's loudness.
+    auto music = [&](const QString& name, double seconds, int seed) {
+        const QStringList notes{"A3", "C4", "E4", "G4", "D4", "F4", "B3"};
+        const int count = std::max(1, int(seconds / 0.3));
+        QStringList parts;
+        for (int k = 0; k < count; ++k) {
+            const QString note = w + QString("/%1-note-%2.wav").arg(name).arg(k);
+            run("sox", {"-n", "-r", QString::number(rate), "-c", "1", "-b", "16", note, "synth",
+                        QString::number(seconds / count, 'f', 4), "pluck", notes[(seed + 3 * k) % notes.size()]});
+            parts << note;
+        }
+        const QString melody = w + "/" + name + "-melody.wav";
+        run("sox", parts + QStringList{melody});
+        const QString chord = w + "/" + name + "-chord.wav";
+        run("sox", {"-n",
+                    "-r",
+                    QString::number(rate),
+                    "-c",
+                    "1",
+                    "-b",
+                    "16",
+                    chord,
+                    "synth",
+                    QString::number(double(samples(melody)) / rate, 'f', 6),
+                    "sine",
+                    "220",
+                    "sine",
+                    "277",
+                    "remix",
+                    "-",
+                    "fade",
+                    "0.05",
+                    "0",
+                    "0.05",
+                    "vol",
+                    "0.15"});
+        const QString file = w + "/" + name + ".wav";
+        run("sox", {"-m", melody, chord, file, "vol", "0.3"});
+        return file;
+    };
+
+    QStringList parts;
+    QJsonArray truth;
+    qint64 position = 0;
+    auto append = [&](const QString& file) {
+        parts << file;
+        position += samples(file);
+    };
+    append(music("intro", 5.0, 0));
+    append(silence("after-intro.wav", 0.8));
+    quint32 random = 2024;
+    auto next = [&random] { return (random = random * 1664525u + 1013904223u) >> 8; };
+    for (int i = 0; i < texts.size(); ++i) {
+        const QString raw = w + QString("/sync-raw-%1.wav").arg(i);
+        const QString clip = w + QString("/sync-clip-%1.wav").arg(i);
+        run("espeak-ng", {"-v", "de", "-s", QString::number(140 + int(next() % 30)), "-w", raw, texts[i]});
+        // Only the speech: from its first to its last sample above -60 dBFS.
+        run("sox", {raw, "-r", QString::number(rate), "-c", "1", "-b", "16", clip, "silence", "1", "0.0005", "0.1%",
+                    "reverse", "silence", "1", "0.0005", "0.1%", "reverse"});
+        const qint64 length = samples(clip);
+        truth.append(QJsonObject{
+            {"start", position * 1000 / rate}, {"end", (position + length) * 1000 / rate}, {"text", texts[i]}});
+        append(clip);
+        if (i + 1 == texts.size())
+            break;
+        // Pauses from 0.3 to 1.8 s; every fifth long one holds music with room on both sides.
+        const double pause = 0.3 + double(next() % 1500) / 1000;
+        if (pause >= 1.2 && i % 5 == 2) {
+            append(silence(QString("sync-pause-a-%1.wav").arg(i), 0.35));
+            append(music(QString("sync-music-%1").arg(i), pause - 0.7, i));
+            append(silence(QString("sync-pause-b-%1.wav").arg(i), 0.35));
+        } else {
+            append(silence(QString("sync-pause-%1.wav").arg(i), pause));
+        }
+    }
+    append(silence("outro.wav", 1.0));
+    const QString speech = w + "/sync-speech.wav";
+    run("sox", parts + QStringList{speech});
+    // A faint noise floor, as recordings have (about -66 dBFS).
+    const double seconds = double(position) / rate;
+    const QString noise = w + "/sync-noise.wav";
+    run("sox", {"-R", "-n", "-r", QString::number(rate), "-c", "1", "-b", "16", noise, "synth",
+                QString::number(seconds, 'f', 6), "whitenoise", "vol", "0.0009"});
+    const QString mixed = w + "/sync-mixed.wav";
+    run("sox", {"-R", "-m", "-v", "1", speech, "-v", "1", noise, mixed});
+    // Lossless: a lossy codec rings on after an abrupt end, and the truth would not be what is heard.
+    ffmpeg({"-i", mixed, "-c:a", "flac", dir + "/rede.flac"});
+    // Noise without speech, as long, with a slow swell.
+    const QString swell = w + "/swell.wav";
+    run("sox", {"-R", "-n", "-r", QString::number(rate), "-c", "1", "-b", "16", swell, "synth",
+                QString::number(seconds, 'f', 6), "pinknoise", "tremolo", "0.2", "60", "vol", "0.2"});
+    ffmpeg({"-i", swell, "-c:a", "libopus", "-b:a", "32k", dir + "/rauschen.opus"});
+    writeFile(dir + "/rede.json", QJsonDocument(QJsonObject{{"sentences", truth}}).toJson());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -307,6 +460,8 @@ int main(int argc, char** argv) {
         run("espeak-ng", {"-v", "de+f3", "-p", "70", "-s", "150", "-w", otherRaw, sentences[2].text});
         run("sox",
             QStringList{otherRaw} + mono16k + QStringList{said + "/other-voice.wav", "silence", "1", "0.001", "0.1%"});
+
+        syncSet(out, w);
 
         QJsonArray list;
         for (int i = 0; i < sentences.size(); ++i)
