@@ -28,6 +28,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTime>
 #include <QTimer>
 #include <QWebFrame>
 
@@ -79,6 +80,7 @@ private slots:
     void longImportShowsProgressAndCancels();
     void desktopHandsFilesToThePage();
     void missingModuleIsAFailure();
+    void timesFitTheSpeechAndTheLearnersNudgesStay();
 
 private:
     QString copy(const QString& from, const QString& to);
@@ -344,6 +346,66 @@ void TestMediaFiles::missingModuleIsAFailure() {
     QCOMPARE(files.list(), QString("[]"));
     QVERIFY(!files.setProgress("0123456789abcdef", 1));
     QVERIFY(!context.library.errorString().isEmpty());
+}
+
+void TestMediaFiles::timesFitTheSpeechAndTheLearnersNudgesStay() {
+    // Guards against a nudge lost on restart, one that crosses a neighbour, and an undo that keeps anything.
+    const QString file = copy("sync/rede.flac", "rede.flac");
+    QFile truth(sample + "/sync/rede.json");
+    QVERIFY(truth.open(QIODevice::ReadOnly));
+    const QJsonArray spoken = QJsonDocument::fromJson(truth.readAll()).object().value("sentences").toArray();
+    QByteArray srt; // every cue 2.3 s late
+    auto time = [](qint64 ms) { return QTime::fromMSecsSinceStartOfDay(int(ms)).toString("HH:mm:ss,zzz"); };
+    for (int i = 0; i < spoken.size(); ++i)
+        srt += QString("%1\n%2 --> %3\nSatz %1\n\n")
+                   .arg(i + 1)
+                   .arg(time(qint64(spoken[i].toObject().value("start").toDouble()) + 2300),
+                        time(qint64(spoken[i].toObject().value("end").toDouble()) + 2300))
+                   .toUtf8();
+    QFile cues(media.filePath("rede.srt"));
+    QVERIFY(cues.open(QIODevice::WriteOnly) && cues.write(srt) == srt.size());
+    cues.close();
+    auto sentence = [](const QString& item, int i) {
+        return object(item).value("sentences").toArray().at(i).toObject();
+    };
+
+    QString id;
+    qint64 start = 0;
+    {
+        QWidget host;
+        host.setObjectName("MainWindow");
+        auto* view = new WebView(&host);
+        auto* bridge = new WebApi(BridgeContext::create(), view);
+        bridge->attachView(view);
+        const QString item = bridge->importMedia(file);
+        const QJsonObject sync = object(item).value("sync").toObject();
+        QVERIFY2(sync.value("applied").toBool() && qAbs(sync.value("offsetMs").toInt() + 2300) < 60, qPrintable(item));
+        id = object(item).value("id").toString();
+        start = qint64(sentence(item, 3).value("start").toDouble());
+        const qint64 end = qint64(sentence(item, 3).value("end").toDouble());
+        QCOMPARE(sentence(bridge->setSentenceTiming(id, 3, int(start) + 50, int(end)), 3).value("start").toInt(),
+                 int(start) + 50);
+        const qint64 before = qint64(sentence(item, 2).value("end").toDouble());
+        const QString crossing = bridge->setSentenceTiming(id, 3, int(before) - 10, int(end));
+        QVERIFY2(object(crossing).value("error").toString().contains("Satz davor"), qPrintable(crossing));
+        QVERIFY(object(bridge->resyncMedia(id, "quer")).contains("error"));
+        QVERIFY(object(bridge->resyncMedia("' OR 1=1; --", "auto")).contains("error"));
+    }
+    // As after a restart: the nudge is kept, and undone with the file's own times.
+    QWidget host;
+    host.setObjectName("MainWindow");
+    auto* view = new WebView(&host);
+    auto* bridge = new WebApi(BridgeContext::create(), view);
+    bridge->attachView(view);
+    QCOMPARE(sentence(bridge->importMedia(file), 3).value("start").toInt(), int(start) + 50);
+    const QString original = bridge->resyncMedia(id, "original");
+    QCOMPARE(object(original).value("sync").toObject().value("mode").toString(), QString("original"));
+    QCOMPARE(sentence(original, 3).value("start").toInt(), spoken[3].toObject().value("start").toInt() + 2300);
+    QCOMPARE(sentence(bridge->importMedia(file), 3).value("start").toInt(),
+             spoken[3].toObject().value("start").toInt() + 2300);
+    const QString shifted = bridge->resyncMedia(id, "offset:-2300");
+    QCOMPARE(object(shifted).value("sync").toObject().value("mode").toString(), QString("offset"));
+    QVERIFY(qAbs(sentence(shifted, 3).value("start").toInt() - spoken[3].toObject().value("start").toInt()) <= 40);
 }
 
 QTEST_MAIN(TestMediaFiles)

@@ -200,6 +200,7 @@ var mediaFiles = (function () {
         'Im Diktat hörst du jeden Abschnitt und bestätigst mit „Gehört“.');
     }
     Practice.setNotice(notices.join(' '));
+    if (window.Timing) { Timing.show(item); }
   };
 
   M.leavePractice = function () {

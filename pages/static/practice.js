@@ -570,6 +570,7 @@ var Practice = (function () {
     P.setNotice('');
     byId('pTitle').textContent = P.article.title || 'Artikel';
     P.renderAll();
+    Tav.fire('open', P.article);
 
     var isVideo = P.article.media === 'video';
     Tav.toggleClass(byId('videoFrame'), 'hidden', !isVideo);

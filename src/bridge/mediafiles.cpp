@@ -204,6 +204,20 @@ bool MediaFiles::setProgress(const QString& id, int sentence) {
     return kept && kept->setProgress(id, sentence);
 }
 
+QString MediaFiles::resync(const QString& id, const QString& mode) {
+    if (!isItemId(id))
+        return errorJson(tr("This file is not in the media library."));
+    MediaLibraryStore* kept = library();
+    return kept ? json(kept->resync(id, mode)) : errorJson(error());
+}
+
+QString MediaFiles::setSentenceTiming(const QString& id, int index, int startMs, int endMs) {
+    if (!isItemId(id))
+        return errorJson(tr("This file is not in the media library."));
+    MediaLibraryStore* kept = library();
+    return kept ? json(kept->setSentenceTiming(id, index, startMs, endMs)) : errorJson(error());
+}
+
 bool MediaFiles::open(const QString& path) {
     const QString item = import(path);
     if (!pageReady) {

@@ -39,6 +39,10 @@ public:
     // Unknown or malformed ids are refused with a warning and change nothing.
     bool forget(const QString& id);
     bool setProgress(const QString& id, int sentence);
+    // New sentence times of a stored item: fitted again ("auto", "original",
+    // "offset:<ms>") or one sentence set by the learner. The item, or {"error"}.
+    QString resync(const QString& id, const QString& mode);
+    QString setSentenceTiming(const QString& id, int index, int startMs, int endMs);
 
     // A file opened from the desktop (menu, drop, command line): imported and
     // handed to the main page, or kept until the page says it is ready.

@@ -157,6 +157,10 @@ public slots:
     QString mediaLibrary();
     void forgetMedia(const QString& id);
     void setMediaProgress(const QString& id, int sentence);
+    // Sentence times of local media fitted to the speech, or set by the learner:
+    // the item as JSON text; a file being practised plays by the new times at once.
+    QString resyncMedia(const QString& id, const QString& mode);
+    QString setSentenceTiming(const QString& id, int index, int startMs, int endMs);
 
 private slots:
     void attachMainObject();

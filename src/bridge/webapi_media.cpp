@@ -3,10 +3,26 @@
 #include "bridge/mediafiles.h"
 #include "bridge/webapi.h"
 #include "core/pageprotocol.h"
+#include "playback/practicecontroller.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
+
+// The practice follows new times of the file it plays.
+void followTiming(PracticeController* practice, const QString& itemJson) {
+    const QJsonObject item = QJsonDocument::fromJson(itemJson.toUtf8()).object();
+    if (item.contains(QStringLiteral("error")) || practice->source() != item.value(QStringLiteral("path")).toString())
+        return;
+    QList<int> starts, ends;
+    for (const QJsonValue& value : item.value(QStringLiteral("sentences")).toArray()) {
+        starts << value.toObject().value(QStringLiteral("start")).toInt();
+        ends << value.toObject().value(QStringLiteral("end")).toInt();
+    }
+    practice->setSentenceTimes(starts, ends);
+}
 
 QString notHere(BridgeContext& context) {
     qWarning("Local media files are reached from the main page only");
@@ -56,4 +72,22 @@ void WebApi::forgetMedia(const QString& id) {
 void WebApi::setMediaProgress(const QString& id, int sentence) {
     if (MediaFiles* media = mediaFiles())
         media->setProgress(id, sentence);
+}
+
+QString WebApi::resyncMedia(const QString& id, const QString& mode) {
+    MediaFiles* media = mediaFiles();
+    if (!media)
+        return notHere(context());
+    const QString item = media->resync(id, mode);
+    followTiming(practice(), item);
+    return item;
+}
+
+QString WebApi::setSentenceTiming(const QString& id, int index, int startMs, int endMs) {
+    MediaFiles* media = mediaFiles();
+    if (!media)
+        return notHere(context());
+    const QString item = media->setSentenceTiming(id, index, startMs, endMs);
+    followTiming(practice(), item);
+    return item;
 }

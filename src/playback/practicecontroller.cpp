@@ -53,6 +53,14 @@ void PracticeController::setEndTimes(const QList<int>& endTime) {
     scheduleBoundary();
 }
 
+void PracticeController::setSentenceTimes(const QList<int>& starts, const QList<int>& ends) {
+    if (starts.size() != startTimes.size())
+        return;
+    startTimes = starts;
+    endTimes = ends;
+    scheduleBoundary();
+}
+
 double PracticeController::sentenceStartSeconds(int index) const {
     if (index == -1)
         index = currentIndex;
@@ -66,6 +74,7 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
     mediaEnded = false;
     currentIndex = 0;
     repeatCount = 0;
+    playingSource = src;
     startTimes = startTime;
     endTimes.clear();
     dictationGap.stop();

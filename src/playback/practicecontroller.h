@@ -48,6 +48,11 @@ public:
     // gap (a film between two cues, the pause after a stretch of speech): practice
     // stops there instead of at the next start. Given after initPlay, which clears them.
     void setEndTimes(const QList<int>& endTime);
+    // New times for the sentences of the media playing (the learner moved them),
+    // taken at once; ignored when the count differs (another media's).
+    void setSentenceTimes(const QList<int>& starts, const QList<int>& ends);
+    // The source of the last initPlay.
+    QString source() const { return playingSource; }
     void positionChanged(qint64 position);
     void durationChanged(qint64 value);
     // The player's exact timing: its position in seconds (after a seek only once
@@ -90,6 +95,7 @@ public:
     int currentIndex = 0;
     int repeatCount = 0;
     bool mediaEnded = false;
+    QString playingSource;
     QList<int> startTimes;
     QList<int> endTimes; // may be empty or shorter: those sentences end at the next start
     bool isVideo = false;
