@@ -126,6 +126,7 @@ private slots:
     void videoOverThePageAndFullScreen();
     void settingsSurviveARestart();
     void ownFileDictationAndResume();
+    void tokenNeverWentInClearText();
 
 private:
     void startWindow();
@@ -283,6 +284,9 @@ void TestJourney::startLoadsPagesAndCatalogue() {
     QVERIFY(TestSupport::fileBytes(Logging::logFilePath()).contains("page loaded: index"));
     QCOMPARE(window->windowTitle(), QString("Tavrolin"));
     shot("01-catalogue");
+    // Signed in, as a learner is: from now on the service's token cookie signs every request.
+    js("document.getElementById('userName').value = 'Lena'; document.getElementById('signInBtn').click();");
+    QTRY_VERIFY_WITH_TIMEOUT(js("document.getElementById('greeting').textContent").toString().contains("Lena"), 10000);
 }
 
 void TestJourney::readingHighlightsFollowTheSpeech() {
@@ -691,6 +695,19 @@ void TestJourney::ownFileDictationAndResume() {
     // Going on from there: the place kept is not lost to the first sentence the file starts with.
     QVERIFY(stored().value("lastSentence").toInt() >= 2);
     shot("11-own-file-resumed");
+}
+
+void TestJourney::tokenNeverWentInClearText() {
+    // Guards against the pages asking the service over plain http, where a signed-in session's requests go without
+    // the token (and fail) rather than carry it in clear text.
+    const QByteArray log = TestSupport::fileBytes(Logging::logFilePath());
+    QVERIFY(log.contains("page loaded: index"));
+    QList<QByteArray> withheld;
+    for (const QByteArray& line : log.split('\n')) {
+        if (line.contains("without the session token"))
+            withheld << line;
+    }
+    QVERIFY2(withheld.isEmpty(), withheld.join('\n').left(2000).constData());
 }
 
 // The program's own start-up, with HOME (and so the data and settings) in a

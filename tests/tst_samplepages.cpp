@@ -9,7 +9,9 @@
 #include "bridge/pagescript.h"
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
+#include "core/net/networkaccessmanager.h"
 #include "core/settings.h"
+#include "support/fakeservice.h"
 #include "support/sampleservice.h"
 #include "support/testsupport.h"
 
@@ -22,6 +24,9 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -37,7 +42,27 @@ using PageScript::Page;
 
 namespace {
 
-// A tiny HTTP server for the catalogue and sentence data.
+// Accepts TLS connections with the test certificate, as the service's https port does.
+class TlsServer : public QTcpServer {
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto* socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        const QString data = QFileInfo(TestSupport::FakeService::caFile()).path();
+        socket->setLocalCertificate(QSslCertificate::fromPath(data + "/test-server-cert.pem").value(0));
+        QFile key(data + "/test-server-key.pem");
+        key.open(QIODevice::ReadOnly);
+        socket->setPrivateKey(QSslKey(&key, QSsl::Rsa));
+        socket->setPeerVerifyMode(QSslSocket::VerifyNone); // no client certificate, whatever the default says
+        addPendingConnection(socket);
+        socket->startServerEncryption();
+    }
+};
+
+// A tiny HTTPS server for the catalogue and sentence data.
 class JsonService : public QObject {
     Q_OBJECT
 
@@ -49,7 +74,9 @@ public:
     quint16 port() const { return server.serverPort(); }
     QHash<QString, QByteArray> routes;
     QHash<QString, QByteArray> redirects; // path -> location
+    QHash<QString, QByteArray> cookies;   // path -> Set-Cookie value
     QStringList requests;
+    QList<QByteArray> heads; // of every request, headers included
 
 private slots:
     void accept() {
@@ -61,6 +88,7 @@ private slots:
                 socket->readAll();
                 const QString path = QString::fromLatin1(head.split(' ').value(1));
                 requests << path;
+                heads << head.left(head.indexOf("\r\n\r\n"));
                 if (redirects.contains(path)) {
                     socket->write("HTTP/1.1 302 Found\r\nLocation: " + redirects.value(path) + "\r\n" + cors(head) +
                                   "Content-Length: 0\r\nConnection: close\r\n\r\n");
@@ -70,8 +98,10 @@ private slots:
                 const bool found = routes.contains(path);
                 const QByteArray body = routes.value(path, "{}");
                 const QByteArray type = path.startsWith("/files/") ? "audio/mpeg" : "application/json; charset=utf-8";
+                const QByteArray cookie =
+                    cookies.contains(path) ? "Set-Cookie: " + cookies.value(path) + "\r\n" : QByteArray();
                 socket->write((found ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
-                              QByteArray("Content-Type: ") + type + "\r\n" + cors(head) +
+                              QByteArray("Content-Type: ") + type + "\r\n" + cors(head) + cookie +
                               "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
                               (head.startsWith("HEAD") ? "" : body));
                 socket->disconnectFromHost();
@@ -90,7 +120,7 @@ private:
         }
         return "Access-Control-Allow-Origin: *\r\n";
     }
-    QTcpServer server;
+    TlsServer server;
 };
 
 // Stands in for the bridge and records every call as "name(arg, arg)".
@@ -247,6 +277,11 @@ void TestSamplePages::initTestCase() {
     TestSupport::useCleanDataDirectory();
     service = std::make_unique<JsonService>();
     QVERIFY(service->port() != 0);
+    // The fake is the service, on its https port only: the pages must reach it there.
+    qputenv("TAVROLIN_SERVICE_HOST", "127.0.0.1");
+    qputenv("TAVROLIN_SERVICE_HTTP_PORT", "1");
+    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service->port()));
+    qputenv("TAVROLIN_SERVICE_CA", TestSupport::FakeService::caFile().toUtf8());
     service->routes.insert(
         QStringLiteral("/api/catalogue"),
         "{\"channels\":[{\"uuid\":\"c1\",\"title\":\"Alltag\",\"thumbnail_url\":\"\",\"articles\":["
@@ -261,7 +296,7 @@ void TestSamplePages::initTestCase() {
     service->routes.insert(QStringLiteral("/files/a3.mp3"), "ID3");
     service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a1"), sentenceJson());
     service->routes.insert(QStringLiteral("/api/v4/vorb/sentence/a2"), sentenceJson());
-    QVERIFY(TestSupport::installPages(service->port(), 1));
+    QVERIFY(TestSupport::installPages(1, service->port()));
 
     recorder = std::make_unique<TestSupport::ScriptRecorder>();
     window = new MainWindow(nullptr);
@@ -367,25 +402,50 @@ public slots:
 // Guards against dead Preferences/Website buttons in the real main window.
 void TestSamplePages::preferencesAndWebsite() {
     UrlCatcher catcher;
-    QDesktopServices::setUrlHandler("http", &catcher, "open");
+    QDesktopServices::setUrlHandler("https", &catcher, "open");
     js(mainFrame(), "document.getElementById('prefsBtn').click()");
     QTRY_VERIFY(window->preferencesDialog()->isVisible());
     window->preferencesDialog()->hide();
     js(mainFrame(), "document.getElementById('websiteBtn').click()");
-    QDesktopServices::unsetUrlHandler("http");
+    QDesktopServices::unsetUrlHandler("https");
     QCOMPARE(catcher.urls.size(), 1);
-    QCOMPARE(catcher.urls.first().toString(), QString("http://127.0.0.1:%1/").arg(service->port()));
+    QCOMPARE(catcher.urls.first().toString(), QString("https://127.0.0.1:%1/").arg(service->port()));
 }
 
-// Guards against a sign-in whose user information never reaches the shared store.
+// Guards against a sign-in whose user information never reaches the shared store, and against the pages asking the
+// service over plain http, where the shell must send their requests without the session token.
 void TestSamplePages::signInKeepsUserInfo() {
     service->routes.insert(QStringLiteral("/api/signin?name=J%C3%B6rg"),
-                           QStringLiteral("{\"userid\":\"1234\",\"token\":\"t\",\"name\":\"Jörg\"}").toUtf8());
+                           QStringLiteral("{\"userid\":\"1234\",\"token\":\"t0k3n\",\"name\":\"Jörg\"}").toUtf8());
+    service->cookies.insert(QStringLiteral("/api/signin?name=J%C3%B6rg"), "token=t0k3n; Path=/");
+    static QStringList withheld;
+    withheld.clear();
+    static QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            if (message.contains("without the session token"))
+                withheld << message;
+            previous(type, context, message);
+        });
+    struct Restore {
+        ~Restore() { qInstallMessageHandler(previous); }
+    } restore;
     js(mainFrame(), "document.getElementById('userName').value = 'Jörg';"
                     "document.getElementById('signInBtn').click();");
     const QString expected = QStringLiteral("{\"name\":\"Jörg\",\"userid\":\"1234\"}");
     QTRY_COMPARE(pages().evaluate(Page::Data, "getData('userInfo');").toString(), expected);
     QVERIFY(js(mainFrame(), "document.getElementById('greeting').textContent").toString().contains("Jörg"));
+    // Signed in, the page's next request to the service carries the token.
+    const int before = service->heads.size();
+    js(mainFrame(), "Tav.getJson(Tav.serviceUrl('/api/catalogue'), function () {});");
+    QTRY_COMPARE(service->heads.size(), before + 1);
+    const QByteArray head = service->heads.last();
+    QVERIFY2(head.startsWith("GET /api/catalogue "), head.constData());
+    const int at = head.indexOf("Authorization: QYN ");
+    QVERIFY2(at >= 0, head.constData());
+    const QByteArray token = head.mid(at + 19, head.indexOf('\r', at) - at - 19);
+    QCOMPARE(QJsonDocument::fromJson(QByteArray::fromBase64(token)).object().value("token").toString(),
+             QString("t0k3n"));
+    QCOMPARE(withheld, QStringList());
     js(mainFrame(), "document.getElementById('signOutBtn').click()");
     QCOMPARE(pages().evaluate(Page::Data, "getData('userInfo');").toString(), QString());
     QVERIFY(!js(mainFrame(), "document.getElementById('greeting').textContent").toString().contains("Jörg"));
@@ -629,7 +689,7 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     js(view.get(), "document.querySelector('.article-card[data-id=\"a1\"] .btn.primary').click()");
     QTRY_VERIFY(!bridge->matching("initPlay(").isEmpty());
     QCOMPARE(bridge->matching("initPlay("),
-             QStringList({QString("initPlay(http://127.0.0.1:%1/media/a1.mp3, online, [0 2500 5200], audio)")
+             QStringList({QString("initPlay(https://127.0.0.1:%1/media/a1.mp3, online, [0 2500 5200], audio)")
                               .arg(service->port())}));
     QVERIFY(bridge->calls.contains("setClickState(false)"));
     QVERIFY(bridge->calls.contains("setPrintAble(true)"));
@@ -679,7 +739,7 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     QCOMPARE(
         bridge->matching("initPlay("),
         QStringList(
-            {QString("initPlay(http://127.0.0.1:%1/files/a2.mp4, online, [0 2500 5200], 4)").arg(service->port())}));
+            {QString("initPlay(https://127.0.0.1:%1/files/a2.mp4, online, [0 2500 5200], 4)").arg(service->port())}));
     const QStringList rect = js(view.get(), "media.showVideoFrame()").toString().split(',');
     QCOMPARE(rect.size(), 4);
     const int w = rect[2].toInt();
@@ -695,7 +755,7 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     QTRY_VERIFY(!bridge->matching("initPlay(").isEmpty());
     QCOMPARE(
         bridge->matching("initPlay("),
-        QStringList({QString("initPlay(http://127.0.0.1:%1/files/a3.mp3, online, [], audio)").arg(service->port())}));
+        QStringList({QString("initPlay(https://127.0.0.1:%1/files/a3.mp3, online, [], audio)").arg(service->port())}));
 
     // Without a media address the shell's signed media URL plays instead.
     js(view.get(), "document.getElementById('pBack').click()");
@@ -905,14 +965,14 @@ void TestSamplePages::serviceUnreachable() {
     QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
     const quint16 port = closed.serverPort();
     closed.close();
-    QVERIFY(TestSupport::installPages(port, 1));
+    QVERIFY(TestSupport::installPages(1, port));
     QWebSettings::clearMemoryCaches(); // config.js is cached from earlier loads
     QWebView view;
     QVERIFY(TestSupport::loadAndWait(&view, QUrl(pageUrl("/static/index.html"), QUrl::TolerantMode)));
     QTRY_VERIFY(
         js(&view, "document.getElementById('catalogueNote').textContent").toString().contains("nicht erreichbar"));
     QCOMPARE(js(&view, "document.querySelectorAll('.article-card').length").toInt(), 0);
-    QVERIFY(TestSupport::installPages(service->port(), 1));
+    QVERIFY(TestSupport::installPages(1, service->port()));
 }
 
 void TestSamplePages::removingAnOwnFileAsksFirstAndRowsStayPut() {

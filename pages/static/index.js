@@ -457,7 +457,7 @@
       onNextArticle: nextArticle
     });
     var s = Tav.service();
-    Tav.byId('serviceAddress').textContent = 'Dienst: ' + s.host + ':' + s.httpPort;
+    Tav.byId('serviceAddress').textContent = 'Dienst: ' + s.host + ':' + s.httpsPort;
     Tav.byId('homeBtn').onclick = function () { showHome(false); window.scrollTo(0, 0); };
     Tav.byId('downloadsBtn').onclick = function () { showHome(true); };
     Tav.byId('prefsBtn').onclick = function () { Tav.call('setSetDialog'); };

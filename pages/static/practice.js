@@ -121,9 +121,11 @@ var Tav = (function () {
     var s = window.TAVROLIN_SERVICE || {};
     return { host: s.host || '127.0.0.1', httpPort: s.httpPort || 8780, httpsPort: s.httpsPort || 8781 };
   };
+  // Over https: the shell signs these requests with the session token, which
+  // never travels in clear text.
   T.serviceUrl = function (path) {
     var s = T.service();
-    return 'http://' + s.host + (String(s.httpPort) === '80' ? '' : ':' + s.httpPort) + path;
+    return 'https://' + s.host + (String(s.httpsPort) === '443' ? '' : ':' + s.httpsPort) + path;
   };
 
   // GET a JSON document; `fail` receives a short reason.
