@@ -345,7 +345,7 @@ void TestMainWindow::closingEndsTheProgram() {
     };
     window->bridge()->initPlay("/data/a.mp3", "local", {0, 1000});
     QVERIFY(player);
-    player->paused = false; // playing
+    player->fileLoads(); // playing
 
     window->showCentred(window->proxyWindow());
     window->bridge()->showInfo("Fertig");
@@ -383,7 +383,7 @@ void TestMainWindow::closingEndsTheProgram() {
     QVERIFY(!blocking);
 
     // Playback stopped and the place was kept as the window closed, not when it was destroyed.
-    QVERIFY(player->paused);
+    QVERIFY(player->line.isPaused() && player->calls.contains("pause"));
     QCOMPARE(settingsFile().value(Settings::MainWindowRect).toRect(), placed);
     for (QWidget* w : QApplication::topLevelWidgets())
         QVERIFY2(!w->isVisible(), qPrintable(w->metaObject()->className()));

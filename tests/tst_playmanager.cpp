@@ -122,7 +122,6 @@ void TestPlayManager::seeksLandExactlyAndReportFromTheTarget() {
             [&](PlayManager::MediaStatus s) { ended = ended || s == PlayManager::EndOfMedia; });
     manager.seekTo(300.0);
     QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
-    manager.seekToIfNonNegative(-0.5); // nothing
 }
 
 void TestPlayManager::aSeekRightAfterAnotherReportsOnlyItsTarget() {
@@ -188,7 +187,9 @@ void TestPlayManager::subtitleText() {
     QCOMPARE(labels.at(translation ? 1 : 0)->text(), shown);
     QVERIFY(!labels.at(0)->isVisibleTo(widget));
     manager.setSubtitlesVisible(true);
-    QVERIFY(labels.at(0)->isVisibleTo(widget) && labels.at(1)->isVisibleTo(widget));
+    // A line without text shows no empty shade.
+    QCOMPARE(labels.at(translation ? 1 : 0)->isVisibleTo(widget), !shown.isEmpty());
+    QVERIFY(!labels.at(translation ? 0 : 1)->isVisibleTo(widget));
 }
 
 void TestPlayManager::operationsBeforeTheWidgetDoNothing() {

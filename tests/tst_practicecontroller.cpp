@@ -1,14 +1,21 @@
 // Sentence tracking and the practice modes, driven by position, length and
 // status reports, with a fake player and recorded page calls.
+#include "playback/playertimeline.h"
 #include "playback/practicecontroller.h"
 #include "support/fakeplayer.h"
 #include "support/testsupport.h"
 
 #include <QTest>
 
+#include <cmath>
+
 using PageScript::Page;
 
 namespace {
+
+using Mode = PracticeController::Mode;
+using Repeat = PracticeController::Repeat;
+using PlayState = PracticeController::PlayState;
 
 struct Rig {
     Rig() {
@@ -16,21 +23,31 @@ struct Rig {
         controller.createPlayer = [this] {
             auto p = std::make_unique<FakePlayer>();
             player = p.get();
+            // As the playback manager reports the end of the media.
+            QObject::connect(&player->line, &PlayerTimeline::ended, &controller,
+                             [this] { controller.mediaStatusChanged(MediaStatusCode::EndOfMedia); });
             return std::unique_ptr<PracticePlayer>(std::move(p));
         };
     }
     // Starts local playback with the given start times and a known length; the player plays.
-    void start(const QList<int>& startTimes, qint64 length = 20, const QString& mode = "read") {
+    void start(const QList<int>& startTimes, qint64 length = 20, Mode mode = Mode::Read) {
+        controller.setMode(mode);
         controller.initPlay("file:///data/a.rar", "local", startTimes, "audio");
+        player->fileLoads(double(length));
         controller.durationChanged(length);
-        controller.mode = mode;
-        controller.pausedChanged(false);
         recorder.clear();
         player->calls.clear();
     }
-    // The player's reports at `seconds`: the exact one, then the whole-second one.
+    PlayerTimeline& line() { return player->line; }
+    // The player's reports at `seconds` (where a seek lands first): the exact one, then the whole-second one.
     void report(double seconds) {
-        controller.exactPositionChanged(seconds);
+        if (line().isSeeking())
+            line().restarted();
+        // The test jumps ahead at once; a playing player that has got that far says so again.
+        const bool ahead = line().isAdvancing() && seconds > line().position() + PlayerTimeline::aheadTolerance;
+        line().positionReported(seconds);
+        if (ahead)
+            line().positionReported(seconds);
         controller.positionChanged(qint64(seconds));
     }
     // The page snippets that are not progress reports.
@@ -60,14 +77,15 @@ private slots:
     void progressPercent_data();
     void progressPercent();
     void dictationRepeatsWithAGapThatDoesNotBlock();
-    void dictationAtTheMediaEnd();
+    void lastDictationHearing_data();
+    void lastDictationHearing();
     void repeatSenLoopsAndRepeateSenSuppresses();
     void fillwordStopsAtTheSentenceEnd();
     void fillwordSolvedOnTheLastSentence_data();
     void fillwordSolvedOnTheLastSentence();
     void playUnits_data();
     void playUnits();
-    void playRestartsAfterTheEnd();
+    void playAfterTheEnd();
     void videoDetection_data();
     void videoDetection();
     void sourcesAreResolvedOrStripped();
@@ -82,6 +100,8 @@ private slots:
     void boundaryIsActedOnWhenDue_data();
     void boundaryIsActedOnWhenDue();
     void lateOnlineAnswerAndSeeksWhileResolving();
+    void speedFromAnySourceReachesThePage_data();
+    void speedFromAnySourceReachesThePage();
 };
 
 void TestPracticeController::readingHighlightsEachSentenceOnce() {
@@ -92,7 +112,7 @@ void TestPracticeController::readingHighlightsEachSentenceOnce() {
         rig.report(s);
     // The last sentence's highlight repeats on the whole-second reports after the first.
     QCOMPARE(rig.page(), (QStringList{"media.highlight('1');", "media.highlight('2');", "media.highlight('2');"}));
-    QCOMPARE(rig.controller.currentIndex, 2);
+    QCOMPARE(rig.controller.currentIndex(), 2);
 }
 
 void TestPracticeController::beforeTheFirstSentenceIsMinusOne() {
@@ -133,23 +153,23 @@ void TestPracticeController::dictationRepeatsWithAGapThatDoesNotBlock() {
     // Guards against a wrong count, a replay that plays on past the end before
     // going back, or a GUI frozen during the gap.
     Rig rig;
-    rig.start({0, 4000, 9000}, 20, "dictation");
-    rig.controller.playRepeatTimes = "3";
-    rig.controller.currentIndex = 1;
+    rig.start({0, 4000, 9000}, 20, Mode::Dictation);
+    rig.controller.setDictationHearings(3);
+    rig.controller.setPlayIndex(1);
 
     for (int round = 1; round <= 2; ++round) {
         rig.recorder.clear();
         rig.player->calls.clear();
         rig.report(9);
-        QCOMPARE(rig.controller.repeatCount, round);
+        QCOMPARE(rig.controller.repeatCount(), round);
         // Paused at the end and back at the start while paused.
         QCOMPARE(rig.player->calls, (QStringList{"pause", "seek 4"}));
-        QCOMPARE(rig.controller.playState, QString("pause"));
+        QCOMPARE(rig.controller.playState(), PlayState::Paused);
         QVERIFY(rig.controller.inDictationGap());
         QVERIFY(rig.page().isEmpty());
         // Reports while paused are ignored, and the event loop keeps running.
         rig.report(9);
-        QCOMPARE(rig.controller.repeatCount, round);
+        QCOMPARE(rig.controller.repeatCount(), round);
         bool timerRan = false;
         QTimer::singleShot(100, [&] { timerRan = true; });
         QTRY_VERIFY_WITH_TIMEOUT(!rig.controller.inDictationGap(), 5000);
@@ -160,160 +180,173 @@ void TestPracticeController::dictationRepeatsWithAGapThatDoesNotBlock() {
         rig.report(4);
     }
 
+    // The last hearing: the player stops at the end by itself (no page round trip) and waits at the start.
     rig.recorder.clear();
     rig.player->calls.clear();
     rig.report(9);
-    QCOMPARE(rig.controller.repeatCount, 0);
+    QCOMPARE(rig.controller.repeatCount(), 0);
     QVERIFY(!rig.controller.inDictationGap());
     QCOMPARE(rig.page(), (QStringList{"media.pause();", "article.setPlayTimes('1', '0');"}));
-    QCOMPARE(rig.player->calls, QStringList{"seek 4"});
+    QCOMPARE(rig.player->calls, (QStringList{"pause", "seek 4"}));
 }
 
-void TestPracticeController::dictationAtTheMediaEnd() {
-    // The last sentence has no next start: only the media end counts it.
+void TestPracticeController::lastDictationHearing_data() {
+    QTest::addColumn<Repeat>("repeat");
+    QTest::addColumn<QStringList>("page");
+    QTest::addColumn<QStringList>("player");
+    QTest::newRow("once") << Repeat::Once << QStringList{"media.pause();", "article.setPlayTimes('2', '0');"}
+                          << QStringList{"pause", "seek 9"};
+    QTest::newRow("article over again") << Repeat::Article
+                                        << QStringList{"article.initDictation(0);", "article.setPlayTimes('0', '0');"}
+                                        << QStringList{"seek 0", "resume"};
+    QTest::newRow("next article") << Repeat::NextArticle
+                                  << QStringList{"media.pause();", "article.setPlayTimes('2', '0');", "media.next();"}
+                                  << QStringList{"pause"};
+}
+
+void TestPracticeController::lastDictationHearing() {
+    // The last sentence ends with the media; its last hearing follows the repeat setting.
+    QFETCH(Repeat, repeat);
+    QFETCH(QStringList, page);
+    QFETCH(QStringList, player);
     Rig rig;
-    rig.start({0, 4000, 9000}, 20, "dictation");
-    rig.controller.playRepeatTimes = "3";
-    rig.controller.currentIndex = 2;
+    rig.start({0, 4000, 9000}, 20, Mode::Dictation);
+    rig.controller.setRepeat(repeat);
+    rig.controller.setDictationHearings(1);
+    rig.controller.setPlayIndex(2);
     rig.report(19);
-    QVERIFY(rig.page().isEmpty());
-
-    // Guards against replaying the whole media instead of the last sentence.
-    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
-    QCOMPARE(rig.controller.repeatCount, 1);
-    QCOMPARE(rig.controller.playState, QString("play"));
-    QVERIFY(!rig.controller.mediaEnded);
-    QCOMPARE(rig.player->calls, (QStringList{"play", "seek 9", "resume"}));
-    QCOMPARE(rig.page(), QStringList{"article.setPlayTimes('2', '1');"});
-
-    rig.controller.repeatState = "repeated";
-    rig.controller.repeatCount = 2;
-    rig.recorder.clear();
-    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
-    QCOMPARE(rig.controller.currentIndex, 0);
-    QCOMPARE(rig.page(), (QStringList{"article.initDictation(0);", "article.setPlayTimes('0', '0');"}));
-
-    rig.controller.repeatState = "repeat";
-    rig.controller.repeatCount = 2;
-    rig.recorder.clear();
-    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
-    QCOMPARE(rig.page(), (QStringList{"media.next();", "article.setPlayTimes('0', '3');"}));
+    rig.player->endOfFile();
+    QCOMPARE(rig.page(), page);
+    QCOMPARE(rig.player->calls, player);
 }
 
 void TestPracticeController::repeatSenLoopsAndRepeateSenSuppresses() {
     Rig rig;
     rig.start({0, 4000, 9000});
-    rig.controller.repeatState = "repeatSen";
-    rig.controller.currentIndex = 1;
+    rig.controller.setRepeat(Repeat::Sentence);
+    rig.controller.setPlayIndex(1);
     rig.report(8);
     QVERIFY(rig.player->calls.isEmpty());
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         rig.report(9);
+        rig.report(4);
+    }
     QCOMPARE(rig.player->calls, (QStringList{"seek 4", "seek 4", "seek 4"}));
     QVERIFY(rig.page().isEmpty()); // no highlight moves while looping
 
     Rig dictation;
-    dictation.start({0, 4000}, 20, "dictation");
-    dictation.controller.repeatState = "repeateSen";
-    dictation.controller.playRepeatTimes = "3";
+    dictation.start({0, 4000}, 20, Mode::Dictation);
+    dictation.controller.setRepeat(Repeat::NoMediaEndReplay);
     dictation.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
     QVERIFY(dictation.page().isEmpty());
     QVERIFY(dictation.player->calls.isEmpty());
-    QCOMPARE(dictation.controller.repeatCount, 0);
-    QCOMPARE(dictation.controller.playState, QString("stop"));
+    QCOMPARE(dictation.controller.repeatCount(), 0);
+    QCOMPARE(dictation.controller.playState(), PlayState::Stopped);
 }
 
 void TestPracticeController::fillwordStopsAtTheSentenceEnd() {
     Rig rig;
-    rig.start({0, 4000, 9000}, 20, "fillword");
+    rig.start({0, 4000, 9000}, 20, Mode::Fillword);
     rig.report(3);
     QVERIFY(rig.page().isEmpty());
     rig.report(4);
+    // Stopped by the practice at the end, the page told.
+    QCOMPARE(rig.player->calls, QStringList{"pause"});
     QCOMPARE(rig.page(), (QStringList{"media.pause();", "media.setFillwordState(true);"}));
 
     rig.recorder.clear();
+    rig.player->calls.clear();
     rig.controller.fillwordSuccessAction();
-    QCOMPARE(rig.controller.currentIndex, 1);
-    QCOMPARE(rig.player->calls, QStringList{"play"}); // continues where it paused: no seek
+    QCOMPARE(rig.controller.currentIndex(), 1);
+    QCOMPARE(rig.player->calls, QStringList{"resume"}); // continues where it paused: no seek
     QCOMPARE(rig.page(), (QStringList{"article.initIndex('1', 'fillword');", "media.play();"}));
-
-    rig.recorder.clear();
-    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
-    QCOMPARE(rig.page(), QStringList{"media.pause();"});
 }
 
 void TestPracticeController::fillwordSolvedOnTheLastSentence_data() {
-    QTest::addColumn<QString>("repeatState");
+    QTest::addColumn<Repeat>("repeat");
     QTest::addColumn<int>("index");
     QTest::addColumn<QStringList>("page");
     QTest::addColumn<QStringList>("player");
-    QTest::newRow("repeated") << "repeated" << 0 << QStringList{"article.initIndex('0', 'fillword');", "media.play();"}
-                              << QStringList{"seek 0", "play"};
-    QTest::newRow("once") << "repeat" << 3
+    QTest::newRow("repeated") << Repeat::Article << 0
+                              << QStringList{"article.initIndex('0', 'fillword');", "media.play();"}
+                              << QStringList{"seek 0", "resume"};
+    QTest::newRow("once") << Repeat::NextArticle << 3
                           << QStringList{"media.next();", "article.initIndex('3', 'fillword');", "media.play();"}
-                          << QStringList{"play"};
+                          << QStringList{"resume"};
 }
 
 void TestPracticeController::fillwordSolvedOnTheLastSentence() {
-    QFETCH(QString, repeatState);
+    QFETCH(Repeat, repeat);
     QFETCH(int, index);
     QFETCH(QStringList, page);
     QFETCH(QStringList, player);
     Rig rig;
-    rig.start({0, 4000, 9000}, 20, "fillword");
-    rig.controller.repeatState = repeatState;
-    rig.controller.currentIndex = 2;
+    rig.start({0, 4000, 9000}, 20, Mode::Fillword);
+    rig.controller.setRepeat(repeat);
+    rig.controller.setPlayIndex(2);
     rig.controller.fillwordSuccessAction();
-    QCOMPARE(rig.controller.currentIndex, index);
+    QCOMPARE(rig.controller.currentIndex(), index);
     QCOMPARE(rig.page(), page);
     QCOMPARE(rig.player->calls, player);
 }
 
 void TestPracticeController::playUnits_data() {
-    QTest::addColumn<QString>("clickState");
+    QTest::addColumn<bool>("seconds");
     QTest::addColumn<qint64>("position");
     QTest::addColumn<QStringList>("calls");
-    QTest::newRow("ms 5000") << "false" << qint64(5000) << QStringList{"seek 5", "resume"};
-    QTest::newRow("ms 5999 to the ms") << "" << qint64(5999) << QStringList{"seek 5.999", "resume"};
-    QTest::newRow("seconds 5000") << "true" << qint64(5000) << QStringList{"seek 5000", "resume"};
-    QTest::newRow("ms 0 stays") << "false" << qint64(0) << QStringList{"resume"};
-    QTest::newRow("seconds 0 seeks") << "true" << qint64(0) << QStringList{"seek 0", "resume"};
-    QTest::newRow("-1 never seeks") << "true" << qint64(-1) << QStringList{"resume"};
+    QTest::newRow("ms 5000") << false << qint64(5000) << QStringList{"seek 5", "resume"};
+    QTest::newRow("ms 5999 to the ms") << false << qint64(5999) << QStringList{"seek 5.999", "resume"};
+    QTest::newRow("seconds 5000") << true << qint64(5000) << QStringList{"seek 5000", "resume"};
+    QTest::newRow("ms 0 stays") << false << qint64(0) << QStringList{"resume"};
+    QTest::newRow("seconds 0 seeks") << true << qint64(0) << QStringList{"seek 0", "resume"};
+    QTest::newRow("-1 never seeks") << true << qint64(-1) << QStringList{"resume"};
 }
 
 void TestPracticeController::playUnits() {
-    QFETCH(QString, clickState);
+    QFETCH(bool, seconds);
     QFETCH(qint64, position);
     QFETCH(QStringList, calls);
     Rig rig;
     rig.start({0});
-    rig.controller.clickState = clickState;
+    rig.controller.setPositionsInSeconds(seconds);
     rig.controller.play(position);
     QCOMPARE(rig.player->calls, calls);
-    QCOMPARE(rig.controller.playState, QString("play"));
+    QCOMPARE(rig.controller.playState(), PlayState::Playing);
     QCOMPARE(rig.recorder.snippets(Page::Paragraph), QStringList{"paragraph.setPlayState('pause');"});
     rig.recorder.clear();
     rig.controller.pause();
-    QCOMPARE(rig.controller.playState, QString("pause"));
+    QCOMPARE(rig.controller.playState(), PlayState::Paused);
     QCOMPARE(rig.recorder.snippets(Page::Paragraph), QStringList{"paragraph.setPlayState('play');"});
 }
 
-void TestPracticeController::playRestartsAfterTheEnd() {
+void TestPracticeController::playAfterTheEnd() {
     Rig rig;
-    rig.start({0, 4000});
-    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
+    rig.start({0, 4000, 9000});
+    rig.report(19);
+    rig.recorder.clear();
+    rig.player->endOfFile();
     QCOMPARE(rig.page(), QStringList{"media.playEnd();"});
     // The paragraph window no longer shows "pause" once the article has ended.
     QCOMPARE(rig.recorder.snippets(Page::Paragraph), QStringList{"paragraph.setPlayState('play');"});
-    QCOMPARE(rig.controller.playState, QString("stop"));
-    QVERIFY(rig.controller.mediaEnded);
+    QCOMPARE(rig.controller.playState(), PlayState::Stopped);
+    QVERIFY(rig.line().atEnd());
     rig.controller.play(3000);
-    QCOMPARE(rig.player->calls, (QStringList{"play", "seek 3", "resume"})); // straight there
-    QVERIFY(!rig.controller.mediaEnded);
-    rig.controller.mediaStatusChanged(MediaStatusCode::EndOfMedia);
+    QCOMPARE(rig.player->calls, (QStringList{"seek 3", "resume"})); // straight there
+    QVERIFY(!rig.line().atEnd());
+    // From where it stands is from the start once it has ended...
+    rig.report(19);
+    rig.player->endOfFile();
     rig.player->calls.clear();
     rig.controller.play(0);
-    QCOMPARE(rig.player->calls, (QStringList{"seek 0", "play", "resume"}));
+    QCOMPARE(rig.player->calls, (QStringList{"seek 0", "resume"}));
+    // ... unless a sentence was chosen since (guards against dictation that starts over from the top).
+    rig.report(19);
+    rig.player->endOfFile();
+    rig.player->calls.clear();
+    rig.controller.setMode(Mode::Dictation);
+    rig.controller.setDictationIndex(2);
+    rig.controller.play(0);
+    QCOMPARE(rig.player->calls, (QStringList{"seek 9", "resume"}));
 }
 
 void TestPracticeController::videoDetection_data() {
@@ -338,10 +371,12 @@ void TestPracticeController::videoDetection() {
     int placed = 0;
     rig.controller.placeVideo = [&] { ++placed; };
     rig.controller.initPlay(src, "local", {0}, mediaType);
-    QCOMPARE(rig.controller.isVideo, video);
+    QCOMPARE(rig.controller.isVideo(), video);
     QCOMPARE(placed, video ? 1 : 0);
     QCOMPARE(rig.recorder.snippets(Page::Other).contains("media.hideVideoFrame();"), !video);
     QCOMPARE(rig.player->widget->isVisible(), video);
+    // The program shows the sentences itself: the player's own subtitles are off.
+    QVERIFY(!rig.player->playerSubtitlesVisible);
 }
 
 void TestPracticeController::sourcesAreResolvedOrStripped() {
@@ -364,8 +399,8 @@ void TestPracticeController::sourcesAreResolvedOrStripped() {
     rig.player->calls.clear();
     rig.controller.initPlay("/x.rar", "other", {1000}, "audio");
     QVERIFY(rig.player->calls.isEmpty());
-    QCOMPARE(rig.controller.startTimes, QList<int>{1000});
-    QCOMPARE(rig.controller.playState, QString("stop"));
+    QCOMPARE(rig.controller.sentences().starts(), QList<int>{1000});
+    QCOMPARE(rig.controller.playState(), PlayState::Stopped);
 }
 
 void TestPracticeController::loadedMediaStartsThePage() {
@@ -380,50 +415,49 @@ void TestPracticeController::loadedMediaStartsThePage() {
 
 void TestPracticeController::loadPosition_data() {
     QTest::addColumn<int>("percent");
-    QTest::addColumn<QString>("mode");
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<int>("from");
     QTest::addColumn<int>("index");
-    QTest::addColumn<int>("repeatCount");
     QTest::addColumn<QStringList>("player");
-    // 20-second media, sentences at 0, 9 and 15 s, index 2 and count 2 before.
-    // In reading mode the play values 1 and whole seconds are read as milliseconds
-    // (the page sets clickState when it wants seconds).
-    QTest::newRow("0") << 0 << "read" << 0 << 2 << QStringList{"seek 0.001", "resume"};
-    QTest::newRow("50 reading") << 50 << "read" << 1 << 0 << QStringList{"seek 0.01", "resume"};
-    QTest::newRow("50 dictation") << 50 << "dictation" << 1 << 0 << QStringList{"seek 9", "resume"};
-    QTest::newRow("95 last sentence") << 95 << "read" << 2 << 2 << QStringList{"seek 0.019", "resume"};
-    QTest::newRow("99") << 99 << "read" << 2 << 2 << QStringList{"seek 15", "resume"};
+    // 20-second media, sentences at 0, 9 and 15 s. In reading mode the play values
+    // 1 and whole seconds are read as milliseconds (the page says when it means seconds).
+    QTest::newRow("0") << 0 << Mode::Read << 2 << 0 << QStringList{"seek 0.001", "resume"};
+    QTest::newRow("50 reading") << 50 << Mode::Read << 2 << 1 << QStringList{"seek 0.01", "resume"};
+    QTest::newRow("50 dictation") << 50 << Mode::Dictation << 2 << 1 << QStringList{"seek 9", "resume"};
+    // 9 s exactly: a sentence's start belongs to that sentence, not to the one before.
+    QTest::newRow("45 on a start") << 45 << Mode::Dictation << 2 << 1 << QStringList{"seek 9", "resume"};
+    // Past the last start: the last sentence, from any sentence before.
+    QTest::newRow("95 past the last start") << 95 << Mode::Dictation << 0 << 2 << QStringList{"seek 15", "resume"};
+    QTest::newRow("99") << 99 << Mode::Read << 2 << 2 << QStringList{"seek 15", "resume"};
 }
 
 void TestPracticeController::loadPosition() {
     QFETCH(int, percent);
-    QFETCH(QString, mode);
+    QFETCH(Mode, mode);
+    QFETCH(int, from);
     QFETCH(int, index);
-    QFETCH(int, repeatCount);
     QFETCH(QStringList, player);
     Rig rig;
     rig.start({0, 9000, 15000}, 20, mode);
-    rig.controller.currentIndex = 2;
-    rig.controller.repeatCount = 2;
-    rig.controller.loadPositionState = "true";
+    rig.controller.setPlayIndex(from);
+    rig.controller.setLoadingPosition(true);
+    rig.player->calls.clear();
     rig.controller.loadPosition(percent);
-    QCOMPARE(rig.controller.currentIndex, index);
-    QCOMPARE(rig.controller.repeatCount, repeatCount);
+    QCOMPARE(rig.controller.currentIndex(), index);
     QCOMPARE(rig.page().first(), QString("media.highlight('%1');article.initDictation('%1');"
                                          "article.initIndex('%1', 'fillword');")
                                      .arg(index));
     QCOMPARE(rig.player->calls, player);
-    QCOMPARE(rig.controller.loadPositionState, QString("false"));
 }
 
 void TestPracticeController::dictationIndexMinusOne() {
     Rig rig;
-    rig.start({0, 4000, 9000}, 20, "dictation");
-    rig.controller.currentIndex = 2;
-    rig.controller.repeatCount = 2;
+    rig.start({0, 4000, 9000}, 20, Mode::Dictation);
+    rig.controller.setPlayIndex(2);
     rig.controller.setDictationIndex(-1);
     QCOMPARE(rig.player->calls, QStringList{"seek 9"});
-    QCOMPARE(rig.controller.currentIndex, -1);
-    QCOMPARE(rig.controller.repeatCount, 0);
+    QCOMPARE(rig.controller.currentIndex(), -1);
+    QCOMPARE(rig.controller.repeatCount(), 0);
     rig.controller.setFillwordIndex(1);
     QCOMPARE(rig.player->calls.last(), QString("seek 4"));
     rig.controller.setDictationIndex(7); // outside the list: start of the media
@@ -432,30 +466,30 @@ void TestPracticeController::dictationIndexMinusOne() {
 
 void TestPracticeController::backToReadingResumesAPausedPlayer() {
     Rig rig;
-    rig.start({0, 4000, 9000}, 20, "dictation");
-    rig.controller.currentIndex = 1;
+    rig.start({0, 4000, 9000}, 20, Mode::Dictation);
+    rig.controller.setPlayIndex(1);
     rig.controller.pause();
     rig.recorder.clear();
     rig.player->calls.clear();
-    rig.controller.setState("mode", "read");
+    rig.controller.setMode(Mode::Read);
     QCOMPARE(rig.player->calls, (QStringList{"seek 4", "resume"}));
     QCOMPARE(rig.page(), (QStringList{"if(media){media.updatePlayState();}", "if(media){media.highlight('1');}"}));
 
     rig.recorder.clear();
     rig.player->calls.clear();
-    rig.controller.setState("mode", "read"); // playing: only the highlight
+    rig.controller.setMode(Mode::Read); // playing: only the highlight
     QVERIFY(rig.player->calls.isEmpty());
     QCOMPARE(rig.page(), QStringList{"if(media){media.highlight('1');}"});
 
-    rig.controller.currentIndex = -1;
+    rig.controller.setPlayIndex(-1);
     rig.controller.pause();
     rig.player->calls.clear();
-    rig.controller.setState("mode", "read"); // no current sentence: from where it stands
+    rig.controller.setMode(Mode::Read); // no current sentence: from where it stands
     QCOMPARE(rig.player->calls, QStringList{"resume"});
 
-    rig.controller.setState("repeat", "repeatSen");
-    QCOMPARE(rig.controller.repeatState, QString("repeatSen"));
-    QCOMPARE(rig.controller.mode, QString("read"));
+    rig.controller.setRepeat(Repeat::Sentence);
+    QCOMPARE(rig.controller.repeat(), Repeat::Sentence);
+    QCOMPARE(rig.controller.mode(), Mode::Read);
 }
 
 void TestPracticeController::withoutAPlayerNothingHappens() {
@@ -472,7 +506,7 @@ void TestPracticeController::withoutAPlayerNothingHappens() {
     controller.setDictationIndex(1);
     controller.setVolume(30);
     controller.fillwordSuccessAction();
-    QCOMPARE(controller.playState, QString());
+    QCOMPARE(controller.playState(), PlayState::Stopped);
     QCOMPARE(recorder.snippets(Page::Paragraph), QStringList());
 }
 
@@ -496,12 +530,12 @@ void TestPracticeController::ownEndsCloseTheSentence() {
     QFETCH(double, endsAt);
     QFETCH(QString, acted);
     Rig rig;
-    rig.start({0, 4000, 9000}, 20, mode == "repeatSen" ? "read" : mode);
+    const Mode practised = mode == "fillword" ? Mode::Fillword : mode == "dictation" ? Mode::Dictation : Mode::Read;
+    rig.start({0, 4000, 9000}, 20, practised);
     if (mode == "repeatSen")
-        rig.controller.repeatState = mode;
-    rig.controller.playRepeatTimes = "3";
+        rig.controller.setRepeat(Repeat::Sentence);
     rig.controller.setEndTimes(ends);
-    rig.controller.currentIndex = 0;
+    rig.controller.setPlayIndex(0);
     rig.report(endsAt - 0.1);
     QVERIFY(rig.player->calls.isEmpty() && rig.page().isEmpty());
     rig.report(endsAt);
@@ -511,43 +545,44 @@ void TestPracticeController::ownEndsCloseTheSentence() {
 }
 
 void TestPracticeController::boundaryIsActedOnWhenDue_data() {
-    QTest::addColumn<QString>("mode");
+    QTest::addColumn<Mode>("mode");
     QTest::addColumn<double>("speed");
     QTest::addColumn<QString>("snippet");
-    QTest::newRow("fill-in end") << "fillword" << 1.0 << "media.setFillwordState(true);";
-    QTest::newRow("reading highlight, double speed") << "read" << 2.0 << "media.highlight('1');";
+    QTest::newRow("fill-in end") << Mode::Fillword << 1.0 << "media.setFillwordState(true);";
+    QTest::newRow("reading highlight, double speed") << Mode::Read << 2.0 << "media.highlight('1');";
 }
 
 void TestPracticeController::boundaryIsActedOnWhenDue() {
     // Guards against acting on the next report (up to a whole second late) instead
     // of at the boundary between reports, and against ignoring the speed.
-    QFETCH(QString, mode);
+    QFETCH(Mode, mode);
     QFETCH(double, speed);
     QFETCH(QString, snippet);
     Rig rig;
     rig.start({0, 4000, 9000}, 20, mode);
-    rig.controller.currentIndex = 0;
+    rig.controller.setPlayIndex(0);
     double actedAt = -1;
     rig.recorder.answer = [&](const PageScript::Call& call) {
         if (call.snippet == snippet && actedAt < 0)
             actedAt = rig.controller.exactPosition();
         return QVariant();
     };
-    rig.controller.speedChanged(speed);
-    rig.controller.exactPositionChanged(3.7);
+    rig.controller.setSpeed(speed);
+    rig.recorder.clear();
+    rig.report(3.7);
     QVERIFY(rig.page().isEmpty());
     const int due = rig.controller.boundaryDueMs();
     QVERIFY2(qAbs(due - 300 / speed) <= 3, qPrintable(QString::number(due)));
     // Paused, nothing is due; playing again, it is.
-    rig.controller.pausedChanged(true);
+    rig.line().pausedReported(true);
     QCOMPARE(rig.controller.boundaryDueMs(), -1);
-    rig.controller.pausedChanged(false);
+    rig.line().pausedReported(false);
     QVERIFY(rig.controller.boundaryDueMs() > 0);
 
     QTRY_VERIFY_WITH_TIMEOUT(actedAt >= 0, 3000);
     QVERIFY2(actedAt >= 4.0 - PracticeController::boundaryToleranceSeconds && actedAt < 4.15,
              qPrintable(QString::number(actedAt, 'f', 4)));
-    QCOMPARE(rig.page().first(), mode == "fillword" ? QString("media.pause();") : snippet);
+    QCOMPARE(rig.page().first(), mode == Mode::Fillword ? QString("media.pause();") : snippet);
 }
 
 void TestPracticeController::lateOnlineAnswerAndSeeksWhileResolving() {
@@ -558,11 +593,13 @@ void TestPracticeController::lateOnlineAnswerAndSeeksWhileResolving() {
     rig.controller.resolveOnline = [&](const QString&, std::function<void(const QString&)> done) { answers << done; };
     rig.controller.initPlay("http://host/a", "online", {0, 4000}, "audio");
     rig.controller.initPlay("http://host/b", "online", {0, 2000, 5000}, "audio");
+    rig.player->calls.clear();
     rig.controller.setDictationIndex(2);
     QVERIFY(rig.player->calls.isEmpty()); // held until the source is known
     answers.at(0)("http://media/a.mp3");
     QVERIFY(rig.player->calls.isEmpty());
     answers.at(1)("http://media/b.mp3");
+    rig.player->fileLoads();
     QCOMPARE(rig.player->calls, (QStringList{"load http://media/b.mp3", "seek 5"}));
 
     rig.player->calls.clear();
@@ -570,6 +607,51 @@ void TestPracticeController::lateOnlineAnswerAndSeeksWhileResolving() {
     rig.controller.initPlay("file:///data/d.rar", "local", {}, "audio");
     answers.at(2)("http://media/c.mp3");
     QCOMPARE(rig.player->calls, QStringList{"load /data/d.rar"});
+}
+
+void TestPracticeController::speedFromAnySourceReachesThePage_data() {
+    QTest::addColumn<double>("asked");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("played");
+    QTest::newRow("a step") << 0.7 << "0.7"
+                            << "0.7";
+    QTest::newRow("between the steps") << 1.25 << "1.25"
+                                       << "1.25";
+    QTest::newRow("too slow") << 0.1 << "0.5"
+                              << "0.5";
+    QTest::newRow("too fast") << 3.0 << "2.0"
+                              << "2";
+}
+
+void TestPracticeController::speedFromAnySourceReachesThePage() {
+    // Guards against a speed outside 0.5 .. 2.0 reaching the player, against the
+    // page not hearing of a change it did not make (the keys, the player), and
+    // against a new player starting at normal speed.
+    QFETCH(double, asked);
+    QFETCH(QString, shown);
+    QFETCH(QString, played);
+    Rig rig;
+    rig.start({0, 4000});
+    QList<double> chosen;
+    QObject::connect(&rig.controller, &PracticeController::speedChosen, [&](double s) { chosen << s; });
+    rig.controller.setSpeed(asked);
+    QCOMPARE(rig.player->calls, QStringList{"speed " + played});
+    QCOMPARE(rig.page(), QStringList{"media.setSpeed('" + shown + "');"});
+    QCOMPARE(chosen, QList<double>{shown.toDouble()});
+    // Not a number: nothing changes.
+    rig.controller.setSpeed(std::nan(""));
+    QCOMPARE(rig.player->calls.size(), 1);
+    // The player changing by itself is told too.
+    rig.recorder.clear();
+    rig.line().speedReported(1.0);
+    QCOMPARE(rig.page(), QStringList{"media.setSpeed('1.0');"});
+    // The next article's page is told the kept speed, and the player keeps it.
+    rig.controller.setSpeed(asked);
+    rig.recorder.clear();
+    rig.player->calls.clear();
+    rig.controller.initPlay("file:///data/b.rar", "local", {0}, "audio");
+    QVERIFY(rig.page().contains("media.setSpeed('" + shown + "');"));
+    QCOMPARE(rig.controller.speed(), shown.toDouble());
 }
 
 QTEST_MAIN(TestPracticeController)

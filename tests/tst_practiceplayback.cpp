@@ -3,6 +3,7 @@
 #include "bridge/webapi.h"
 #include "playback/playmanager.h"
 #include "playback/practicecontroller.h"
+#include "player/mpvwidget.h"
 #include "support/media.h"
 #include "support/playerclock.h"
 #include "support/testsupport.h"
@@ -14,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -50,9 +52,18 @@ class TestPracticePlayback : public QObject {
 
 private slots:
     void initTestCase();
+    // Each test starts with a clock of its own (the last test's player may have played on).
+    void init() {
+        player.stop();
+        player.reports.clear();
+        player.reportedAt.clear();
+    }
     void readingHighlightsFollowTheSpeech();
     void dictationPlaysTheFirstSentenceThreeTimes();
-    void dictationOfTheLastSentenceReplaysIt();
+    void dictationOfTheLastSentenceStopsAtItsCount();
+    void loopOfTheLastSentenceRepeatsIt();
+    void afterTheEndTheChosenSentencePlays_data();
+    void afterTheEndTheChosenSentencePlays();
 
 private:
     // Plays the sample article with the page answering media.play/pause like the
@@ -60,6 +71,8 @@ private:
     // is where the learner starts (-1: from the start of the article).
     void practise(const QString& mode, const std::function<bool(const QList<Heard>&)>& done, QList<Heard>& heard,
                   int sentence = -1);
+    // When the player went back to `seconds` from later on (a replay or a loop), by its reports.
+    QList<qint64> returnsTo(double seconds) const;
     QList<int> starts;
     TestSupport::PlayerClock player;
 };
@@ -170,12 +183,13 @@ void TestPracticePlayback::dictationPlaysTheFirstSentenceThreeTimes() {
     const double between = (lastEnd - firstEnd) / 1000.0;
     QVERIFY2(between >= 2 * sentence + 1.5 - 0.3 && between <= 2 * sentence + 2 * 1.5 + 3.0,
              qPrintable(QString("%1 s between the first and the third count").arg(between)));
-    // Each of the three ends (the bridge's pause twice, then the page's) is at the sentence end...
+    // Each of the three ends is at the sentence end, the last one too (stopped by the
+    // practice itself, then told to the page, whose pause comes back as the bridge's)...
     QList<double> ends;
     for (const Heard& h : heard)
         if (h.snippet == "paragraph.setPlayState('play');" || h.snippet == "media.pause();")
             ends << h.playerSeconds;
-    QCOMPARE(ends.size(), 4); // the page's pause comes back as the bridge's
+    QCOMPARE(ends.size(), 5);
     for (double at : ends)
         QVERIFY2(qAbs(at - sentence) <= looseBound, qPrintable(QString("paused at %1 s").arg(at)));
     // ... and the player never got further into the next sentence.
@@ -183,30 +197,140 @@ void TestPracticePlayback::dictationPlaysTheFirstSentenceThreeTimes() {
     QVERIFY2(furthest <= sentence + looseBound, qPrintable(QString("played to %1 s").arg(furthest)));
 }
 
-void TestPracticePlayback::dictationOfTheLastSentenceReplaysIt() {
-    // Guards against the last sentence's end cutting the last second, and its
-    // replay starting the whole article again.
+QList<qint64> TestPracticePlayback::returnsTo(double seconds) const {
+    QList<qint64> returns;
+    for (int i = 1; i < player.reports.size(); ++i)
+        if (player.reports.at(i) < seconds + 0.3 && player.reports.at(i - 1) > seconds + 1.0)
+            returns << player.reportedAt.at(i);
+    return returns;
+}
+
+void TestPracticePlayback::dictationOfTheLastSentenceStopsAtItsCount() {
+    // Guards against the last sentence, which ends with the media, heard on and on
+    // (its count going past the setting) without the pause between hearings, and
+    // against its replay starting the whole article again.
     QList<Heard> heard;
     const int last = starts.size() - 1;
-    const QString replayed = QString("article.setPlayTimes('%1', '1');").arg(last);
-    int replayedAfter = -1; // exact reports before the replay
+    const QString stopped = QString("article.setPlayTimes('%1', '0');").arg(last);
     practise(
         "dictation",
         [&](const QList<Heard>& h) {
-            for (const Heard& x : h)
-                if (x.snippet == replayed)
-                    replayedAfter = x.reportsBefore;
-            return replayedAfter >= 0 && player.reports.size() >= replayedAfter + 4;
+            return std::any_of(h.begin(), h.end(), [&](const Heard& x) { return x.snippet == stopped; });
         },
         heard, last);
     if (QTest::currentTestFailed())
         return;
-    const QList<double> before = player.reports.mid(0, replayedAfter);
-    const double furthest = *std::max_element(before.begin(), before.end());
-    QVERIFY2(furthest > 17.5, qPrintable(QString("played to %1 s of 17.9").arg(furthest)));
+    QList<Heard> counts;
+    for (const Heard& h : heard)
+        if (h.snippet.startsWith("article.setPlayTimes("))
+            counts << h;
+    QCOMPARE(counts.size(), 3);
+    QCOMPARE(counts.at(0).snippet, QString("article.setPlayTimes('%1', '1');").arg(last));
+    QCOMPARE(counts.at(1).snippet, QString("article.setPlayTimes('%1', '2');").arg(last));
+    // The second count comes a hearing and the whole pause after the first.
+    const double sentence = 17.87 - starts.at(last) / 1000.0;
+    const double between = (counts.at(1).elapsedMs - counts.at(0).elapsedMs) / 1000.0;
+    QVERIFY2(between >= sentence + 1.5 - 0.2, qPrintable(QString("%1 s between two hearings").arg(between)));
+    // Each hearing played the sentence to the media's end, and each replay started at the sentence.
+    for (const Heard& h : heard)
+        if (h.snippet == "paragraph.setPlayState('play');")
+            QVERIFY2(h.playerSeconds > 17.7, qPrintable(QString("stopped at %1 s of 17.87").arg(h.playerSeconds)));
     const double start = starts.at(last) / 1000.0;
-    for (double s : player.reports.mid(replayedAfter))
-        QVERIFY2(s >= start - looseBound && s < start + 1.0, qPrintable(QString("replayed from %1 s").arg(s)));
+    for (double s : player.reports.mid(counts.at(0).reportsBefore))
+        QVERIFY2(s >= start - looseBound, qPrintable(QString("replayed from %1 s").arg(s)));
+}
+
+void TestPracticePlayback::loopOfTheLastSentenceRepeatsIt() {
+    // Guards against a loop ("Satz wiederholen") that plays the last sentence once and lets the article end.
+    QList<Heard> heard;
+    const int last = starts.size() - 1;
+    const double start = starts.at(last) / 1000.0;
+    TestSupport::ScriptRecorder page;
+    WebApi bridge(BridgeContext::create(), nullptr);
+    bool started = false;
+    page.answer = [&](const PageScript::Call& call) {
+        heard << Heard{call.snippet, player.now(), 0, int(player.reports.size())};
+        if (call.snippet == "media.play(0);" && !std::exchange(started, true)) { // the learner loops the last sentence
+            player.follow(static_cast<ObDataBase::PlayManager*>(bridge.practice()->player()));
+            bridge.setState("repeat", "repeatSen");
+            bridge.setPlayIndex(last);
+            bridge.play(starts.at(last));
+        }
+        return QVariant();
+    };
+    bridge.setState("mode", "read");
+    bridge.initPlay(QUrl::fromLocalFile(sampleAudio()).toString(), "local", starts);
+    QTRY_VERIFY_WITH_TIMEOUT(returnsTo(start).size() >= 2, 20000);
+    bridge.cancelPlay();
+    QVERIFY(std::none_of(heard.begin(), heard.end(), [](const Heard& h) { return h.snippet == "media.playEnd();"; }));
+    // Heard whole each time, to the media's end.
+    const QList<qint64> returns = returnsTo(start);
+    const double sentence = 17.87 - start;
+    QVERIFY2(returns.at(1) - returns.at(0) >= (sentence - 0.15) * 1000,
+             qPrintable(QString("looped after %1 ms").arg(returns.at(1) - returns.at(0))));
+    for (double s : player.reports)
+        QVERIFY2(s >= start - looseBound, qPrintable(QString("looped from %1 s").arg(s)));
+}
+
+void TestPracticePlayback::afterTheEndTheChosenSentencePlays_data() {
+    QTest::addColumn<bool>("pauseBeforeTheEnd");
+    QTest::newRow("after the end") << false;
+    QTest::newRow("paused just before the end") << true;
+}
+
+void TestPracticePlayback::afterTheEndTheChosenSentencePlays() {
+    // Guards against dictation chosen after the article's end playing the article
+    // from its start (the end overriding the sentence's seek), and against a pause
+    // just before the end taken for the end.
+    QFETCH(bool, pauseBeforeTheEnd);
+    QList<Heard> heard;
+    const int last = starts.size() - 1;
+    TestSupport::ScriptRecorder page;
+    WebApi bridge(BridgeContext::create(), nullptr);
+    bool started = false;
+    page.answer = [&](const PageScript::Call& call) {
+        heard << Heard{call.snippet, player.now(), 0, int(player.reports.size())};
+        if (call.snippet == "media.play(0);" && !std::exchange(started, true)) { // reading from the last sentence
+            player.follow(static_cast<ObDataBase::PlayManager*>(bridge.practice()->player()));
+            bridge.setPlayIndex(last);
+            bridge.play(starts.at(last));
+        }
+        return QVariant();
+    };
+    auto ended = [&] {
+        return std::any_of(heard.begin(), heard.end(), [](const Heard& h) { return h.snippet == "media.playEnd();"; });
+    };
+    bridge.setState("mode", "read");
+    bridge.initPlay(QUrl::fromLocalFile(sampleAudio()).toString(), "local", starts);
+    if (pauseBeforeTheEnd) {
+        // Just before the end: when the player has read the file to its end, while
+        // the last of it still sounds.
+        auto* manager = static_cast<ObDataBase::PlayManager*>(bridge.practice()->player());
+        bool playingAtThePause = false;
+        connect(manager->videoWidget(), &MpvWidget::eofReachedChanged, &bridge, [&](bool reached) {
+            if (reached && !manager->isPaused() && !playingAtThePause) {
+                playingAtThePause = true;
+                bridge.pause();
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(playingAtThePause && manager->isPaused(), 15000);
+        QTest::qWait(500); // a wrong end would come now
+        QVERIFY(!ended());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(ended(), 15000);
+    }
+
+    // The learner goes on in dictation at the third sentence.
+    const double start = starts.at(2) / 1000.0, end = starts.at(3) / 1000.0;
+    const int before = player.reports.size();
+    bridge.setState("mode", "dictation");
+    bridge.setDictationIndex(2);
+    bridge.play(0);
+    QTRY_VERIFY_WITH_TIMEOUT(player.reports.size() >= before + 8, 10000);
+    bridge.cancelPlay();
+    for (double s : player.reports.mid(before))
+        QVERIFY2(s >= start - looseBound && s <= end + looseBound,
+                 qPrintable(QString("played at %1 s, the sentence is %2 to %3 s").arg(s).arg(start).arg(end)));
 }
 
 TAVROLIN_MEDIA_TEST_MAIN(TestPracticePlayback)

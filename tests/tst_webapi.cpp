@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QTest>
 #include <QWebFrame>
 #include <QWebSettings>
@@ -110,6 +111,7 @@ private slots:
     void bridgeOnlyInOurPages();
     void desktopGetsWebAndMailAddressesOnly_data();
     void desktopGetsWebAndMailAddressesOnly();
+    void speedKeptForTheNextRun();
 
 private:
     // What the three bridges share, as a main window's do.
@@ -206,7 +208,7 @@ void TestWebApi::fullSynchronisation() {
     QCOMPARE(paragraphHost->calls(), QStringList{"paragraph.saveState(explainTipState|explain)"});
     QCOMPARE(bridge->volume(), 80);
     QCOMPARE(bridge->userInfo(), QString("{\"name\":\"Ann\"}"));
-    QCOMPARE(bridge->practice()->repeatState, QString("repeat"));
+    QCOMPARE(bridge->practice()->repeat(), PracticeController::Repeat::NextArticle);
     QVERIFY(mainHost->bridge->downloads()->isReady());
 }
 
@@ -473,6 +475,23 @@ void TestWebApi::desktopGetsWebAndMailAddressesOnly() {
         QCOMPARE(mainHost->bridge->downloads()->transfersInProgress() - before, passed ? 1 : 0);
         QTRY_COMPARE_WITH_TIMEOUT(mainHost->bridge->downloads()->transfersInProgress(), before, 10000);
     }
+}
+
+void TestWebApi::speedKeptForTheNextRun() {
+    // Guards against the learner's speed forgotten at the next start, and against
+    // a value in settings.ini that is no speed reaching the player.
+    QSettings ini(Settings::settingsFilePath(), QSettings::IniFormat);
+    mainHost->bridge->setSpeed(0.7);
+    ini.sync();
+    QCOMPARE(ini.value(Settings::PlaySpeed).toString(), QString("0.7"));
+    QCOMPARE(WebApi(BridgeContext::create(), nullptr).practice()->speed(), 0.7);
+    const QList<std::pair<QString, double>> rows{{"schnell", 1.0}, {"9", 2.0}, {"nan", 1.0}};
+    for (const auto& [kept, speed] : rows) {
+        ini.setValue(Settings::PlaySpeed, kept);
+        ini.sync();
+        QCOMPARE(WebApi(BridgeContext::create(), nullptr).practice()->speed(), speed);
+    }
+    ini.remove(Settings::PlaySpeed);
 }
 
 QTEST_MAIN(TestWebApi)

@@ -36,7 +36,7 @@ QWidget* VideoSurface::visibleWidget() const {
 }
 
 void VideoSurface::place() {
-    QWidget* widget = practice->isVideo ? visibleWidget() : nullptr;
+    QWidget* widget = practice->isVideo() ? visibleWidget() : nullptr;
     if (!widget || !shell)
         return;
     if (shell->isVideoFullScreen()) {

@@ -32,6 +32,9 @@ WebApi::WebApi(std::shared_ptr<BridgeContext> context, QObject* parent)
             url, [done](bool, const QString& target) { done(target); }, this);
     };
     practice()->placeVideo = [this] { surface.placeAndRelayout(); };
+    // The speed the learner chose last, and each new choice kept for the next run.
+    practice()->setSpeed(Settings::playSpeed());
+    connect(practice(), &PracticeController::speedChosen, this, [](double speed) { Settings::setPlaySpeed(speed); });
 
     connect(&router, &DownloadRouter::progress, this,
             [this](const QString& kind, qint64 received, qint64 total, const QString& articleId) {
@@ -121,7 +124,9 @@ void WebApi::setDragHandlers(std::function<void()> start, std::function<void()> 
 
 void WebApi::pushReadingSettings(const ReadingSettings& values) {
     // The page is not told the repeat count; the dictation replays need it here.
-    practice()->playRepeatTimes = values.playRepeatTimes;
+    bool number = false;
+    const int hearings = values.playRepeatTimes.toInt(&number);
+    practice()->setDictationHearings(number && hearings > 0 ? hearings : 3);
     pages().run(Page::Main, Script::setSet,
                 {values.fontLevel, values.theme, values.translationState, values.explainState, values.explainTipState,
                  values.fontFamily, values.textAlign});
@@ -203,7 +208,7 @@ void WebApi::pageLoaded(const QString& frame) {
 
     QString repeatState = pages().evaluate(Page::Data, Script::getRepeatState).toString();
     repeatState.remove(QLatin1Char('"'));
-    practice()->repeatState = repeatState;
+    setState(Word::repeatStateName, repeatState);
     pages().run(Page::Main, Script::setRepeatState, {repeatState});
 
     router.setReady(true);

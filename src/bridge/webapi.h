@@ -161,6 +161,8 @@ public slots:
     // the item as JSON text; a file being practised plays by the new times at once.
     QString resyncMedia(const QString& id, const QString& mode);
     QString setSentenceTiming(const QString& id, int index, int startMs, int endMs);
+    // The playing speed, 0.5 to 2.0 (the voice keeps its pitch); kept in settings.ini (webapi_practice.cpp).
+    void setSpeed(double speed);
 
 private slots:
     void attachMainObject();

@@ -11,9 +11,38 @@
 #include <QMessageBox>
 #include <QtDebug>
 
+#include <optional>
+
 using PageScript::Page;
 namespace Script = PageProtocol::Script;
 namespace Word = PageProtocol;
+
+namespace {
+
+// The page's words, read once here; the practice works with its own types.
+std::optional<PracticeController::Mode> modeFromWord(const QString& word) {
+    if (word == Word::readMode)
+        return PracticeController::Mode::Read;
+    if (word == Word::dictationMode)
+        return PracticeController::Mode::Dictation;
+    if (word == Word::fillwordMode)
+        return PracticeController::Mode::Fillword;
+    return std::nullopt;
+}
+
+PracticeController::Repeat repeatFromWord(const QString& word) {
+    if (word == Word::repeatAll)
+        return PracticeController::Repeat::Article;
+    if (word == Word::repeatArticle)
+        return PracticeController::Repeat::NextArticle;
+    if (word == Word::repeatSentence)
+        return PracticeController::Repeat::Sentence;
+    if (word == Word::repeatSentenceDictation)
+        return PracticeController::Repeat::NoMediaEndReplay;
+    return PracticeController::Repeat::Once;
+}
+
+} // namespace
 
 void WebApi::setParagaraph(const QString& type, const QString& paragraph) {
     PracticePlayer* player = practice()->player();
@@ -57,7 +86,12 @@ void WebApi::setFmId(const QString& fmArticleId) {
 }
 
 void WebApi::setState(const QString& stateName, const QString& state) {
-    practice()->setState(stateName, state);
+    if (stateName == Word::repeatStateName) {
+        practice()->setRepeat(repeatFromWord(state));
+    } else if (stateName == Word::modeStateName) {
+        if (const std::optional<PracticeController::Mode> mode = modeFromWord(state))
+            practice()->setMode(*mode);
+    }
 }
 
 void WebApi::cancelPlay() {
@@ -77,7 +111,7 @@ void WebApi::pause() {
 }
 
 void WebApi::setClickState(const QString& state) {
-    practice()->clickState = state;
+    practice()->setPositionsInSeconds(state == Word::yes);
 }
 
 void WebApi::setVolume(int value) {
@@ -87,7 +121,7 @@ void WebApi::setVolume(int value) {
 }
 
 void WebApi::setLoadPositionState(const QString& state) {
-    practice()->loadPositionState = state;
+    practice()->setLoadingPosition(state == Word::yes);
 }
 
 void WebApi::loadPosition(int position) {
@@ -134,12 +168,7 @@ std::unique_ptr<PracticePlayer> WebApi::createPlayManager() {
     connect(manager.get(), &ObDataBase::PlayManager::positionChanged, this, &WebApi::positionChanged);
     connect(manager.get(), &ObDataBase::PlayManager::durationChanged, this, &WebApi::durationChanged);
     connect(manager.get(), &ObDataBase::PlayManager::mediaStatusChanged, this, &WebApi::mediaStatusChanged);
-    // The exact timing goes straight to the practice: it is no page call.
-    PracticeController* timing = practice();
-    connect(manager.get(), &ObDataBase::PlayManager::exactPositionChanged, timing,
-            &PracticeController::exactPositionChanged);
-    connect(manager.get(), &ObDataBase::PlayManager::speedChanged, timing, &PracticeController::speedChanged);
-    connect(manager.get(), &ObDataBase::PlayManager::pausedChanged, timing, &PracticeController::pausedChanged);
+    // The exact timing the practice takes from the player's timeline itself.
     return manager;
 }
 
@@ -246,4 +275,10 @@ void WebApi::setFullScreen(bool on) {
         surface.enterFullScreen();
     else
         surface.exitFullScreen();
+}
+
+// Speed ------------------------------------------------------------------------
+
+void WebApi::setSpeed(double speed) {
+    practice()->setSpeed(speed);
 }

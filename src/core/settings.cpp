@@ -7,6 +7,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 constexpr QFileDevice::Permissions ownerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -73,6 +76,20 @@ void prepareSettingsFile() {
     // Empty while its permissions are narrowed.
     if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         file.setPermissions(ownerOnlyFile);
+}
+
+double playSpeed() {
+    bool number = false;
+    const double speed =
+        QSettings(settingsFilePath(), QSettings::IniFormat).value(PlaySpeed).toString().toDouble(&number);
+    if (!number || !std::isfinite(speed))
+        return 1.0;
+    return std::clamp(speed, 0.5, 2.0);
+}
+
+void setPlaySpeed(double speed) {
+    prepareSettingsFile();
+    QSettings(settingsFilePath(), QSettings::IniFormat).setValue(PlaySpeed, QString::number(speed, 'g', 3));
 }
 
 } // namespace Settings

@@ -55,6 +55,8 @@ inline constexpr const char* ComponentRect = "Component_Rect";
 inline constexpr const char* SilenceThresholdDb = "SilenceThresholdDb";
 inline constexpr const char* SilenceMinPauseMs = "SilenceMinPauseMs";
 inline constexpr const char* SilenceMinSegmentMs = "SilenceMinSegmentMs";
+// The practice's playing speed (0.5 to 2.0), as the learner last chose it.
+inline constexpr const char* PlaySpeed = "PlaySpeed";
 // The folder the open-media dialog last showed.
 inline constexpr const char* MediaDirectory = "MediaDirectory";
 inline constexpr const char* StorePrefix = "storePrefix";
@@ -68,6 +70,10 @@ inline constexpr const char* ServiceHost = "ServiceHost";
 inline constexpr const char* ServiceHttpPort = "ServiceHttpPort";
 inline constexpr const char* ServiceHttpsPort = "ServiceHttpsPort";
 inline constexpr const char* ServiceCaCertificates = "ServiceCaCertificates";
+
+// The kept playing speed: 1 when none is kept or it is not a number, else within 0.5 .. 2.0.
+double playSpeed();
+void setPlaySpeed(double speed);
 
 inline QRect mainWindowRectDefault() {
     return QRect(100, 100, 920, 675);

@@ -11,10 +11,6 @@
 
 #include <mpv/client.h>
 
-#include <algorithm>
-#include <cmath>
-#include <utility>
-
 namespace ObDataBase {
 
 QString stripMarkup(QString text) {
@@ -27,21 +23,20 @@ QString decodeSubtitleText(QString text) {
     return stripMarkup(text);
 }
 
-PlayManager::PlayManager(QObject* parent) : QObject(nullptr) {
-    Q_UNUSED(parent);
-}
-
 PlayManager::~PlayManager() {
     delete widget;
 }
 
 namespace {
 
+// White on a shade of its own, so that it reads on any picture.
 QLabel* subtitleLine(Qt::Alignment alignment, int pointSize) {
     auto* label = new QLabel;
     label->setWordWrap(true);
     label->setAlignment(alignment);
-    label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    label->setStyleSheet(QStringLiteral(
+        "QLabel { color: white; background-color: rgba(0, 0, 0, 165); border-radius: 6px; padding: 3px 12px; }"));
     QFont font = label->font();
     font.setPointSize(pointSize);
     label->setFont(font);
@@ -59,48 +54,60 @@ QWidget* PlayManager::playerWidget() {
 
     auto* layout = new QVBoxLayout;
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
+    layout->setSpacing(4);
     layout->addStretch(0);
     widget->setLayout(layout);
 
     sentenceLabel = subtitleLine(Qt::AlignHCenter, 25);
-    layout->addWidget(sentenceLabel);
-    sentenceLabel->setStyleSheet(QStringLiteral("QLabel { color : white; }"));
+    layout->addWidget(sentenceLabel, 0, Qt::AlignHCenter);
     sentenceLabel->hide();
     translationLabel = subtitleLine(Qt::AlignCenter, 23);
-    layout->addWidget(translationLabel);
-    translationLabel->setStyleSheet(QStringLiteral("QLabel { color : white; }"));
+    layout->addWidget(translationLabel, 0, Qt::AlignHCenter);
     translationLabel->hide();
     layout->addSpacing(10);
 
-    connect(widget, &MpvWidget::pausedChanged, this, &PlayManager::onPausedChanged);
     connect(widget, &MpvWidget::rawMpvEvent, this, &PlayManager::onRawMpvEvent);
     // Times arrive in seconds as double and are truncated toward zero.
     connect(widget, &MpvWidget::playTimeChanged, this, [this](double t) { onPositionChanged(qlonglong(t)); });
-    connect(widget, &MpvWidget::playLengthChanged, this, [this](double t) { onDurationChanged(qlonglong(t)); });
-    connect(widget, &MpvWidget::playbackTimeChanged, this, &PlayManager::onExactPositionChanged);
-    connect(widget, &MpvWidget::speedChanged, this, [this](double s) {
-        rate = s > 0 ? s : 1.0;
-        emit speedChanged(s);
+    connect(widget, &MpvWidget::playLengthChanged, this, [this](double t) {
+        line.durationReported(t);
+        if (t >= 0)
+            emit durationChanged(qlonglong(t));
     });
-    connect(widget, &MpvWidget::eofReachedChanged, this, &PlayManager::onEofReachedChanged);
-    connect(widget, &MpvWidget::seekableChanged, this, [this](bool yes) { seekable = yes; });
+    connect(widget, &MpvWidget::playbackTimeChanged, &line, &PlayerTimeline::positionReported);
+    connect(widget, &MpvWidget::pausedChanged, &line, &PlayerTimeline::pausedReported);
+    connect(widget, &MpvWidget::speedChanged, &line, &PlayerTimeline::speedReported);
+    connect(widget, &MpvWidget::eofReachedChanged, &line, &PlayerTimeline::eofReported);
+    connect(widget, &MpvWidget::seekableChanged, &line, &PlayerTimeline::seekableReported);
     // The end of the media is the player's own: it pauses after the last sample
     // and keeps the file, so that play can start it again anywhere.
     widget->setPropertyQueued(QStringLiteral("keep-open"), QStringLiteral("yes"));
-
-    seekWatch.setSingleShot(true);
-    seekWatch.setInterval(seekTimeoutMs);
-    connect(&seekWatch, &QTimer::timeout, this, [this] { seekPending = false; });
+    // Slower or faster, the voice keeps its pitch. libmpv's default filter for it
+    // lets up to 30 ms from before a seek's target through (a piece of the previous
+    // sentence at every replay); this one, in short strides, about a millisecond.
+    widget->setPropertyQueued(QStringLiteral("audio-pitch-correction"), true);
+    widget->setPropertyQueued(QStringLiteral("af"), QStringLiteral("scaletempo=stride=10"));
     return widget;
+}
+
+PlayManager::PlayManager(QObject* parent) : QObject(nullptr) {
+    Q_UNUSED(parent);
+    connect(&line, &PlayerTimeline::positionChanged, this, [this](double seconds) {
+        exactSeconds = seconds;
+        emit exactPositionChanged(seconds);
+    });
+    connect(&line, &PlayerTimeline::pausedChanged, this, &PlayManager::pausedChanged);
+    connect(&line, &PlayerTimeline::speedChanged, this, &PlayManager::speedChanged);
+    connect(&line, &PlayerTimeline::ended, this, [this] { emit mediaStatusChanged(EndOfMedia); });
 }
 
 void PlayManager::loadMedia(const QString& src) {
     source = src;
     if (!widget)
         return;
-    loading = true;
-    pendingSeek = -1;
+    // A seek asked for while the source was being found waits for this file.
+    if (!line.isLoading())
+        line.expectFile();
     const QUrl url(src, QUrl::TolerantMode);
     const QString target =
         url.isLocalFile() ? url.toLocalFile() : QUrl::fromPercentEncoding(url.toEncoded(QUrl::FullyEncoded));
@@ -116,8 +123,7 @@ void PlayManager::pause() {
 }
 
 void PlayManager::setPaused(bool value) {
-    if (widget)
-        widget->setPaused(value);
+    line.setPaused(value);
 }
 
 double PlayManager::duration() const {
@@ -126,15 +132,6 @@ double PlayManager::duration() const {
 
 double PlayManager::position() const {
     return widget ? widget->playTime() : 0.0;
-}
-
-double PlayManager::speed() {
-    return widget ? widget->speed() : 1.0;
-}
-
-void PlayManager::setSpeed(double value) {
-    if (widget)
-        widget->setSpeed(value);
 }
 
 int PlayManager::volume() {
@@ -147,34 +144,38 @@ void PlayManager::setVolume(int value) {
 }
 
 void PlayManager::seekTo(double seconds) {
-    if (!widget)
-        return;
-    // mpv reads a negative absolute time from the end of the media.
-    seconds = std::max(seconds, 0.0);
-    settling = false;
-    seekTarget = seconds;
-    if (loading) {
-        // The file is not there yet: the seek is made once it is, and reports
-        // wait for it.
-        pendingSeek = seconds;
-        seekPending = true;
-        return;
-    }
-    if (seekable) {
-        seekPending = true;
-        seekWatch.start();
-    }
-    widget->seekExact(std::max(0.0, seconds - frameSeconds / 2));
+    line.seek(seconds);
 }
 
-void PlayManager::seekToIfNonNegative(double seconds) {
-    if (seconds >= 0)
-        seekTo(seconds);
+void PlayManager::Engine::seekExact(double seconds) {
+    if (owner->widget)
+        owner->widget->seekExact(seconds);
+}
+
+void PlayManager::Engine::setPaused(bool paused) {
+    if (owner->widget)
+        owner->widget->setPaused(paused);
+}
+
+void PlayManager::Engine::setSpeed(double speed) {
+    if (owner->widget)
+        owner->widget->setSpeed(speed);
+}
+
+std::optional<double> PlayManager::Engine::standing() {
+    if (!owner->widget)
+        return std::nullopt;
+    const QVariant at = owner->widget->getPropertyBlocking(QStringLiteral("playback-time"));
+    if (at.userType() != QMetaType::Double)
+        return std::nullopt;
+    return at.toDouble();
 }
 
 void PlayManager::setSentenceSubtitle(const QString& text) {
-    if (sentenceLabel)
-        sentenceLabel->setText(decodeSubtitleText(text));
+    if (!sentenceLabel)
+        return;
+    sentenceLabel->setText(decodeSubtitleText(text));
+    showSubtitleLines();
 }
 
 void PlayManager::setTranslationSubtitle(const QString& text) {
@@ -182,134 +183,61 @@ void PlayManager::setTranslationSubtitle(const QString& text) {
         return;
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError) {
+    if (error.error != QJsonParseError::NoError)
         translationLabel->setText(stripMarkup(text));
-        return;
-    }
-    translationLabel->setText(decodeSubtitleText(document.object().value(QStringLiteral("chinese")).toString()));
+    else
+        translationLabel->setText(decodeSubtitleText(document.object().value(QStringLiteral("chinese")).toString()));
+    showSubtitleLines();
 }
 
 void PlayManager::setSubtitlesVisible(bool visible) {
+    subtitlesShown = visible;
+    showSubtitleLines();
+}
+
+void PlayManager::showSubtitleLines() {
     if (!sentenceLabel)
         return;
-    sentenceLabel->setVisible(visible);
-    translationLabel->setVisible(visible);
+    // An empty line would be an empty shade.
+    sentenceLabel->setVisible(subtitlesShown && !sentenceLabel->text().isEmpty());
+    translationLabel->setVisible(subtitlesShown && !translationLabel->text().isEmpty());
+}
+
+void PlayManager::setPlayerSubtitlesVisible(bool visible) {
+    if (widget)
+        widget->setPropertyQueued(QStringLiteral("sub-visibility"), visible);
 }
 
 void PlayManager::onRawMpvEvent(int eventLevel) {
     switch (eventLevel) {
     case MPV_EVENT_START_FILE:
-        seekPending = pendingSeek >= 0;
-        settling = false;
-        eofReached = false;
-        endReported = false;
+        line.fileStarting();
         emit mediaStatusChanged(LoadingMedia);
         emit mediaStatusChanged(LoadedMedia);
         break;
     case MPV_EVENT_FILE_LOADED: {
-        loading = false;
-        // Video starts on a frame: a seek is rounded to the nearest one rather
-        // than moved on to the next (up to a frame late).
+        // A video (not a cover picture) starts on a frame.
         const QVariant art = widget->getPropertyBlocking(QStringLiteral("current-tracks/video/albumart"));
-        const double fps = widget->getPropertyBlocking(QStringLiteral("container-fps")).toDouble();
-        frameSeconds = art.userType() == QMetaType::Bool && !art.toBool() && fps > 1 ? 1.0 / fps : 0.0;
-        if (pendingSeek >= 0)
-            seekTo(std::exchange(pendingSeek, -1.0));
+        line.fileLoaded(art.userType() == QMetaType::Bool && !art.toBool());
         emit mediaStatusChanged(LoadedMedia);
         break;
     }
     case MPV_EVENT_END_FILE:
-        // A seek into a file that has gone never lands (one for the next file waits).
-        seekPending = pendingSeek >= 0;
+        line.fileEnded();
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
-        if (!seekPending)
-            break;
-        if (paused && frameSeconds == 0) {
-            // Paused, the player counts the audio it has queued as played and
-            // reports up to a tenth of a second early; it stands at the target.
-            seekPending = false;
-            seekWatch.stop();
-            onExactPositionChanged(seekTarget);
-            holdAtTarget = true;
-            settle(seekTarget);
-        } else {
-            // The seek has landed when the player restarts at its target (a file's
-            // first start can come between a seek and its landing). Reports from
-            // here on are from the new position; the first is where it landed.
-            const QVariant landed = widget->getPropertyBlocking(QStringLiteral("playback-time"));
-            const double target = duration() > 0 ? std::min(seekTarget, duration()) : seekTarget;
-            if (landed.userType() != QMetaType::Double || std::abs(landed.toDouble() - target) > landingTolerance)
-                break;
-            seekPending = false;
-            seekWatch.stop();
-            onExactPositionChanged(landed.toDouble());
-            settle(landed.toDouble());
-        }
+        line.restarted();
         break;
     default:
         break;
     }
 }
 
-void PlayManager::settle(double landed) {
-    settling = true;
-    landedSeconds = landed;
-    landedClock.start();
-}
-
-void PlayManager::onPausedChanged(bool value) {
-    paused = value;
-    if (!value)
-        holdAtTarget = false;
-    emit pausedChanged(value);
-    checkEnd();
-}
-
-void PlayManager::onEofReachedChanged(bool reached) {
-    eofReached = reached;
-    if (!reached)
-        endReported = false;
-    checkEnd();
-}
-
-void PlayManager::checkEnd() {
-    // The player reaches the end of the file before the last samples are heard,
-    // and pauses once they are: that is the end.
-    if (eofReached && paused && !endReported) {
-        endReported = true;
-        emit mediaStatusChanged(EndOfMedia);
-    }
-}
-
-void PlayManager::onDurationChanged(qlonglong value) {
-    if (value >= 0)
-        emit durationChanged(value);
-}
-
 void PlayManager::onPositionChanged(qlonglong value) {
     // While a file loads the reports are still the previous file's.
-    if (seekPending || loading)
+    if (line.isSeeking() || line.isLoading())
         return;
     emit positionChanged(value);
-}
-
-void PlayManager::onExactPositionChanged(double seconds) {
-    // No file, a report from before the seek, or from the previous file while one loads.
-    if (seconds < 0 || seekPending || loading)
-        return;
-    if (holdAtTarget && paused)
-        return;
-    if (settling && landedClock.elapsed() < seekTimeoutMs) {
-        // From the landing on, the player stands between there and as far as it
-        // can have played since.
-        const double furthest = landedSeconds + landedClock.elapsed() / 1000.0 * rate + landingTolerance;
-        if (seconds < landedSeconds - landingTolerance || seconds > furthest)
-            return;
-    }
-    settling = false;
-    exactSeconds = seconds;
-    emit exactPositionChanged(seconds);
 }
 
 } // namespace ObDataBase

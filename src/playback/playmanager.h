@@ -1,11 +1,12 @@
 #pragma once
 
+#include "playback/playertimeline.h"
 #include "playback/practiceplayer.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QTimer>
+
+#include <optional>
 
 class MpvWidget;
 class QLabel;
@@ -28,24 +29,25 @@ public:
     ~PlayManager() override;
 
     QWidget* playerWidget() override;
+    PlayerTimeline* timeline() override { return &line; }
     void loadMedia(const QString& source) override;
-    void play() override;
+    void play();
     void pause();
-    void setPaused(bool paused) override;
-    bool isPaused() const override { return paused; }
+    void setPaused(bool paused);
+    bool isPaused() const { return line.isPaused(); }
     double duration() const;
     double position() const;
     // The last exact position reported (seconds).
     double exactPosition() const { return exactSeconds; }
-    double speed() override;
-    void setSpeed(double speed) override;
+    double speed() const { return line.speed(); }
+    void setSpeed(double speed) { line.setSpeed(speed); }
     int volume() override;
     void setVolume(int volume) override;
     void seekTo(double seconds);
-    void seekToIfNonNegative(double seconds) override;
     void setSentenceSubtitle(const QString& text) override;
     void setTranslationSubtitle(const QString& text) override;
     void setSubtitlesVisible(bool visible) override;
+    void setPlayerSubtitlesVisible(bool visible) override;
 
     const QString& currentSource() const { return source; }
     MpvWidget* videoWidget() const { return widget; }
@@ -62,46 +64,29 @@ signals:
 
 private slots:
     void onRawMpvEvent(int eventLevel);
-    void onPausedChanged(bool paused);
-    void onDurationChanged(qlonglong duration);
     void onPositionChanged(qlonglong position);
-    void onExactPositionChanged(double seconds);
-    void onEofReachedChanged(bool reached);
 
 private:
-    void checkEnd();
-    void settle(double landed);
+    void showSubtitleLines();
+
+    // The timeline's commands, to libmpv through the widget.
+    struct Engine : TimelineEngine {
+        explicit Engine(PlayManager* owner) : owner(owner) {}
+        void seekExact(double seconds) override;
+        void setPaused(bool paused) override;
+        void setSpeed(double speed) override;
+        std::optional<double> standing() override;
+        PlayManager* owner;
+    };
 
     MpvWidget* widget = nullptr;
     QLabel* sentenceLabel = nullptr;
     QLabel* translationLabel = nullptr;
+    bool subtitlesShown = false;
     QString source;
-    bool paused = false;
-    // From a seek to the player's playback restart: reports until then may be from before it.
-    bool seekPending = false;
-    // A seek the player never completes must not silence the reports for good.
-    QTimer seekWatch;
-    static constexpr int seekTimeoutMs = 2000;
-    static constexpr double landingTolerance = 0.25; // seconds; a video seek lands on a frame
-    bool seekable = true;
-    // From loadMedia to the file-loaded event; a seek meanwhile waits in pendingSeek.
-    bool loading = false;
-    double pendingSeek = -1;
-    double seekTarget = 0;
-    double frameSeconds = 0; // of the video; 0 for audio
-    // Paused after a seek: the player stands at the target whatever it reports.
-    bool holdAtTarget = false;
-    // Just after a seek has landed: a report the player made before the landing
-    // can still be on its way (when the restart event came from an earlier seek
-    // and the player had already moved on to the latest); such reports are
-    // dropped until one fits the landing.
-    bool settling = false;
-    double landedSeconds = 0;
-    QElapsedTimer landedClock;
-    double rate = 1.0;
+    Engine engine{this};
+    PlayerTimeline line{&engine};
     double exactSeconds = 0;
-    bool eofReached = false;
-    bool endReported = false;
 };
 
 // Undo the page's quote encoding ("======" for ', ";;;;;;" for ") and strip markup.

@@ -2,6 +2,7 @@
 
 #include "core/pageprotocol.h"
 #include "core/scripttext.h"
+#include "playback/playertimeline.h"
 #include "playback/practicepage.h"
 
 #include <QPointer>
@@ -9,17 +10,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 
 namespace Script = PageProtocol::Script;
 using PageScript::build;
 namespace Word = PageProtocol;
 
 PracticeController::PracticeController(QObject* parent) : QObject(parent) {
-    dictationGap.setSingleShot(true);
-    dictationGap.setTimerType(Qt::PreciseTimer);
-    dictationGap.setInterval(dictationGapMs);
-    connect(&dictationGap, &QTimer::timeout, this, &PracticeController::replayDictationSentence);
+    gap.setSingleShot(true);
+    gap.setTimerType(Qt::PreciseTimer);
+    connect(&gap, &QTimer::timeout, this, &PracticeController::replay);
     boundary.setSingleShot(true);
     boundary.setTimerType(Qt::PreciseTimer);
     connect(&boundary, &QTimer::timeout, this, &PracticeController::boundaryDue);
@@ -37,63 +36,71 @@ void PracticeController::paragraphPage(const QString& snippet) {
         pageTarget->runInParagraphPage(snippet);
 }
 
-qint64 PracticeController::startMsAt(int index) const {
-    return index >= 0 && index < startTimes.size() ? startTimes.at(index) : 0;
+PlayerTimeline* PracticeController::line() const {
+    return playManager ? playManager->timeline() : nullptr;
 }
 
-double PracticeController::sentenceEndSeconds(int index) const {
-    const qint64 next = startTimes.at(index + 1);
-    if (index >= 0 && index < endTimes.size() && endTimes.at(index) > startTimes.at(index) && endTimes.at(index) < next)
-        return endTimes.at(index) / 1000.0;
-    return next / 1000.0;
+PracticeController::HearingPlan PracticeController::plan() const {
+    if (practiceMode == Mode::Dictation)
+        return {dictationHearings, dictationGapMs};
+    if (practiceMode == Mode::Read && repeatSetting == Repeat::Sentence)
+        return {0, 0};
+    return {1, 0};
 }
 
-void PracticeController::setEndTimes(const QList<int>& endTime) {
-    endTimes = endTime;
-    scheduleBoundary();
+std::optional<double> PracticeController::endOf(int index) const {
+    const PlayerTimeline* l = line();
+    return timeline.endSeconds(index, l ? l->duration() : 0.0);
 }
 
 void PracticeController::setSentenceTimes(const QList<int>& starts, const QList<int>& ends) {
-    if (starts.size() != startTimes.size())
+    if (starts.size() != timeline.count())
         return;
-    startTimes = starts;
-    endTimes = ends;
+    timeline = SentenceTimeline(starts, ends);
     scheduleBoundary();
 }
 
 double PracticeController::sentenceStartSeconds(int index) const {
-    if (index == -1)
-        index = currentIndex;
-    return startMsAt(index) / 1000.0;
+    return timeline.startSeconds(index == -1 ? current : index);
+}
+
+void PracticeController::setEndTimes(const QList<int>& endTime) {
+    timeline.setEnds(endTime);
+    scheduleBoundary();
+}
+
+void PracticeController::connectTimeline() {
+    PlayerTimeline* l = line();
+    connect(l, &PlayerTimeline::positionChanged, this, &PracticeController::timelinePosition);
+    connect(l, &PlayerTimeline::pausedChanged, this, [this] { scheduleBoundary(); });
+    connect(l, &PlayerTimeline::speedChanged, this, &PracticeController::timelineSpeed);
+    if (wantedSpeed != 1.0) // a new player plays at normal speed
+        l->setSpeed(wantedSpeed);
 }
 
 void PracticeController::initPlay(const QString& src, const QString& type, const QList<int>& startTime,
                                   const QString& mediaType) {
-    playState = Word::stopped;
-    loadPositionState = Word::no;
-    mediaEnded = false;
-    currentIndex = 0;
-    repeatCount = 0;
+    state = PlayState::Stopped;
+    loadingPosition = false;
+    current = 0;
+    heard = 0;
     playingSource = src;
-    startTimes = startTime;
-    endTimes.clear();
-    dictationGap.stop();
+    timeline = SentenceTimeline(startTime);
+    gap.stop();
     boundary.stop();
-    anchorSeconds = 0;
-    advancing = false;
-    awaitingSeek = false;
     actedAt = -1;
     lastHighlightSent = false;
-    resolving = false;
-    seekAfterResolve = -1;
     const int generation = ++loadGeneration;
 
-    if (!playManager && createPlayer)
+    if (!playManager && createPlayer) {
         playManager = createPlayer();
+        if (playManager)
+            connectTimeline();
+    }
 
     QWidget* widget = playManager ? playManager->playerWidget() : nullptr;
-    isVideo = src.toLower().indexOf(Word::videoSourceMark, 1) >= 1 || mediaType == Word::videoMediaType;
-    if (isVideo) {
+    video = src.toLower().indexOf(Word::videoSourceMark, 1) >= 1 || mediaType == Word::videoMediaType;
+    if (video) {
         if (widget)
             widget->show();
         if (placeVideo)
@@ -103,24 +110,27 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
         if (widget)
             widget->hide();
     }
+    // The page (perhaps a new one) shows the speed the player plays at.
+    speedSent.clear();
+    sendSpeed(wantedSpeed);
 
     if (!playManager)
         return;
+    // The program shows the sentences itself (the page, its own line in full
+    // screen): the player's own subtitles would give the dictation away.
+    playManager->setPlayerSubtitlesVisible(timeline.isEmpty());
     if (type == Word::online) {
+        line()->expectFile(); // seeks meanwhile wait for the file
         if (!resolveOnline) {
             playManager->loadMedia(src);
             return;
         }
         QPointer<PracticeController> self(this);
-        resolving = true;
         resolveOnline(src, [self, generation](const QString& url) {
             // An answer for an article the page has left behind is not loaded.
             if (!self || !self->playManager || self->loadGeneration != generation)
                 return;
-            self->resolving = false;
             self->playManager->loadMedia(url);
-            if (self->seekAfterResolve >= 0)
-                self->playManager->seekToIfNonNegative(std::exchange(self->seekAfterResolve, -1.0));
         });
     } else if (type == Word::local) {
         QString path = src;
@@ -130,32 +140,27 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
         // Keep the root of an absolute path: "file:///home/x" is "/home/x" here.
         path.replace(QStringLiteral("file:///"), QStringLiteral("/"));
 #endif
+        line()->expectFile();
         playManager->loadMedia(path);
     }
 }
 
 PracticeController::Step PracticeController::step() const {
-    if (loadPositionState == Word::yes || (repeatState != Word::repeatSentence && mode == Word::readMode))
+    if (loadingPosition || (repeatSetting != Repeat::Sentence && practiceMode == Mode::Read))
         return Step::Tracking;
-    if (loadPositionState == Word::no)
-        return Step::SentenceEnd;
-    return Step::None;
+    return Step::SentenceEnd;
 }
 
 void PracticeController::positionChanged(qint64 position) {
-    // During the pause between dictation replays, reports of the paused player are
-    // ignored, so the same sentence end is not handled twice.
-    if (dictationGap.isActive())
+    // During the pause between two hearings the player stands still; its reports change nothing.
+    if (gap.isActive() || wholeDuration == 0 || !line() || line()->isLoading())
         return;
-    // Nor are the reports of the previous media while an online source is resolved.
-    if (duration == 0 || resolving)
-        return;
-    page(build(Script::setPlaying, {qint64(position * 100 / duration)}));
-    // Sentence changes are sent at the exact moment (exactPositionChanged and the
+    page(build(Script::setPlaying, {qint64(position * 100 / wholeDuration)}));
+    // Sentence changes are sent at the exact moment (timelinePosition and the
     // boundary timer); here only the highlight that the last sentence repeats.
     if (step() == Step::Tracking) {
-        if (startTimes.isEmpty()) {
-            currentIndex = -1;
+        if (timeline.isEmpty()) {
+            current = -1;
             page(build(Script::highlight, {-1}));
             return;
         }
@@ -164,118 +169,90 @@ void PracticeController::positionChanged(qint64 position) {
 }
 
 void PracticeController::durationChanged(qint64 value) {
-    duration = value;
+    wholeDuration = value;
     scheduleBoundary();
 }
 
 double PracticeController::exactPosition() const {
-    if (!advancing)
-        return anchorSeconds;
-    return anchorSeconds + anchorClock.nsecsElapsed() / 1e9 * rate;
+    return line() ? line()->position() : 0.0;
 }
 
-void PracticeController::freezeClock() {
-    anchorSeconds = exactPosition();
-    advancing = false;
-    boundary.stop();
-}
-
-void PracticeController::exactPositionChanged(double seconds) {
-    if (resolving)
-        return;
-    anchorSeconds = seconds;
-    anchorClock.restart();
-    awaitingSeek = false;
-    advancing = !playerPaused;
+void PracticeController::timelinePosition(double seconds) {
     // Back before the sentence end acted on: it may be acted on again.
     if (actedAt >= 0 && seconds + boundaryToleranceSeconds < actedAt)
         actedAt = -1;
-    if (dictationGap.isActive() || duration == 0)
+    if (gap.isActive() || wholeDuration == 0)
         return;
-    if (step() == Step::Tracking && !startTimes.isEmpty())
+    if (step() == Step::Tracking && !timeline.isEmpty())
         track(seconds, false);
     scheduleBoundary();
 }
 
-void PracticeController::speedChanged(double speed) {
-    anchorSeconds = exactPosition();
-    anchorClock.restart();
-    rate = speed > 0 ? speed : 1.0;
+void PracticeController::timelineSpeed(double speed) {
+    sendSpeed(speed);
     scheduleBoundary();
 }
 
-void PracticeController::pausedChanged(bool paused) {
-    playerPaused = paused;
-    if (paused) {
-        freezeClock();
-    } else if (!awaitingSeek && !advancing) {
-        anchorClock.restart();
-        advancing = true;
-        scheduleBoundary();
-    }
+void PracticeController::sendSpeed(double speed) {
+    // "1.0", "0.7", "1.25": the page shows the speed as it is.
+    QString text = QString::number(speed, 'f', 2);
+    if (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text == speedSent)
+        return;
+    speedSent = text;
+    page(build(Script::setSpeed, {text}));
+}
+
+void PracticeController::setSpeed(double value) {
+    if (!std::isfinite(value))
+        return;
+    wantedSpeed = std::clamp(std::round(value * 100) / 100, slowest, fastest);
+    // The page hears of it when the player has changed (or when practice starts).
+    if (PlayerTimeline* l = line())
+        l->setSpeed(wantedSpeed);
+    emit speedChosen(wantedSpeed);
+}
+
+double PracticeController::speed() const {
+    const PlayerTimeline* l = line();
+    return l ? l->speed() : wantedSpeed;
 }
 
 void PracticeController::setPlayerPaused(bool paused) {
-    if (!playManager)
-        return;
-    playManager->setPaused(paused);
-    // Stopping counts at once; playing counts once the player reports it.
-    if (paused)
-        pausedChanged(true);
-    else
-        playerPaused = false;
+    if (PlayerTimeline* l = line())
+        l->setPaused(paused);
+    scheduleBoundary();
 }
 
 void PracticeController::seekTo(double seconds) {
-    if (!playManager || seconds < 0)
+    PlayerTimeline* l = line();
+    if (!l || seconds < 0)
         return;
-    anchorSeconds = seconds;
-    advancing = false;
-    awaitingSeek = true;
     actedAt = -1;
     boundary.stop();
-    if (resolving) {
-        seekAfterResolve = seconds;
-        return;
-    }
-    playManager->seekToIfNonNegative(seconds);
+    l->seek(seconds);
 }
 
 std::optional<double> PracticeController::nextBoundary(double seconds) const {
-    const int n = startTimes.size();
-    switch (step()) {
-    case Step::Tracking: {
-        // The next sentence start ahead of the position.
-        const double ms = (seconds + boundaryToleranceSeconds) * 1000.0;
-        for (int start : startTimes)
-            if (start > ms)
-                return start / 1000.0;
+    if (step() == Step::Tracking)
+        return timeline.nextStartAfter(seconds + boundaryToleranceSeconds);
+    const std::optional<double> end = endOf(current);
+    if (!end || *end == actedAt)
         return std::nullopt;
-    }
-    case Step::SentenceEnd: {
-        // The last sentence ends with the media; an index outside -1 .. n-2 has no next start.
-        if (currentIndex < -1 || currentIndex >= n - 1)
-            return std::nullopt;
-        const double end = sentenceEndSeconds(currentIndex);
-        if (end == actedAt)
-            return std::nullopt;
-        return end;
-    }
-    case Step::None:
-        break;
-    }
-    return std::nullopt;
+    return end;
 }
 
 void PracticeController::scheduleBoundary() {
     boundary.stop();
-    if (!advancing || dictationGap.isActive() || duration == 0)
+    const PlayerTimeline* l = line();
+    if (!l || !l->isAdvancing() || gap.isActive() || wholeDuration == 0)
         return;
-    const double now = exactPosition();
+    const double now = l->position();
     const std::optional<double> due = nextBoundary(now);
     if (!due)
         return;
-    const double wait = (*due - now - boundaryToleranceSeconds) / rate;
+    const double wait = (*due - now - boundaryToleranceSeconds) / l->speed();
     if (wait <= 0)
         boundaryDue(); // already there (a report at or past the boundary)
     else
@@ -283,9 +260,10 @@ void PracticeController::scheduleBoundary() {
 }
 
 void PracticeController::boundaryDue() {
-    if (!advancing || dictationGap.isActive() || duration == 0)
+    const PlayerTimeline* l = line();
+    if (!l || !l->isAdvancing() || gap.isActive() || wholeDuration == 0)
         return;
-    const double now = exactPosition();
+    const double now = l->position();
     if (step() == Step::Tracking) {
         track(now, false);
         scheduleBoundary();
@@ -305,60 +283,83 @@ void PracticeController::boundaryDue() {
 }
 
 void PracticeController::track(double seconds, bool repeatLast) {
-    const int n = startTimes.size();
+    const int n = timeline.count();
     if (n == 0)
         return;
-    const double ms = (seconds + boundaryToleranceSeconds) * 1000.0;
-    int index = -1;
-    if (ms >= startTimes.at(0)) {
-        int i = 1;
-        while (i < n && ms >= startTimes.at(i))
-            ++i;
-        index = i - 1;
-    }
+    const int index = timeline.indexAt((seconds + boundaryToleranceSeconds) * 1000.0);
     if (index == n - 1 && repeatLast) {
         // In the last sentence the highlight is repeated on every whole-second
         // report; the first of them was sent at the exact start already.
-        currentIndex = index;
+        current = index;
         if (!std::exchange(lastHighlightSent, false))
             page(build(Script::highlight, {index}));
         return;
     }
-    if (index == currentIndex)
+    if (index == current)
         return;
-    currentIndex = index;
+    current = index;
     lastHighlightSent = index == n - 1;
     page(build(Script::highlight, {index}));
 }
 
+// The current sentence has been heard to its end (its own end, the next start,
+// or for the last one the end of the media): the mode decides what comes next.
 void PracticeController::sentenceEnd() {
-    actedAt = sentenceEndSeconds(currentIndex);
-    if (mode == Word::dictationMode) {
-        ++repeatCount;
-        if (QString::number(repeatCount) == playRepeatTimes) {
-            repeatCount = 0;
-            page(Script::pause);
-            page(build(Script::setPlayTimes, {currentIndex, repeatCount}));
-            seekTo(sentenceStartSeconds(currentIndex));
-        } else {
-            // Stopped at the end, back at the start while paused, and played
-            // again after the gap: nothing of the next sentence is heard.
-            pause();
-            seekTo(sentenceStartSeconds(currentIndex));
-            dictationGap.start();
+    actedAt = endOf(current).value_or(-1);
+    const bool atMediaEnd = line() && line()->atEnd();
+    if (practiceMode == Mode::Dictation) {
+        if (repeatSetting == Repeat::NoMediaEndReplay && isLast(current)) {
+            setPlayerPaused(true);
+            state = PlayState::Stopped;
+            return;
         }
-    } else if (mode == Word::fillwordMode) {
+        ++heard;
+        const HearingPlan hearing = plan();
+        if (hearing.hearings > 0 && heard >= hearing.hearings) {
+            finalHearing();
+            return;
+        }
+        // Stopped at the end, back at the start while paused, and heard again
+        // after the gap: nothing of the next sentence is heard.
+        pause();
+        seekTo(sentenceStartSeconds(current));
+        gap.start(hearing.gapMs);
+    } else if (practiceMode == Mode::Fillword) {
+        // Stopped here, not by the page (which is told): its answer comes too late.
+        pause();
         page(Script::pause);
         page(Script::setFillwordState);
-    } else if (repeatState == Word::repeatSentence) {
-        seekTo(sentenceStartSeconds(currentIndex));
+    } else if (repeatSetting == Repeat::Sentence) {
+        seekTo(sentenceStartSeconds(current));
+        if (atMediaEnd) // the player stopped itself at the end of the media
+            setPlayerPaused(false);
     }
 }
 
-void PracticeController::replayDictationSentence() {
+void PracticeController::finalHearing() {
+    heard = 0;
+    if (isLast(current) && repeatSetting == Repeat::Article) {
+        // The article once more, from its first sentence.
+        current = 0;
+        page(Script::initDictation);
+        page(build(Script::setPlayTimes, {current, heard}));
+        playAt(sentenceStartSeconds(current));
+        return;
+    }
+    // The learner's turn: the player waits at the sentence start.
+    pause();
+    page(Script::pause);
+    page(build(Script::setPlayTimes, {current, heard}));
+    if (isLast(current) && repeatSetting == Repeat::NextArticle)
+        page(Script::next);
+    else
+        seekTo(sentenceStartSeconds(current));
+}
+
+void PracticeController::replay() {
     // The player waits at the sentence start (sentenceEnd); the page plays it.
     page(Script::playFromStart);
-    page(build(Script::setPlayTimes, {currentIndex, repeatCount}));
+    page(build(Script::setPlayTimes, {current, heard}));
 }
 
 void PracticeController::mediaStatusChanged(int status) {
@@ -372,28 +373,21 @@ void PracticeController::mediaStatusChanged(int status) {
         page(Script::highlightFirst);
         break;
     case MediaStatusCode::EndOfMedia:
-        playState = Word::stopped;
-        if (mode == Word::dictationMode) {
-            if (repeatState == Word::repeatSentenceDictation)
-                break;
-            ++repeatCount;
-            if (QString::number(repeatCount) == playRepeatTimes) {
-                if (repeatState == Word::repeatArticle) {
-                    page(Script::next);
-                } else if (repeatState == Word::repeatAll) {
-                    currentIndex = 0;
-                    repeatCount = 0;
-                    page(Script::initDictation);
-                }
-            }
-            // The current sentence again, from its start (not the whole media).
-            mediaEnded = true;
-            playAt(startMsAt(currentIndex) / 1000.0);
-            page(build(Script::setPlayTimes, {currentIndex, repeatCount}));
-        } else if (mode == Word::fillwordMode) {
+        // The last sentence ends with the media: its end, unless acted on already
+        // (the boundary comes first when the media's length is known).
+        if (step() == Step::SentenceEnd && isLast(current)) {
+            if (!gap.isActive() && endOf(current) != actedAt)
+                sentenceEnd();
+            return;
+        }
+        state = PlayState::Stopped;
+        if (practiceMode == Mode::Dictation) {
+            // Before the first sentence or without sentences: the media once more.
+            if (repeatSetting != Repeat::NoMediaEndReplay)
+                playAt(sentenceStartSeconds(current));
+        } else if (practiceMode == Mode::Fillword) {
             page(Script::pause);
         } else {
-            mediaEnded = true;
             // The paragraph window offers to play again; told first, so that a page
             // that starts over (repeat) leaves it showing pause.
             paragraphPage(Script::offerPlay);
@@ -407,42 +401,38 @@ void PracticeController::mediaStatusChanged(int status) {
 
 void PracticeController::play(qint64 position) {
     // Milliseconds, exact to the millisecond, unless the page has said seconds.
-    const bool seconds = clickState == Word::yes;
     std::optional<double> target;
-    if (position > 0 || (position == 0 && seconds))
-        target = seconds ? double(position) : position / 1000.0;
+    if (position > 0 || (position == 0 && positionsInSeconds))
+        target = positionsInSeconds ? double(position) : position / 1000.0;
     playAt(target);
 }
 
 void PracticeController::playAt(std::optional<double> seconds) {
-    if (!playManager)
+    PlayerTimeline* l = line();
+    if (!l)
         return;
-    if (mediaEnded) {
-        // Over again: from the start, or straight to the position asked for.
-        if (!seconds)
-            seekTo(0.0);
-        playManager->play();
-        mediaEnded = false;
-    }
+    // Over again from the start, unless a place was chosen since the end.
+    if (!seconds && l->atEnd())
+        seconds = 0.0;
     if (seconds)
         seekTo(*seconds);
     setPlayerPaused(false);
-    playState = Word::playing;
+    state = PlayState::Playing;
     paragraphPage(Script::offerPause);
 }
 
 void PracticeController::pause() {
-    if (!playManager)
+    if (!line())
         return;
     setPlayerPaused(true);
-    playState = Word::paused;
+    state = PlayState::Paused;
     paragraphPage(Script::offerPlay);
 }
 
 void PracticeController::cancelPlay() {
     if (!playManager)
         return;
-    dictationGap.stop();
+    gap.stop();
     setPlayerPaused(true);
     if (QWidget* widget = playManager->playerWidget())
         widget->hide();
@@ -456,44 +446,50 @@ void PracticeController::resetMedia() {
 }
 
 void PracticeController::fillwordSuccessAction() {
-    ++currentIndex;
-    if (currentIndex == startTimes.size()) {
-        if (repeatState == Word::repeatAll) {
-            currentIndex = 0;
+    ++current;
+    if (current == timeline.count()) {
+        if (repeatSetting == Repeat::Article) {
+            current = 0;
             seekTo(0.0);
         } else {
             page(Script::next);
         }
     }
     // Paused at the sentence end, which is where the next sentence starts.
-    if (playManager) {
-        playManager->play();
-        playerPaused = false;
-    }
-    page(build(Script::initFillwordIndex, {currentIndex}));
+    setPlayerPaused(false);
+    page(build(Script::initFillwordIndex, {current}));
     page(Script::play);
-    scheduleBoundary();
 }
 
 void PracticeController::setPlayIndex(int index) {
-    currentIndex = index;
-    loadPositionState = Word::no;
+    current = index;
+    loadingPosition = false;
     scheduleBoundary();
 }
 
-void PracticeController::setState(const QString& stateName, const QString& state) {
-    if (stateName == Word::repeatStateName) {
-        repeatState = state;
-    } else if (stateName == Word::modeStateName) {
-        mode = state;
-        if (state == Word::readMode) {
-            if (playState == Word::paused) {
-                play(startMsAt(currentIndex));
-                page(Script::updatePlayStateIfMedia);
-            }
-            page(build(Script::highlightIfMedia, {currentIndex}));
+void PracticeController::setMode(Mode mode) {
+    practiceMode = mode;
+    if (mode == Mode::Read) {
+        if (state == PlayState::Paused) {
+            play(timeline.startOf(current));
+            page(Script::updatePlayStateIfMedia);
         }
+        page(build(Script::highlightIfMedia, {current}));
     }
+    scheduleBoundary();
+}
+
+void PracticeController::setRepeat(Repeat repeat) {
+    repeatSetting = repeat;
+    scheduleBoundary();
+}
+
+void PracticeController::setDictationHearings(int hearings) {
+    dictationHearings = std::max(1, hearings);
+}
+
+void PracticeController::setLoadingPosition(bool loading) {
+    loadingPosition = loading;
     scheduleBoundary();
 }
 
@@ -503,54 +499,43 @@ void PracticeController::setVolume(int volume) {
 }
 
 void PracticeController::loadPosition(int position) {
-    const int n = startTimes.size();
+    const int n = timeline.count();
     int shown = 0;
     qint64 playValue = 0;
     if (position == 0) {
-        currentIndex = 0;
+        current = 0;
         shown = 0;
         playValue = 1;
     } else if (position == 99) {
-        currentIndex = n - 1;
+        current = n - 1;
         shown = n - 1;
-        playValue = startMsAt(n - 1);
+        playValue = timeline.startOf(n - 1);
     } else {
-        const qint64 seconds = qint64(float(duration) * position / 100);
+        const qint64 seconds = qint64(float(wholeDuration) * position / 100);
         playValue = seconds;
         if (n > 0) {
-            const qint64 ms = seconds * 1000;
-            if (ms < startTimes.at(0)) {
-                currentIndex = -1;
-                repeatCount = 0;
-            } else {
-                for (int i = 1; i < n; ++i) {
-                    if (ms < startTimes.at(i)) {
-                        currentIndex = i - 1;
-                        repeatCount = 0;
-                        break;
-                    }
-                }
-            }
+            current = timeline.indexAt(seconds * 1000.0);
+            heard = 0;
         }
-        shown = currentIndex;
+        shown = current;
     }
     page(build(Script::showPosition, {shown}));
-    if (mode == Word::readMode)
+    if (practiceMode == Mode::Read)
         play(playValue);
     else
-        play(startMsAt(currentIndex));
-    loadPositionState = Word::no;
+        play(timeline.startOf(current));
+    loadingPosition = false;
 }
 
 void PracticeController::setDictationIndex(int index) {
-    const int target = index == -1 ? currentIndex : index;
+    const int target = index == -1 ? current : index;
     seekTo(sentenceStartSeconds(target));
-    currentIndex = index;
-    repeatCount = 0;
+    current = index;
+    heard = 0;
 }
 
 void PracticeController::setFillwordIndex(int index) {
-    const int target = index == -1 ? currentIndex : index;
+    const int target = index == -1 ? current : index;
     seekTo(sentenceStartSeconds(target));
-    currentIndex = index;
+    current = index;
 }

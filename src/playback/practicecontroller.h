@@ -1,8 +1,8 @@
 #pragma once
 
 #include "playback/practiceplayer.h"
+#include "playback/sentencetimeline.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -13,21 +13,41 @@
 #include <optional>
 
 class PracticePage;
+class PlayerTimeline;
 
-// Sentence tracking and the practice modes: follows the player's position
-// against the sentence start times, tells the page which sentence is current,
-// and acts at sentence and media ends (loop a sentence, replay a dictation
-// sentence, stop for fill-in-the-word). The bridge's practice slots delegate
-// here; the player is anything that implements PracticePlayer.
+// The practice rules: which sentence is current, what happens at its end in
+// each mode (loop it, hear it again after a pause in dictation, stop for the
+// missing word), and what the page is told. The bridge's practice slots
+// delegate here, with the page's words already turned into the types below.
 //
-// Two position paths: the whole-second reports feed the page's progress (and
-// the repeated highlight of the last sentence); every decision about a sentence
-// boundary uses the player's exact position, carried forward at its speed, and
-// a precise timer armed for the moment the next boundary is due.
+// Where the player stands, its seeks, pauses, end and speed are its timeline's
+// (PlayerTimeline); this class asks it. The whole-second reports feed the
+// page's progress; every decision about a sentence boundary uses the timeline's
+// exact position and a precise timer armed for the moment the boundary is due.
 class PracticeController : public QObject {
     Q_OBJECT
 
 public:
+    enum class Mode { Read, Dictation, Fillword };
+    Q_ENUM(Mode)
+    enum class Repeat {
+        Once,
+        Article,          // start the article over at its end
+        NextArticle,      // go on with the next article at its end
+        Sentence,         // loop the current sentence
+        NoMediaEndReplay, // dictation: the end of the media is not heard again
+    };
+    Q_ENUM(Repeat)
+    enum class PlayState { Stopped, Playing, Paused };
+    Q_ENUM(PlayState)
+
+    // How a sentence is heard: how many times (0: until the learner leaves it)
+    // and the pause between two hearings. Decided in one place (plan()).
+    struct HearingPlan {
+        int hearings = 1;
+        int gapMs = 0;
+    };
+
     explicit PracticeController(QObject* parent = nullptr);
     ~PracticeController() override;
 
@@ -45,86 +65,91 @@ public:
 
     void initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType);
     // Where each sentence ends (ms), for media whose sentences are followed by a
-    // gap (a film between two cues, the pause after a stretch of speech): practice
-    // stops there instead of at the next start. Given after initPlay, which clears them.
+    // gap: practice stops there instead of at the next start. After initPlay, which clears them.
     void setEndTimes(const QList<int>& endTime);
     // New times for the sentences of the media playing (the learner moved them),
     // taken at once; ignored when the count differs (another media's).
     void setSentenceTimes(const QList<int>& starts, const QList<int>& ends);
     // The source of the last initPlay.
     QString source() const { return playingSource; }
+    // The player's whole-second reports, for the page's progress.
     void positionChanged(qint64 position);
     void durationChanged(qint64 value);
-    // The player's exact timing: its position in seconds (after a seek only once
-    // it has landed), its speed, its pause state.
-    void exactPositionChanged(double seconds);
-    void speedChanged(double speed);
-    void pausedChanged(bool paused);
     void mediaStatusChanged(int status);
+    // Milliseconds (or seconds, see setPositionsInSeconds); 0: from where the player stands.
     void play(qint64 position);
     void pause();
     void cancelPlay();
     void resetMedia();
     void fillwordSuccessAction();
     void setPlayIndex(int index);
-
-    void setState(const QString& stateName, const QString& state);
+    void setMode(Mode mode);
+    void setRepeat(Repeat repeat);
+    // How often a dictation sentence is heard (the reading setting).
+    void setDictationHearings(int hearings);
+    // The page's play positions are seconds (it says so while it seeks by the progress bar).
+    void setPositionsInSeconds(bool seconds) { positionsInSeconds = seconds; }
+    // The page is moving the position itself: sentence ends are not acted on meanwhile.
+    void setLoadingPosition(bool loading);
     void setVolume(int volume);
-    void loadPosition(int position);
+    void loadPosition(int percent);
     void setDictationIndex(int index);
     void setFillwordIndex(int index);
+    // 0.5 .. 2.0; kept for the next player too.
+    void setSpeed(double speed);
+    double speed() const;
+
+    Mode mode() const { return practiceMode; }
+    Repeat repeat() const { return repeatSetting; }
+    PlayState playState() const { return state; }
+    int currentIndex() const { return current; }
+    int repeatCount() const { return heard; }
+    qint64 duration() const { return wholeDuration; }
+    bool isVideo() const { return video; }
+    const SentenceTimeline& sentences() const { return timeline; }
+    HearingPlan plan() const;
 
     // Start of a sentence in seconds; -1 means the current one, an index outside
     // the list the start of the media.
     double sentenceStartSeconds(int index = -1) const;
-
-    bool inDictationGap() const { return dictationGap.isActive(); }
-    // Where the player stands now (seconds): the last exact report carried
-    // forward at the playing speed while it plays.
+    bool inDictationGap() const { return gap.isActive(); }
+    // Where the player stands now (seconds).
     double exactPosition() const;
     // When the next sentence boundary is due, in ms from now; -1 when none is armed.
     int boundaryDueMs() const { return boundary.isActive() ? boundary.remainingTime() : -1; }
 
-    QString playState;
-    QString mode;
-    QString repeatState;
-    QString playRepeatTimes;
-    QString loadPositionState;
-    QString clickState;
-    qint64 duration = 0;
-    int currentIndex = 0;
-    int repeatCount = 0;
-    bool mediaEnded = false;
-    QString playingSource;
-    QList<int> startTimes;
-    QList<int> endTimes; // may be empty or shorter: those sentences end at the next start
-    bool isVideo = false;
-
-    // The pause between two plays of a dictation sentence.
+    // The pause between two hearings of a dictation sentence.
     static constexpr int dictationGapMs = 1500;
     // A boundary this close ahead counts as reached (timers and reports are
     // not finer than this).
     static constexpr double boundaryToleranceSeconds = 0.002;
+    static constexpr double slowest = 0.5, fastest = 2.0;
+
+signals:
+    // The learner chose a speed (by the page, the keys, ...): it is kept for the next run.
+    void speedChosen(double speed);
 
 private:
     // What the position reports do in the current state.
-    enum class Step { None, Tracking, SentenceEnd };
+    enum class Step { Tracking, SentenceEnd };
     Step step() const;
 
     void page(const QString& snippet);
     void paragraphPage(const QString& snippet);
+    PlayerTimeline* line() const;
+    void connectTimeline();
+    void timelinePosition(double seconds);
+    void timelineSpeed(double speed);
     // Tracking at `seconds`; `repeatLast` repeats the highlight in the last sentence.
     void track(double seconds, bool repeatLast);
     void sentenceEnd();
-    void replayDictationSentence();
-    // Start time in milliseconds of a sentence, 0 for an index outside the list.
-    qint64 startMsAt(int index) const;
-    // Where sentence `index` (-1 .. n-2) ends, in seconds: its own end when one
-    // lies between its start and the next start, else the next start.
-    double sentenceEndSeconds(int index) const;
+    void finalHearing();
+    void replay();
+    bool isLast(int index) const { return index >= 0 && index == timeline.count() - 1; }
+    std::optional<double> endOf(int index) const;
 
-    // Every seek of the practice goes here: to the exact time, held while an
-    // online source is still being resolved.
+    // Every seek of the practice goes here: to the exact time (held by the
+    // timeline while a file is on its way).
     void seekTo(double seconds);
     void setPlayerPaused(bool paused);
     // play() with the target in seconds (none: from where the player stands).
@@ -134,21 +159,27 @@ private:
     // Re-arms the boundary timer from the exact position (or acts when due).
     void scheduleBoundary();
     void boundaryDue();
-    void freezeClock();
+    void sendSpeed(double speed);
 
     std::unique_ptr<PracticePlayer> playManager;
     PracticePage* pageTarget = nullptr;
-    QTimer dictationGap;
 
-    // The player's clock: position `anchorSeconds` at `anchorClock`, moving at
-    // `rate` while `advancing`.
-    double anchorSeconds = 0;
-    QElapsedTimer anchorClock;
-    double rate = 1.0;
-    bool advancing = false;
-    bool playerPaused = true;
-    // A seek is under way: the clock waits for the player's first report from the target.
-    bool awaitingSeek = false;
+    Mode practiceMode = Mode::Read;
+    Repeat repeatSetting = Repeat::Once;
+    PlayState state = PlayState::Stopped;
+    int dictationHearings = 3;
+    bool positionsInSeconds = false;
+    bool loadingPosition = false;
+    SentenceTimeline timeline;
+    qint64 wholeDuration = 0;
+    int current = 0;
+    int heard = 0; // hearings of the current sentence so far
+    bool video = false;
+    double wantedSpeed = 1.0;
+    QString speedSent;
+    QString playingSource;
+
+    QTimer gap;
     QTimer boundary;
     // The sentence end (seconds) acted on last; not again until the player has
     // gone back before it or the sentence changes.
@@ -156,9 +187,6 @@ private:
     // The highlight of the last sentence went out at its exact start; the next
     // whole-second report does not repeat it.
     bool lastHighlightSent = false;
-
     // Each initPlay starts a new load; an online source resolved for an older one is dropped.
     int loadGeneration = 0;
-    bool resolving = false;
-    double seekAfterResolve = -1;
 };

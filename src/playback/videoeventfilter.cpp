@@ -1,5 +1,6 @@
 #include "playback/videoeventfilter.h"
 
+#include "playback/playertimeline.h"
 #include "playback/practicecontroller.h"
 #include "playback/videocommands.h"
 
@@ -29,13 +30,9 @@ VideoEventFilter::~VideoEventFilter() {
 }
 
 double VideoEventFilter::steppedSpeed(double speed, bool up) {
-    const double step = speed < 1.4 ? 0.02 : 0.05;
-    double next = up ? speed + step : speed - step;
-    if (std::fabs(next - 1.0) <= 0.01 + 1e-9) // the tolerance absorbs rounding of the steps
-        next = 1.0;                           // normal speed snaps in
-    else if (!up)
-        next = std::max(next, 0.0);
-    return next;
+    // On the page's steps of 0.1, whatever the speed was.
+    const double tenths = up ? std::floor(speed * 10 + 1e-6) + 1 : std::ceil(speed * 10 - 1e-6) - 1;
+    return std::clamp(tenths / 10, PracticeController::slowest, PracticeController::fastest);
 }
 
 int VideoEventFilter::steppedVolume(int volume, bool up) {
@@ -112,13 +109,14 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
         return true;
     case Qt::Key_Up:
     case Qt::Key_Down: {
-        if (!videoVisible())
-            return false;
         const bool up = key->key() == Qt::Key_Up;
-        if (key->modifiers() == Qt::ControlModifier) {
-            player()->setSpeed(steppedSpeed(player()->speed(), up));
+        // Faster or slower for audio and video alike, once something plays.
+        if (key->modifiers() == Qt::ControlModifier && player()) {
+            practice->setSpeed(steppedSpeed(practice->speed(), up));
             return true;
         }
+        if (!videoVisible())
+            return false;
         const int volume = steppedVolume(player()->volume(), up);
         player()->setVolume(volume);
         qDebug("vol = %.3f", double(volume));
@@ -147,7 +145,7 @@ bool VideoEventFilter::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void VideoEventFilter::pause() {
-    commands->askPageToPlay(player() && player()->isPaused());
+    commands->askPageToPlay(player() && player()->timeline()->isPaused());
 }
 
 void VideoEventFilter::toggleFullScreen() {

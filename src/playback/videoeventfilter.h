@@ -12,9 +12,9 @@ class PracticePlayer;
 class VideoCommands;
 
 // Application-wide keys and context menu of the video surface: sentence jumps,
-// play/pause, speed, volume, full screen and stay-on-top. Speed and volume go
-// to the practice controller's player; everything else takes the page's own
-// path through the commands.
+// play/pause, speed (audio too), volume, full screen and stay-on-top. Speed goes
+// to the practice controller, volume to its player; everything else takes the
+// page's own path through the commands.
 class VideoEventFilter : public QObject {
     Q_OBJECT
 
@@ -24,7 +24,7 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    // Speed after one Ctrl+Up (up) or Ctrl+Down step from `speed`.
+    // Speed after one Ctrl+Up (up) or Ctrl+Down step from `speed`: the next tenth, within 0.5 .. 2.0.
     static double steppedSpeed(double speed, bool up);
     // Volume (0..100) after one Up or Down step.
     static int steppedVolume(int volume, bool up);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/playertimeline.h"
 #include "playback/practiceplayer.h"
 
 #include <QStringList>
@@ -7,37 +8,22 @@
 
 #include <memory>
 
-// A player that records what it is asked to do, for practice tests without libmpv.
-class FakePlayer : public PracticePlayer {
+// A player that records what it is asked to do, for practice tests without
+// libmpv. Its timeline is the real one, over an engine that records the
+// commands; the test reports for the engine through `timeline`.
+class FakePlayer : public PracticePlayer, private TimelineEngine {
 public:
     QStringList calls;
-    bool paused = true;
-    double currentSpeed = 1.0;
     int currentVolume = 100;
     QString sentence, translation;
     bool subtitlesVisible = false;
+    bool playerSubtitlesVisible = true;
     std::unique_ptr<QWidget> widget = std::make_unique<QWidget>();
+    PlayerTimeline line{this};
 
     QWidget* playerWidget() override { return widget.get(); }
+    PlayerTimeline* timeline() override { return &line; }
     void loadMedia(const QString& source) override { calls << "load " + source; }
-    void play() override {
-        paused = false;
-        calls << "play";
-    }
-    void setPaused(bool p) override {
-        paused = p;
-        calls << (p ? "pause" : "resume");
-    }
-    bool isPaused() const override { return paused; }
-    void seekToIfNonNegative(double seconds) override {
-        if (seconds >= 0)
-            calls << "seek " + QString::number(seconds);
-    }
-    double speed() override { return currentSpeed; }
-    void setSpeed(double s) override {
-        currentSpeed = s;
-        calls << "speed " + QString::number(s);
-    }
     int volume() override { return currentVolume; }
     void setVolume(int v) override {
         currentVolume = v;
@@ -46,4 +32,36 @@ public:
     void setSentenceSubtitle(const QString& text) override { sentence = text; }
     void setTranslationSubtitle(const QString& text) override { translation = text; }
     void setSubtitlesVisible(bool visible) override { subtitlesVisible = visible; }
+    void setPlayerSubtitlesVisible(bool visible) override { playerSubtitlesVisible = visible; }
+
+    // The engine plays the file that was asked for (from its start, unpaused).
+    void fileLoads(double length = 20) {
+        line.fileStarting();
+        line.durationReported(length);
+        line.fileLoaded(false);
+        line.pausedReported(false);
+    }
+    // The engine reaches the end of the file and stops there by itself.
+    void endOfFile() {
+        line.eofReported(true);
+        line.pausedReported(true);
+    }
+
+private:
+    // The engine does at once what it is asked; a seek lands where it was going
+    // when the test restarts the playback.
+    void seekExact(double seconds) override {
+        calls << "seek " + QString::number(seconds);
+        target = seconds;
+    }
+    void setPaused(bool p) override {
+        calls << (p ? "pause" : "resume");
+        line.pausedReported(p);
+    }
+    void setSpeed(double s) override {
+        calls << "speed " + QString::number(s);
+        line.speedReported(s);
+    }
+    std::optional<double> standing() override { return target; }
+    double target = 0;
 };

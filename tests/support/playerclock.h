@@ -21,10 +21,13 @@ public:
         seconds = -1;
         at.invalidate();
         reports.clear();
+        reportedAt.clear();
+        since.start();
         connections << QObject::connect(manager, &ObDataBase::PlayManager::exactPositionChanged, [this](double s) {
             seconds = s;
             at.restart();
             reports << s;
+            reportedAt << since.elapsed();
         });
         connections << QObject::connect(manager, &ObDataBase::PlayManager::pausedChanged, [this](bool p) {
             seconds = now();
@@ -42,11 +45,13 @@ public:
     // -1 before the first report.
     double now() const { return paused || !at.isValid() ? seconds : seconds + at.elapsed() / 1000.0; }
 
-    QList<double> reports; // every exact report, in order
+    QList<double> reports;    // every exact report, in order
+    QList<qint64> reportedAt; // when each came, in ms since follow()
 
 private:
     double seconds = -1;
     QElapsedTimer at;
+    QElapsedTimer since;
     bool paused = true;
     QList<QMetaObject::Connection> connections;
 };
