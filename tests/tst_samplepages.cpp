@@ -195,6 +195,7 @@ public slots:
     void setFillwordIndex(int index) { rec("setFillwordIndex", {QString::number(index)}); }
     void fillwordSuccessAction() { rec("fillwordSuccessAction", {}); }
     void setPlayIndex(int index) { rec("setPlayIndex", {QString::number(index)}); }
+    void setSpeed(double speed) { rec("setSpeed", {QString::number(speed)}); }
     void setTranslationState(const QString& state) { rec("setTranslationState", {state}); }
     void setDesktopState(const QString& state) { rec("setDesktopState", {state}); }
     void setVideoFullscreen(const QString& state) { rec("setVideoFullscreen", {state}); }
@@ -729,6 +730,16 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     js(view.get(), "Practice.seekPercent(50); Practice.seekPercent(0);");
     QCOMPARE(bridge->calls,
              QStringList({"setClickState(true)", "loadPosition(50)", "setClickState(false)", "loadPosition(0)"}));
+
+    // The speed control offers 0.5 to 2.0 in tenths and a reset; it shows the shell's speed, whoever set it.
+    bridge->calls.clear();
+    QCOMPARE(js(view.get(), "document.getElementById('pSpeed').options.length").toInt(), 16);
+    js(view.get(), "var s = document.getElementById('pSpeed'); s.value = '0.70'; s.onchange();");
+    js(view.get(), "document.getElementById('pSpeedReset').click()");
+    QCOMPARE(bridge->calls, QStringList({"setSpeed(0.7)", "setSpeed(1)"}));
+    js(view.get(), "media.setSpeed('1.5')");
+    QCOMPARE(js(view.get(), "document.getElementById('pSpeed').value").toString(), QString("1.50"));
+    QVERIFY(js(view.get(), "document.getElementById('pSpeedReset').className").toString().contains("active"));
 
     // The video article shows its placeholder and reports its rectangle.
     js(view.get(), "document.getElementById('pBack').click()");

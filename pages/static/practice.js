@@ -500,6 +500,7 @@ var Practice = (function () {
       '      <button class="btn small" id="pTrans"></button>' +
       '      <button class="btn small" id="pDesktop" title="Satz als Fenster auf dem Desktop">Desktop-Fenster</button>' +
       '      <button class="btn small hidden" id="pFull">Vollbild</button>' +
+      '      <span class="speed-box" id="pSpeedBox"></span>' +
       '      <span class="spacer" style="flex:1"></span>' +
       '      <span class="volume-box"><span class="group-label">Lautstärke</span>' +
       '      <input type="range" min="0" max="100" value="80" class="volume" id="pVolume"></span>' +
@@ -554,6 +555,7 @@ var Practice = (function () {
     });
     P.translation = Tav.settings.translationState;
     P.renderControls();
+    Tav.fire('practiceBuilt'); // controls of their own files fill in their places
   };
 
   // ---- opening an article -------------------------------------------------
