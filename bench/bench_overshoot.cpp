@@ -19,6 +19,7 @@
 //   RESULT mode=<loop|dictation|fillword|reading> media=<audio|video> speed=<x> edge=<end|start|highlight> n=<N>
 //   median_ms=<m> max_abs_ms=<a>
 #include "bridge/pagescript.h"
+#include "playback/playertimeline.h"
 #include "playback/playmanager.h"
 #include "playback/practicecontroller.h"
 #include "player/mpvwidget.h"
@@ -85,35 +86,21 @@ private:
     bool paused = false;
 };
 
-// Forwards to the real player and tells the session when the practice pauses
-// it or sends it somewhere.
+// The real player; the session hears from its timeline when the practice
+// pauses it or sends it somewhere.
 class MeasuringPlayer : public PracticePlayer {
 public:
     ObDataBase::PlayManager manager{nullptr};
-    std::function<void()> pausing;
-    std::function<void(double)> seeking;
 
     QWidget* playerWidget() override { return manager.playerWidget(); }
+    PlayerTimeline* timeline() override { return manager.timeline(); }
     void loadMedia(const QString& s) override { manager.loadMedia(s); }
-    void play() override { manager.play(); }
-    void setPaused(bool p) override {
-        if (p && pausing)
-            pausing();
-        manager.setPaused(p);
-    }
-    bool isPaused() const override { return manager.isPaused(); }
-    void seekToIfNonNegative(double s) override {
-        if (seeking)
-            seeking(s);
-        manager.seekToIfNonNegative(s);
-    }
-    double speed() override { return manager.speed(); }
-    void setSpeed(double s) override { manager.setSpeed(s); }
     int volume() override { return manager.volume(); }
     void setVolume(int v) override { manager.setVolume(v); }
     void setSentenceSubtitle(const QString& t) override { manager.setSentenceSubtitle(t); }
     void setTranslationSubtitle(const QString& t) override { manager.setTranslationSubtitle(t); }
     void setSubtitlesVisible(bool v) override { manager.setSubtitlesVisible(v); }
+    void setPlayerSubtitlesVisible(bool v) override { manager.setPlayerSubtitlesVisible(v); }
 };
 
 struct Figures {
@@ -158,18 +145,13 @@ public:
                     if (positioned)
                         figures.start.push_back((s - startTarget) * 1000.0);
                 }
-                controller.exactPositionChanged(s);
             });
-            QObject::connect(m, &ObDataBase::PlayManager::speedChanged, &controller, [this](double s) {
-                estimate.setRate(s);
-                controller.speedChanged(s);
-            });
-            QObject::connect(m, &ObDataBase::PlayManager::pausedChanged, &controller, [this](bool p) {
-                estimate.setPaused(p);
-                controller.pausedChanged(p);
-            });
-            player->pausing = [this] { acted(); };
-            player->seeking = [this](double target) {
+            QObject::connect(m, &ObDataBase::PlayManager::speedChanged, &controller,
+                             [this](double s) { estimate.setRate(s); });
+            QObject::connect(m, &ObDataBase::PlayManager::pausedChanged, &controller,
+                             [this](bool p) { estimate.setPaused(p); });
+            QObject::connect(m->timeline(), &PlayerTimeline::pauseRequested, &controller, [this] { acted(); });
+            QObject::connect(m->timeline(), &PlayerTimeline::seekRequested, &controller, [this](double target) {
                 if (qEnvironmentVariableIsSet("BENCH_TRACE"))
                     std::fprintf(stderr, "SEEK %.4f\n", target);
                 acted();
@@ -178,7 +160,7 @@ public:
                                                        [&](int ms) { return std::abs(ms / 1000.0 - target) < 0.0005; });
                 awaitingStart = sentenceStart && positioned;
                 startTarget = target;
-            };
+            });
             return std::unique_ptr<PracticePlayer>(std::move(p));
         };
     }
@@ -188,10 +170,11 @@ public:
             answer(call.snippet);
             return QVariant();
         });
-        controller.mode = mode == "loop" || mode == "reading" ? QStringLiteral("read") : mode;
-        controller.repeatState = mode == "loop" ? QStringLiteral("repeatSen") : QString();
-        controller.playRepeatTimes = "3";
-        controller.loadPositionState = "false";
+        controller.setMode(mode == "dictation"  ? PracticeController::Mode::Dictation
+                           : mode == "fillword" ? PracticeController::Mode::Fillword
+                                                : PracticeController::Mode::Read);
+        controller.setRepeat(mode == "loop" ? PracticeController::Repeat::Sentence : PracticeController::Repeat::Once);
+        controller.setDictationHearings(3);
         controller.initPlay(article.media, "local", article.starts, article.video ? "4" : "audio");
         if (article.video)
             player->playerWidget()->show();
@@ -214,7 +197,7 @@ private:
     void answer(const QString& snippet) {
         if (qEnvironmentVariableIsSet("BENCH_TRACE") && !snippet.startsWith("media.setPlaying"))
             std::fprintf(stderr, "TRACE %.3f ctl=%.3f due=%d %s idx=%d\n", estimate.now(), controller.exactPosition(),
-                         controller.boundaryDueMs(), qPrintable(snippet), controller.currentIndex);
+                         controller.boundaryDueMs(), qPrintable(snippet), controller.currentIndex());
         if (snippet == "media.play(0);" || snippet == "media.play();") {
             if (!positioned) {
                 positioned = true;
@@ -226,8 +209,8 @@ private:
         } else if (snippet == "media.pause();") {
             controller.pause();
             if (mode == "dictation") // heard three times: the learner types it and goes on
-                later([this] { startSentence(nextSentence(controller.currentIndex)); });
-            else if (mode == "fillword" && controller.currentIndex >= article.starts.size() - 1)
+                later([this] { startSentence(nextSentence(controller.currentIndex())); });
+            else if (mode == "fillword" && controller.currentIndex() >= article.starts.size() - 1)
                 later([this] { startSentence(0); }); // the end of the media: once more
         } else if (snippet == "media.setFillwordState(true);") {
             later([this] { controller.fillwordSuccessAction(); });
@@ -265,7 +248,7 @@ private:
     void acted() {
         if (!positioned || player->manager.isPaused())
             return;
-        const int i = controller.currentIndex;
+        const int i = controller.currentIndex();
         if (i < -1 || i + 1 >= article.starts.size())
             return;
         double at = estimate.now();
