@@ -23,6 +23,7 @@ PACKAGES=(
   mpv  # the command line player: baseline of bench/bench_player
   libbenchmark-dev
   python3  # scripts/includegraph.py, run by the test suite
+  sqlite3 unzip  # the export test reads packages with tools of their own
   poppler-utils
   lintian desktop-file-utils appstream  # the package check
   fonts-dejavu-core fonts-droid-fallback fonts-urw-base35

@@ -2,6 +2,33 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>DeckExport</name>
+    <message>
+        <source>The export could not be put in place.</source>
+        <translation>Der Export konnte nicht an seinen Platz gelegt werden.</translation>
+    </message>
+    <message>
+        <source>The export could not be written (%1).</source>
+        <translation>Der Export konnte nicht geschrieben werden (%1).</translation>
+    </message>
+    <message>
+        <source>The export could not be written.</source>
+        <translation>Der Export konnte nicht geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>The export could not be written to this folder.</source>
+        <translation>In diesen Ordner kann nicht exportiert werden.</translation>
+    </message>
+    <message>
+        <source>The export could not be written; is the disk full?</source>
+        <translation>Der Export konnte nicht geschrieben werden; ist der Datenträger voll?</translation>
+    </message>
+    <message>
+        <source>The export was cancelled.</source>
+        <translation>Der Export wurde abgebrochen.</translation>
+    </message>
+</context>
+<context>
     <name>MediaFiles</name>
     <message>
         <source>This file is not in the media library.</source>
