@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+class KeptSentences;
 class MediaFiles;
 class PracticeController;
 class QMessageBox;
@@ -71,6 +72,8 @@ public:
     QObject* videoEventFilter() const { return surface.keyFilter(); }
     // The learner's own media files; the main page's bridge only (null for the others).
     MediaFiles* mediaFiles();
+    // The kept sentences and their reviews; the main page's bridge only (null for the others).
+    KeptSentences* keptCards();
     // A file opened from the desktop (menu, drop, command line): imported and
     // shown by the index page, which is loaded for it when another page is up.
     void openMediaFile(const QString& path);
@@ -163,6 +166,15 @@ public slots:
     QString setSentenceTiming(const QString& id, int index, int startMs, int endMs);
     // The playing speed, 0.5 to 2.0 (the voice keeps its pitch); kept in settings.ini (webapi_practice.cpp).
     void setSpeed(double speed);
+    // Kept sentences, their reviews and the export for Anki: JSON text in and out (webapi_review.cpp).
+    QString keepSentence(int index, const QString& json);
+    QString forgetCard(const QString& id);
+    QString keptSentences();
+    QString reviewDue();
+    QString answerReview(const QString& id, int rating);
+    QString playCard(const QString& id);
+    QString reviewStats();
+    QString exportDeck(const QString& format);
 
 private slots:
     void attachMainObject();
@@ -193,4 +205,5 @@ private:
     VideoSurface surface;
     DownloadRouter router;
     MediaFiles* files = nullptr;
+    KeptSentences* kept = nullptr;
 };

@@ -3,6 +3,7 @@
 // paragraph page and window, and to the video surface.
 #include "bridge/webapi.h"
 
+#include "bridge/keptsentences.h"
 #include "bridge/shellwindow.h"
 #include "core/pageprotocol.h"
 #include "core/signing.h"
@@ -70,6 +71,8 @@ void WebApi::resetMedia() {
 
 void WebApi::initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType) {
     practice()->initPlay(src, type, startTime, mediaType);
+    if (KeptSentences* sentences = keptCards())
+        sentences->setPracticeItem(src, type, startTime);
 }
 
 void WebApi::initPlay(const QString& src, const QString& type, const QList<int>& startTime) {
@@ -78,6 +81,8 @@ void WebApi::initPlay(const QString& src, const QString& type, const QList<int>&
 
 void WebApi::setEndTimes(const QList<int>& endTime) {
     practice()->setEndTimes(endTime);
+    if (KeptSentences* sentences = keptCards())
+        sentences->setEndTimes(endTime);
 }
 
 void WebApi::setFmId(const QString& fmArticleId) {

@@ -143,6 +143,38 @@ bool MediaLibrary::migrate(int from) {
               << QStringLiteral("ALTER TABLE items ADD COLUMN original_times TEXT NOT NULL DEFAULT '[]'")
               << QStringLiteral("ALTER TABLE items ADD COLUMN speech TEXT NOT NULL DEFAULT '[]'");
     }
+    if (from < 3) {
+        // Kept sentences with their review schedule (ReviewDeck), and every answer.
+        steps << QStringLiteral("CREATE TABLE kept_cards ("
+                                "id TEXT PRIMARY KEY,"
+                                "text TEXT NOT NULL,"
+                                "translation TEXT NOT NULL,"
+                                "title TEXT NOT NULL,"
+                                "source_kind TEXT NOT NULL,"
+                                "source_id TEXT NOT NULL,"
+                                "media TEXT NOT NULL,"
+                                "sentence INTEGER NOT NULL,"
+                                "start_ms INTEGER NOT NULL,"
+                                "end_ms INTEGER NOT NULL,"
+                                "clip TEXT NOT NULL,"
+                                "created INTEGER NOT NULL,"
+                                "state TEXT NOT NULL,"
+                                "due INTEGER NOT NULL,"
+                                "last_review INTEGER NOT NULL,"
+                                "stability REAL NOT NULL,"
+                                "difficulty REAL NOT NULL,"
+                                "step INTEGER NOT NULL,"
+                                "reps INTEGER NOT NULL,"
+                                "lapses INTEGER NOT NULL)")
+              << QStringLiteral("CREATE INDEX kept_cards_due ON kept_cards (due)")
+              << QStringLiteral("CREATE INDEX kept_cards_source ON kept_cards (source_kind, source_id)")
+              << QStringLiteral("CREATE TABLE kept_reviews ("
+                                "card TEXT NOT NULL,"
+                                "at INTEGER NOT NULL,"
+                                "rating INTEGER NOT NULL,"
+                                "state_before TEXT NOT NULL)")
+              << QStringLiteral("CREATE INDEX kept_reviews_at ON kept_reviews (at)");
+    }
     steps << QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion);
     for (const QString& step : steps) {
         if (!query.exec(step)) {
