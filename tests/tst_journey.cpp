@@ -39,6 +39,7 @@
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -126,6 +127,7 @@ private slots:
     void videoOverThePageAndFullScreen();
     void settingsSurviveARestart();
     void ownFileDictationAndResume();
+    void keepReviewRestartExport();
     void tokenNeverWentInClearText();
 
 private:
@@ -695,6 +697,87 @@ void TestJourney::ownFileDictationAndResume() {
     // Going on from there: the place kept is not lost to the first sentence the file starts with.
     QVERIFY(stored().value("lastSentence").toInt() >= 2);
     shot("11-own-file-resumed");
+}
+
+void TestJourney::keepReviewRestartExport() {
+    // Guards against kept sentences that lose their sound, their schedule or their
+    // answers on the way from practice to review, across a restart, and into the export.
+    // Still practising the own file: keep the third sentence with the button, the first with the key M.
+    QTRY_VERIFY_WITH_TIMEOUT(js("Practice.sentences.length").toInt() == 5, 15000);
+    click("#pModes [data-mode=\"read\"]");
+    js("Practice.select(2)");
+    QTRY_COMPARE(practice()->currentIndex, 2);
+    click("#pKeep");
+    QTRY_COMPARE(js("document.querySelectorAll('#pSentences .sentence.kept').length").toInt(), 1);
+    js("Practice.select(0); document.activeElement && document.activeElement.blur && document.activeElement.blur();");
+    QTRY_COMPARE(practice()->currentIndex, 0);
+    window->activateWindow();
+    QWidget* view = window->findChild<WebView*>();
+    QVERIFY(view);
+    QTest::keyClick(view, Qt::Key_M);
+    QTRY_COMPARE(js("document.querySelectorAll('#pSentences .sentence.kept').length").toInt(), 2);
+    QVERIFY(js("document.getElementById('pKeep').textContent").toString().contains("Gemerkt"));
+    QVERIFY(js("document.querySelector('#pSentences li[data-index=\"0\"]').classList.contains('kept')").toBool());
+    QTest::qWait(300); // the view paints the marks
+    shot("12-kept-sentences");
+
+    // The start page counts them as due; the review page plays the first one's clip.
+    click("#homeBtn");
+    QTRY_COMPARE(js("document.getElementById('reviewBadge').textContent").toString(), QString("2"));
+    click("#reviewBtn");
+    QTRY_VERIFY(js("!document.getElementById('review').classList.contains('hidden')").toBool());
+    QTRY_VERIFY(js("!!document.getElementById('rAnswer')").toBool());
+    // One typed right, one typed wrong.
+    for (int i = 0; i < 2; ++i) {
+        const QString text = js("Review.card.text").toString();
+        QVERIFY(!text.isEmpty());
+        QVERIFY(js("Review.card.audio").toBool());
+        const QString typed = i == 0 ? text : QStringLiteral("ganz etwas anderes");
+        js(QStringLiteral("document.getElementById('rAnswer').value = '%1'; document.getElementById('rCheck').click();")
+               .arg(QString(typed).replace("'", "\\'")));
+        QTRY_VERIFY(js("!document.getElementById('rRate').classList.contains('hidden')").toBool());
+        QCOMPARE(js("document.getElementById('rCard').classList.contains('typed-right')").toBool(), i == 0);
+        // Each button names its next interval.
+        QVERIFY(!js("document.querySelector('#rRate3 .rate-interval').textContent").toString().isEmpty());
+        if (i == 0) {
+            QTest::qWait(300);
+            shot("13-review-checked");
+        }
+        click(i == 0 ? "#rRate3" : "#rRate1");
+    }
+    QTRY_COMPARE(js("Number(document.querySelector('#rStats .chip:nth-child(3) b').textContent)").toInt(), 2);
+    js("document.getElementById('rStats').scrollIntoView()");
+    QTest::qWait(300);
+    shot("14-review-statistics");
+
+    // After a restart: both are still due (in learning, minutes away), the statistics kept the answers.
+    restart();
+    QTRY_COMPARE_WITH_TIMEOUT(js("document.getElementById('reviewBadge').textContent").toString(), QString("2"), 15000);
+    const QJsonObject stats = QJsonDocument::fromJson(window->bridge()->reviewStats().toUtf8()).object();
+    QCOMPARE(stats.value("today").toObject().value("reviews").toInt(), 2);
+    QCOMPARE(stats.value("goodShare").toDouble(), 0.5);
+    QCOMPARE(stats.value("streak").toInt(), 1);
+
+    // Export as an Anki package through the save dialog, read back with unzip and sqlite3.
+    click("#reviewBtn");
+    QTRY_VERIFY(js("!!document.getElementById('rExportApkg')").toBool());
+    const QString apkg = ownFiles.filePath("Gemerkt.apkg");
+    Desktop::setSaveFileName([apkg](QWidget*, const QString&, const QString&, const QString&) { return apkg; });
+    click("#rExportApkg");
+    Desktop::setSaveFileName(nullptr);
+    QTRY_VERIFY(js("document.getElementById('rExportNote').textContent").toString().startsWith("2 Sätze exportiert"));
+    const QString out = ownFiles.filePath("unpacked");
+    QProcess unzip;
+    unzip.start("unzip", {"-q", "-o", apkg, "-d", out});
+    QVERIFY(unzip.waitForFinished(30000) && unzip.exitCode() == 0);
+    QProcess sqlite;
+    sqlite.start("sqlite3", {out + "/collection.anki2", "SELECT count(*) FROM notes WHERE flds LIKE '%[sound:%'"});
+    QVERIFY(sqlite.waitForFinished(30000) && sqlite.exitCode() == 0);
+    QCOMPARE(sqlite.readAllStandardOutput().trimmed(), QByteArray("2"));
+    const QJsonObject media = QJsonDocument::fromJson(TestSupport::fileBytes(out + "/media")).object();
+    QCOMPARE(media.size(), 2);
+    for (const QString& entry : media.keys())
+        QVERIFY(QFileInfo(out + "/" + entry).size() > 1000); // an Ogg Opus clip, not an empty file
 }
 
 void TestJourney::tokenNeverWentInClearText() {

@@ -397,7 +397,9 @@
   function showHome(downloads) {
     if (!Tav.hasClass(Tav.byId('practice'), 'hidden')) { Practice.close(); }
     Tav.addClass(Tav.byId('practice'), 'hidden');
+    Tav.addClass(Tav.byId('review'), 'hidden');
     Tav.removeClass(Tav.byId('home'), 'hidden');
+    Review.updateCount();
     mediaFiles.refresh();
     Tav.toggleClass(Tav.byId('downloadsSection'), 'hidden', !downloads && !Downloads.order.length);
     if (downloads) {

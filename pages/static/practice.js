@@ -499,6 +499,7 @@ var Practice = (function () {
       '      <button class="btn small" id="pRepeat"></button>' +
       '      <button class="btn small" id="pTrans"></button>' +
       '      <button class="btn small" id="pDesktop" title="Satz als Fenster auf dem Desktop">Desktop-Fenster</button>' +
+      '      <button class="btn small" id="pKeep" title="Satz mit Ton zum Wiederholen merken (M)">&#9734; Merken</button>' +
       '      <button class="btn small hidden" id="pFull">Vollbild</button>' +
       '      <span class="speed-box" id="pSpeedBox"></span>' +
       '      <span class="spacer" style="flex:1"></span>' +
@@ -521,6 +522,7 @@ var Practice = (function () {
     byId('pRepeat').onclick = function () { media.repeatControl(); };
     byId('pTrans').onclick = function () { media.translateControl(); };
     byId('pDesktop').onclick = function () { media.desktopControl(); };
+    byId('pKeep').onclick = function () { if (window.Review) { Review.toggleKeep(); } };
     byId('pFull').onclick = function () { Tav.call('setVideoFullscreen', 'toggle'); };
     byId('pSeek').onclick = function (ev) {
       var rect = byId('pSeek').getBoundingClientRect();
@@ -600,6 +602,7 @@ var Practice = (function () {
       Tav.call('setFmId', P.article.uuid); // signed media URL, built by the shell
     }
     P.sendParagraph();
+    if (window.Review) { Review.practiceOpened(); }
   };
 
   P.setNotice = function (text) {
@@ -887,6 +890,7 @@ var Practice = (function () {
     if (!P.sentences.length) {
       list.appendChild(Tav.el('li', 'note info', 'Für diesen Artikel gibt es keine Sätze.'));
     }
+    if (window.Review) { Review.markRows(); }
     var input = byId('pAnswer');
     if (input) {
       var check = function () {
