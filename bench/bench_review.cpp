@@ -5,6 +5,7 @@
 //  - reviewDue() with 10,000 cards: the bridge's answer, JSON included; target under 50 ms
 //  - exporting 1,000 cards with sound as .apkg and as .tsv: the time is printed
 // Medians of several rounds. Needs ffmpeg; the 2-hour file is generated first.
+#include "bridge/bridgecontext.h"
 #include "bridge/keptsentences.h"
 #include "core/settings.h"
 #include "library/clipcutter.h"
@@ -84,7 +85,8 @@ int main(int argc, char** argv) {
         median(theirs), keep / median(theirs), keep < 150 ? "met" : "NOT met");
 
     // reviewDue with 10,000 cards.
-    KeptSentences kept;
+    BridgeContext context(QStringLiteral(TAVROLIN_LIBRARY_MODULE_PATH));
+    KeptSentences kept(context);
     {
         MediaLibrary library(dataDirectory());
         ReviewDeck deck(library);

@@ -2,6 +2,7 @@
 // file (its clip cut and stored owner-only), marks for the list, the due cards
 // and their answers, hostile ids and ratings, a sentence whose media has
 // vanished, statistics, and the export through the save dialog.
+#include "bridge/bridgecontext.h"
 #include "bridge/keptsentences.h"
 #include "core/net/networkaccessmanager.h"
 #include "core/net/timeouts.h"
@@ -45,6 +46,7 @@ private slots:
     void exportThroughTheSaveDialog();
 
 private:
+    BridgeContext context; // the module beside the test, as the program loads it
     QTemporaryDir dir;
     QString audio;
     qint64 clock = 1765000000000; // a fixed day, so "today" is the same throughout
@@ -63,7 +65,7 @@ void TestKeptSentences::cleanup() {
 }
 
 void TestKeptSentences::keepReviewForget() {
-    KeptSentences kept;
+    KeptSentences kept(context);
     kept.setPracticeItem(audio, "local", {0, 1500, 3000, 4500});
     kept.setEndTimes({1400});
 
@@ -158,7 +160,7 @@ void TestKeptSentences::refusesBadInput() {
     QFETCH(QString, call);
     QFETCH(QString, id);
     QFETCH(int, value);
-    KeptSentences kept;
+    KeptSentences kept(context);
     kept.setPracticeItem(audio, "local", {0, 1500, 3000, 4500});
     const QJsonObject card = object(kept.keep(1, sentence)).value("card").toObject();
     const QString good = card.value("id").toString();
@@ -186,7 +188,7 @@ void TestKeptSentences::refusesBadInput() {
 }
 
 void TestKeptSentences::vanishedMediaKeepsTheCardWithoutSound() {
-    KeptSentences kept;
+    KeptSentences kept(context);
     kept.setPracticeItem(dir.filePath("gone.mp3"), "local", {0, 2000});
     const QJsonObject result = object(kept.keep(0, sentence));
     QVERIFY(result.value("ok").toBool());
@@ -237,7 +239,7 @@ void TestKeptSentences::onlineClipComesSignedFromTheService() {
     host.setReply("/files/media/a1b2c3.wav", media);
 
     NetworkAccessManager manager(nullptr, nullptr);
-    KeptSentences kept;
+    KeptSentences kept(context);
     kept.network = [&manager]() -> QNetworkAccessManager* { return &manager; };
     kept.setPracticeItem(host.url("/files/media/a1b2c3.wav"), "online", {0, 1500, 3000});
     const QJsonObject result = object(kept.keep(1, sentence));
@@ -253,7 +255,7 @@ void TestKeptSentences::onlineClipComesSignedFromTheService() {
 }
 
 void TestKeptSentences::exportThroughTheSaveDialog() {
-    KeptSentences kept;
+    KeptSentences kept(context);
     kept.setPracticeItem(audio, "local", {0, 1500, 3000});
     QVERIFY(object(kept.keep(0, sentence)).value("ok").toBool());
     QVERIFY(object(kept.keep(1, R"({"text":"Zweiter Satz."})")).value("ok").toBool());

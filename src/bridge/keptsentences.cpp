@@ -1,16 +1,11 @@
 #include "bridge/keptsentences.h"
 
-#include "bridge/mediafiles.h"
+#include "bridge/bridgecontext.h"
 #include "core/net/timeouts.h"
 #include "core/pageprotocol.h"
 #include "core/settings.h"
-#include "core/trust.h"
 #include "desktop/desktop.h"
-#include "library/clipcutter.h"
-#include "library/deckexport.h"
-#include "library/mediaimporter.h"
-#include "library/medialibrary.h"
-#include "library/reviewdeck.h"
+#include "library/librarymodule.h"
 #include "player/clipplayer.h"
 
 #include <QDateTime>
@@ -76,8 +71,8 @@ QString safeId(const QString& name) {
 
 } // namespace
 
-KeptSentences::KeptSentences(QObject* parent) : QObject(parent) {
-    MediaFiles::loadPageTranslation(); // the export's messages, in German
+KeptSentences::KeptSentences(BridgeContext& context, QObject* parent) : QObject(parent), context(context) {
+    context.loadPageTranslation(); // the export's messages, in German
 }
 
 KeptSentences::~KeptSentences() = default;
@@ -105,17 +100,33 @@ QString KeptSentences::clipsDirectory() const {
     return dataDirectory() + QStringLiteral("clips");
 }
 
-ReviewDeck* KeptSentences::deck() {
-    if (!reviewDeck) {
+ReviewStore* KeptSentences::store() {
+    if (!reviewStore) {
+        LibraryModule* module = context.library.module();
+        if (!module)
+            return nullptr;
         ensureDataDirectory();
-        library = std::make_unique<MediaLibrary>(dataDirectory());
-        reviewDeck = std::make_unique<ReviewDeck>(*library);
+        reviewStore = module->openReviewStore(dataDirectory(), clipsDirectory());
     }
-    return reviewDeck->isOpen() ? reviewDeck.get() : nullptr;
+    if (!reviewStore->errorString().isEmpty()) {
+        qWarning("Kept sentences: %s", qPrintable(reviewStore->errorString()));
+        return nullptr;
+    }
+    return reviewStore.get();
 }
 
-bool KeptSentences::clipExists(const QString& clip) const {
-    return !clip.isEmpty() && QFileInfo(QDir(clipsDirectory()).filePath(clip)).isFile();
+QString KeptSentences::unavailable() const {
+    return QStringLiteral("Die gemerkten Sätze sind nicht verfügbar: ein Teil des Programms fehlt oder die Datenbank "
+                          "ist beschädigt.");
+}
+
+void KeptSentences::runAside(const std::function<void()>& work) {
+    std::unique_ptr<QThread> worker(QThread::create(work));
+    QEventLoop loop;
+    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec();
+    worker->wait();
 }
 
 QString KeptSentences::keep(int index, const QString& text) {
@@ -126,49 +137,52 @@ QString KeptSentences::keep(int index, const QString& text) {
         return failure(QStringLiteral("Es wird gerade kein Satz geübt."));
     if (index < 0 || index >= starts.size())
         return failure(QStringLiteral("Diesen Satz gibt es nicht."));
-    ReviewDeck* cards = deck();
+    ReviewStore* cards = store();
     if (!cards)
-        return failure(QStringLiteral("Die Sammlung der gemerkten Sätze ist nicht verfügbar: ") +
-                       library->errorString());
+        return failure(unavailable());
 
-    KeptCard card;
-    card.text = field(in, "text").trimmed();
-    card.translation = field(in, "translation").trimmed();
-    card.title = field(in, "title").trimmed();
-    card.sentence = index;
-    card.startMs = starts[index];
+    const qint64 start = starts[index];
     const qint64 next = index + 1 < starts.size() ? starts[index + 1] : -1;
-    if (index < ends.size() && ends[index] > card.startMs && (next < 0 || ends[index] <= next))
-        card.endMs = ends[index];
-    else if (next > card.startMs)
-        card.endMs = next;
-    else
-        card.endMs = -1; // the last sentence: to the end of the media
-    card.media = src;
-    std::tie(card.sourceKind, card.sourceId) = currentSource();
-    card.id = ReviewDeck::cardId(card.sourceKind, card.sourceId, index);
-
-    const QString clip = card.id + QStringLiteral(".ogg");
+    qint64 end = -1; // the last sentence: to the end of the media
+    if (index < ends.size() && ends[index] > start && (next < 0 || ends[index] <= next))
+        end = ends[index];
+    else if (next > start)
+        end = next;
+    const auto [kind, sourceId] = currentSource();
+    const QString id = KeptCardIds::cardId(kind, sourceId, index);
+    const QString clip = id + QStringLiteral(".ogg");
     qint64 length = 0;
-    const QString why =
-        cutClip(card.startMs, card.endMs > 0 ? card.endMs : card.startMs + lastSentenceLimitMs, clip, &length);
-    if (card.endMs < 0)
-        card.endMs = card.startMs + length;
-    card.clip = why.isEmpty() ? clip : QString();
-    const auto stored = cards->keep(card, now());
-    if (!stored) {
+    const QString why = cutClip(start, end > 0 ? end : start + lastSentenceLimitMs, clip, &length);
+    if (end < 0)
+        end = start + length;
+    const QJsonObject card{{"id", id},
+                           {"text", field(in, "text").trimmed()},
+                           {"translation", field(in, "translation").trimmed()},
+                           {"title", field(in, "title").trimmed()},
+                           {"sourceKind", kind},
+                           {"sourceId", sourceId},
+                           {"media", src},
+                           {"sentence", index},
+                           {"start", start},
+                           {"end", end},
+                           {"clip", why.isEmpty() ? clip : QString()}};
+    const QJsonObject stored = cards->keep(card, now());
+    if (stored.isEmpty()) {
         if (why.isEmpty())
             QFile::remove(QDir(clipsDirectory()).filePath(clip));
         return failure(QStringLiteral("Der Satz konnte nicht gespeichert werden."));
     }
-    QJsonObject out{{"ok", true}, {"card", stored->toJson(why.isEmpty())}};
+    QJsonObject out{{"ok", true}, {"card", stored}};
     if (!why.isEmpty())
         out.insert("warning", QStringLiteral("Der Satz ist gemerkt, aber ohne Ton: ") + why);
     return json(out);
 }
 
 QString KeptSentences::cutClip(qint64 startMs, qint64 endMs, const QString& clip, qint64* durationMs) {
+    LibraryModule* module = context.library.module();
     const QString dir = clipsDirectory();
+    if (!module)
+        return QStringLiteral("Ein Teil des Programms fehlt.");
     if (!QDir().mkpath(dir))
         return QStringLiteral("Der Ordner für die Töne fehlt.");
     QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -187,22 +201,19 @@ QString KeptSentences::cutClip(qint64 startMs, qint64 endMs, const QString& clip
         busy = false;
         return QStringLiteral("Die Mediendatei ist nicht mehr da.");
     }
-    ClipCutter::Result result;
+    QJsonObject result;
     const QString output = QDir(dir).filePath(clip);
-    std::unique_ptr<QThread> worker(QThread::create(
-        [&result, input, startMs, endMs, output] { result = ClipCutter::cut(input, startMs, endMs, output); }));
-    QEventLoop loop;
-    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    worker->start();
-    loop.exec();
-    worker->wait();
+    runAside([&] { result = module->cutClip(input, startMs, endMs, output); });
     if (!downloaded.isEmpty())
         QFile::remove(downloaded);
     busy = false;
-    *durationMs = result.durationMs;
-    if (!result.ok)
-        qWarning("Clip of %s (%lld-%lld ms): %s", qPrintable(clip), startMs, endMs, qPrintable(result.error));
-    return result.ok ? QString() : QStringLiteral("Der Ton konnte nicht geschnitten werden.");
+    *durationMs = qint64(result.value("duration").toDouble());
+    if (!result.value("ok").toBool()) {
+        qWarning("Clip of %s (%lld-%lld ms): %s", qPrintable(clip), startMs, endMs,
+                 qPrintable(result.value("error").toString()));
+        return QStringLiteral("Der Ton konnte nicht geschnitten werden.");
+    }
+    return QString();
 }
 
 QString KeptSentences::download(const QString& url, QString* error) {
@@ -249,106 +260,84 @@ QString KeptSentences::download(const QString& url, QString* error) {
 }
 
 QString KeptSentences::forget(const QString& id) {
-    if (!ReviewDeck::isCardId(id))
+    if (!KeptCardIds::isCardId(id))
         return failure(QStringLiteral("Ungültige Karte."));
-    ReviewDeck* cards = deck();
+    ReviewStore* cards = store();
+    if (!cards)
+        return failure(unavailable());
     QString clip;
-    if (!cards || !cards->forget(id, &clip))
+    if (!cards->forget(id, &clip))
         return failure(QStringLiteral("Diese Karte gibt es nicht."));
     if (!clip.isEmpty())
         QFile::remove(QDir(clipsDirectory()).filePath(clip));
     return json(QJsonObject{{"ok", true}, {"id", id}});
 }
 
-std::pair<QString, QString> KeptSentences::currentSource() const {
+std::pair<QString, QString> KeptSentences::currentSource() {
     if (type == PageProtocol::online)
         return {QStringLiteral("article"), safeId(QFileInfo(QUrl(src).path()).completeBaseName())};
     const QFileInfo info(localPath(src));
     if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(dataDirectory()))
         return {QStringLiteral("article"), safeId(info.completeBaseName())}; // a downloaded article's stored media
-    return {QStringLiteral("file"),
-            mediaItemId(info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath())};
+    const QString path = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath();
+    LibraryModule* module = context.library.module();
+    return {QStringLiteral("file"), module ? module->mediaItemId(path) : safeId(path)};
 }
 
 QString KeptSentences::kept() {
+    ReviewStore* cards = src.isEmpty() ? nullptr : store();
     QJsonArray list;
-    ReviewDeck* cards = deck();
-    if (cards && !src.isEmpty()) {
+    if (cards) {
         const auto [kind, id] = currentSource();
-        for (const auto& [index, card] : cards->keptFrom(kind, id))
-            list.append(QJsonObject{{"index", index}, {"id", card}});
+        list = cards->keptFrom(kind, id);
     }
     return json(QJsonObject{{"kept", list}});
 }
 
 QString KeptSentences::due() {
-    ReviewDeck* cards = deck();
+    ReviewStore* cards = store();
     if (!cards)
         return json(QJsonObject{{"due", QJsonArray()},
                                 {"counts", QJsonObject{{"new", 0}, {"learning", 0}, {"review", 0}}},
-                                {"error", QStringLiteral("Die Sammlung der gemerkten Sätze ist nicht verfügbar.")}});
-    const qint64 at = now();
-    const ReviewDeck::Due due = cards->due(at);
-    // One listing of the clips folder instead of a look-up per card.
-    const QStringList names = QDir(clipsDirectory()).entryList(QDir::Files);
-    const QSet<QString> clips(names.begin(), names.end());
-    QJsonArray list;
-    for (const KeptCard& c : due.cards)
-        list.append(c.toJson(!c.clip.isEmpty() && clips.contains(c.clip)));
-    QJsonObject out{{"due", list},
-                    {"counts", QJsonObject{{"new", due.fresh}, {"learning", due.learning}, {"review", due.review}}}};
-    if (!due.cards.isEmpty())
-        out.insert("intervals", intervals(due.cards.first().schedule, at));
-    return json(out);
-}
-
-QJsonArray KeptSentences::intervals(const Fsrs::Card& card, qint64 at) {
-    QJsonArray out;
-    for (const qint64 ms : Fsrs::Scheduler().intervals(card, at))
-        out.append(ms);
-    return out;
+                                {"error", unavailable()}});
+    return json(cards->due(now()));
 }
 
 QString KeptSentences::answer(const QString& id, int rating) {
-    if (!ReviewDeck::isCardId(id))
+    if (!KeptCardIds::isCardId(id))
         return failure(QStringLiteral("Ungültige Karte."));
-    if (rating < Fsrs::Again || rating > Fsrs::Easy)
+    if (rating < 1 || rating > 4)
         return failure(QStringLiteral("Ungültige Bewertung."));
-    ReviewDeck* cards = deck();
-    const qint64 at = now();
-    const auto answered = cards ? cards->answer(id, rating, at) : std::nullopt;
-    if (!answered)
+    ReviewStore* cards = store();
+    if (!cards)
+        return failure(unavailable());
+    QJsonObject out = cards->answer(id, rating, now());
+    if (out.isEmpty())
         return failure(QStringLiteral("Diese Karte gibt es nicht."));
-    QJsonObject out{{"ok", true}, {"card", answered->toJson(clipExists(answered->clip))}};
-    const ReviewDeck::Due due = cards->due(at);
-    if (!due.cards.isEmpty()) {
-        out.insert("next", due.cards.first().id);
-        out.insert("intervals", intervals(due.cards.first().schedule, at));
-    }
-    out.insert("counts", QJsonObject{{"new", due.fresh}, {"learning", due.learning}, {"review", due.review}});
+    out.insert("ok", true);
     return json(out);
 }
 
 QString KeptSentences::play(const QString& id) {
-    if (!ReviewDeck::isCardId(id))
+    if (!KeptCardIds::isCardId(id))
         return failure(QStringLiteral("Ungültige Karte."));
-    ReviewDeck* cards = deck();
-    const auto card = cards ? cards->card(id) : std::nullopt;
-    if (!card)
+    ReviewStore* cards = store();
+    const QJsonObject card = cards ? cards->card(id) : QJsonObject();
+    if (card.isEmpty())
         return failure(QStringLiteral("Diese Karte gibt es nicht."));
-    if (!clipExists(card->clip))
+    if (!card.value("audio").toBool())
         return failure(QStringLiteral("Zu diesem Satz gibt es keinen Ton."));
     if (!player)
         player = new ClipPlayer(this);
-    if (!player->play(QDir(clipsDirectory()).filePath(card->clip), speed ? speed() : 1.0))
+    if (!player->play(QDir(clipsDirectory()).filePath(card.value("clip").toString()), speed ? speed() : 1.0))
         return failure(QStringLiteral("Der Ton kann nicht abgespielt werden."));
     return json(QJsonObject{{"ok", true}});
 }
 
 QString KeptSentences::stats() {
-    ReviewDeck* cards = deck();
+    ReviewStore* cards = store();
     if (!cards)
-        return failure(QStringLiteral("Die Sammlung der gemerkten Sätze ist nicht verfügbar."));
+        return failure(unavailable());
     QJsonObject out = cards->stats(now());
     out.insert("ok", true);
     return json(out);
@@ -360,11 +349,12 @@ QString KeptSentences::exportDeck(const QString& format) {
         return failure(QStringLiteral("Unbekanntes Format."));
     if (busy)
         return failure(QStringLiteral("Es wird gerade exportiert."));
-    ReviewDeck* cards = deck();
-    if (!cards)
-        return failure(QStringLiteral("Die Sammlung der gemerkten Sätze ist nicht verfügbar."));
-    const QVector<KeptCard> all = cards->all();
-    if (all.isEmpty())
+    ReviewStore* cards = store();
+    LibraryModule* module = context.library.module();
+    if (!cards || !module)
+        return failure(unavailable());
+    const QJsonArray notes = cards->exportNotes();
+    if (notes.isEmpty())
         return failure(QStringLiteral("Es sind noch keine Sätze gemerkt."));
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString initial =
@@ -377,39 +367,28 @@ QString KeptSentences::exportDeck(const QString& format) {
     if (!path.endsWith(suffix, Qt::CaseInsensitive))
         path += suffix;
 
-    QVector<DeckExport::Note> notes;
-    notes.reserve(all.size());
-    for (const KeptCard& c : all) {
-        const QString source = c.title.isEmpty() ? c.sourceKind : c.title;
-        notes.append({c.id, c.text, c.translation, source,
-                      c.clip.isEmpty() ? QString() : QDir(clipsDirectory()).filePath(c.clip), c.created});
-    }
     busy = true;
-    std::atomic<int> done{0};
-    DeckExport::Result result;
-    std::unique_ptr<QThread> worker(QThread::create([&] {
-        auto progress = [&done](int n) {
-            done.store(n);
-            return true;
-        };
-        result = apkg ? DeckExport::writeApkg(path, notes, progress) : DeckExport::writeTsv(path, notes, progress);
-    }));
-    QProgressDialog dialog(tr("正在导出 %1 个句子…").arg(notes.size()), QString(), 0, notes.size(),
-                           Desktop::mainWindow());
+    std::atomic<int> percent{0};
+    QJsonObject result;
+    QProgressDialog dialog(tr("正在导出 %1 个句子…").arg(notes.size()), QString(), 0, 100, Desktop::mainWindow());
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setMinimumDuration(500);
     QTimer tick;
     tick.setInterval(100);
-    connect(&tick, &QTimer::timeout, &dialog, [&dialog, &done] { dialog.setValue(done.load()); });
-    QEventLoop loop;
-    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    worker->start();
+    connect(&tick, &QTimer::timeout, &dialog, [&dialog, &percent] { dialog.setValue(percent.load()); });
     tick.start();
-    loop.exec();
-    worker->wait();
+    runAside([&] {
+        result = module->exportDeck(format, path, notes, [&percent](int value) {
+            percent.store(value);
+            return true;
+        });
+    });
+    tick.stop();
     busy = false;
-    if (!result.ok)
-        return failure(result.error); // German through locale/de.qm
-    return json(QJsonObject{
-        {"ok", true}, {"path", QDir::toNativeSeparators(path)}, {"notes", result.notes}, {"sounds", result.sounds}});
+    if (!result.value("ok").toBool())
+        return failure(result.value("error").toString()); // German through locale/de.qm
+    return json(QJsonObject{{"ok", true},
+                            {"path", QDir::toNativeSeparators(path)},
+                            {"notes", result.value("notes")},
+                            {"sounds", result.value("sounds")}});
 }

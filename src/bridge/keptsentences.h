@@ -1,7 +1,5 @@
 #pragma once
 
-#include "library/fsrs.h"
-
 #include <QJsonArray>
 #include <QList>
 #include <QObject>
@@ -12,9 +10,9 @@
 #include <utility>
 
 class ClipPlayer;
-class MediaLibrary;
+class BridgeContext;
 class QNetworkAccessManager;
-class ReviewDeck;
+class ReviewStore;
 
 // The sentences the learner keeps while practising and reviews later, as the
 // main page reaches them: keeping one (its clip cut on a worker thread from the
@@ -22,13 +20,15 @@ class ReviewDeck;
 // statistics and the export for Anki. JSON text in and out; nothing a page
 // sends is evaluated. Texts for the learner are German, the pages' language.
 //
-// The cards live in the media library's database (ReviewDeck), the clips in the
-// data directory's "clips" folder, owner-only.
+// The work is the library module's (ReviewStore and the clip and export calls of
+// library/librarymodule.h, loaded on first use): the cards live in the media
+// library's database, the clips in the data directory's "clips" folder, owner-only.
 class KeptSentences : public QObject {
     Q_OBJECT
 
 public:
-    explicit KeptSentences(QObject* parent = nullptr);
+    // The context's library module and German texts; the context outlives this.
+    explicit KeptSentences(BridgeContext& context, QObject* parent = nullptr);
     ~KeptSentences() override;
 
     // What the practice view plays now, as the page handed it to initPlay and
@@ -57,25 +57,27 @@ public:
     static qint64 now();
 
 private:
-    ReviewDeck* deck();
+    // The store of the data directory; null (with the reason logged) when the
+    // module cannot be loaded or the database cannot be used.
+    ReviewStore* store();
+    QString unavailable() const;
     // Cuts [startMs, endMs) of the current item into `clip`; an empty string when
     // it worked, else why not. `durationMs` gets the clip's length.
     QString cutClip(qint64 startMs, qint64 endMs, const QString& clip, qint64* durationMs);
     // Fetches the service's media into a file in the clips folder (signed, with a
     // time-out); the file's path, or empty with `error` set.
     QString download(const QString& url, QString* error);
-    bool clipExists(const QString& clip) const;
     // Where the current item comes from: ("article", article id) or ("file", media item id).
-    std::pair<QString, QString> currentSource() const;
-    // What each answer would schedule for `card`, in ms: Again, Hard, Good, Easy.
-    static QJsonArray intervals(const Fsrs::Card& card, qint64 at);
+    std::pair<QString, QString> currentSource();
+    // Runs blocking work on a worker thread while the window goes on.
+    static void runAside(const std::function<void()>& work);
 
+    BridgeContext& context;
     QString src;
     QString type;
     QList<int> starts;
     QList<int> ends;
-    std::unique_ptr<MediaLibrary> library;
-    std::unique_ptr<ReviewDeck> reviewDeck;
+    std::unique_ptr<ReviewStore> reviewStore;
     ClipPlayer* player = nullptr;
     bool busy = false;
 };

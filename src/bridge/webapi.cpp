@@ -1,5 +1,6 @@
 #include "bridge/webapi.h"
 
+#include "bridge/keptsentences.h"
 #include "bridge/mediaexport.h"
 #include "bridge/mediafiles.h"
 #include "bridge/shellwindow.h"
@@ -51,6 +52,7 @@ WebApi::~WebApi() {
     // The controller (a child) outlives the members; it must not call into them.
     practice()->setPage(nullptr);
     delete box.data(); // unless the main window, its parent, has taken it along
+    delete kept;       // before the context it was given
 }
 
 void WebApi::attachView(QWebView* view) {

@@ -21,7 +21,7 @@ KeptSentences* WebApi::keptCards() {
     if (!mainView)
         return nullptr;
     if (!kept) {
-        kept = new KeptSentences(this);
+        kept = new KeptSentences(context(), this);
         kept->network = [this]() -> QNetworkAccessManager* {
             return mainView ? mainView->page()->networkAccessManager() : nullptr;
         };

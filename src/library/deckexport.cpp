@@ -288,6 +288,20 @@ bool addFileToZip(QuaZip& zip, const QString& name, const QString& path, bool co
     return file.open(QIODevice::ReadOnly) && addToZip(zip, name, file, compress);
 }
 
+// A plain copy: QFile::copy goes through a temporary file of its own per file.
+bool copyFile(const QString& from, const QString& to) {
+    QFile in(from);
+    QFile out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return false;
+    char buffer[64 * 1024];
+    qint64 n;
+    while ((n = in.read(buffer, sizeof buffer)) > 0)
+        if (out.write(buffer, n) != n)
+            return false;
+    return n == 0 && out.flush();
+}
+
 bool putInPlace(const QString& part, const QString& path) {
     QFile::remove(path);
     if (!QFile::rename(part, path))
@@ -379,7 +393,7 @@ Result writeTsv(const QString& path, const QVector<Note>& notes, const std::func
         const Note& n = notes[i];
         const bool sound = hasClip(n);
         if (sound) {
-            if (!QFile::copy(n.clipPath, sounds + QLatin1Char('/') + soundName(n)))
+            if (!copyFile(n.clipPath, sounds + QLatin1Char('/') + soundName(n)))
                 return failure(tr("The export could not be written; is the disk full?"));
             ++result.sounds;
         }

@@ -11,6 +11,7 @@
 // line), its implementation in library/librarymodule.cpp over the code of the
 // library folder, and the bridge calls it through LibraryLoader::module().
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -76,6 +77,56 @@ public:
     virtual QJsonObject setSentenceTiming(const QString& id, int index, int startMs, int endMs) = 0;
 };
 
+// Kept sentences: their clips, their review schedule (FSRS-6) and the export for
+// Anki. A card is JSON: {"id","text","translation","title","source":{"kind","id"},
+// "sentence","start","end","audio","state","due" (ISO 8601),"stability","difficulty",
+// "reps","lapses","created"}; "audio" is true while its clip file exists.
+namespace KeptCardIds {
+// 16 lower-case hex digits from where a sentence comes from and its index, so
+// that keeping the same sentence again finds the same card.
+inline QString cardId(const QString& sourceKind, const QString& sourceId, int sentence) {
+    const QByteArray key = sourceKind.toUtf8() + '\n' + sourceId.toUtf8() + '\n' + QByteArray::number(sentence);
+    return QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16));
+}
+inline bool isCardId(const QString& id) {
+    if (id.size() != 16)
+        return false;
+    for (const QChar c : id)
+        if (!(c >= QLatin1Char('0') && c <= QLatin1Char('9')) && !(c >= QLatin1Char('a') && c <= QLatin1Char('f')))
+            return false;
+    return true;
+}
+} // namespace KeptCardIds
+
+// The kept sentences of a directory's database (the media library's, tables of
+// their own), whose clips lie in a folder given when it is opened. One
+// connection: the opening thread only. Times are ms since the epoch.
+class ReviewStore {
+public:
+    virtual ~ReviewStore() = default;
+    virtual QString errorString() const = 0;
+
+    // Stores {"id","text","translation","title","sourceKind","sourceId","media","sentence","start","end","clip"}
+    // as a new card, or updates the texts and clip of the card kept for the same
+    // sentence, keeping its schedule. The card, or {} when it cannot be stored.
+    virtual QJsonObject keep(const QJsonObject& card, qint64 now) = 0;
+    // The card with its "clip" file name; {} for an unknown id.
+    virtual QJsonObject card(const QString& id) = 0;
+    // Removes the card; its clip's file name through `clip`.
+    virtual bool forget(const QString& id, QString* clip) = 0;
+    // The kept sentences of one source: [{"index","id"}].
+    virtual QJsonArray keptFrom(const QString& sourceKind, const QString& sourceId) = 0;
+    // {"due":[card...],"counts":{"new","learning","review"},"intervals":[ms x4 for the first card]}: the
+    // counts of all due cards, the first 100 of them in the order they come.
+    virtual QJsonObject due(qint64 now) = 0;
+    // Answers a card with a rating 1-4: {"card","next" (id),"intervals","counts"}; {} for a bad id or rating.
+    virtual QJsonObject answer(const QString& id, int rating, qint64 now) = 0;
+    // {"days":[{"date","reviews"} x 84],"today":{"due","new","reviews"},"streak","goodShare","reviews","cards"}
+    virtual QJsonObject stats(qint64 now) = 0;
+    // Every card for the export: [{"id","text","translation","source","clip" (path or ""),"created"}].
+    virtual QJsonArray exportNotes() = 0;
+};
+
 // The module's root object.
 class LibraryModule {
 public:
@@ -89,7 +140,20 @@ public:
     // The database file openMediaLibrary keeps in its directory: while there is
     // none, nothing was ever imported, and a listing need not load the module.
     static QString mediaLibraryFileName() { return QStringLiteral("medialibrary.sqlite"); }
+    // The id of the item of a media file (what import gives as "id").
+    virtual QString mediaItemId(const QString& canonicalPath) const = 0;
+
+    // Kept sentences: the store of a directory whose clips lie in `clipsDirectory`.
+    virtual std::unique_ptr<ReviewStore> openReviewStore(const QString& directory, const QString& clipsDirectory) = 0;
+    // Cuts exactly [startMs, endMs) of a media file's sound into `output` (Opus in
+    // Ogg, or MP3 for ".mp3"), owner-only; blocking: {"ok","error","duration" (ms)}.
+    virtual QJsonObject cutClip(const QString& input, qint64 startMs, qint64 endMs, const QString& output) = 0;
+    // Writes the notes exportNotes() gives as an Anki package ("apkg") or a
+    // tab-separated file with a sound folder ("tsv"); nothing is left behind on
+    // failure. Blocking: {"ok","error","notes","sounds"}.
+    virtual QJsonObject exportDeck(const QString& format, const QString& path, const QJsonArray& notes,
+                                   const LibraryWork::Progress& progress) = 0;
 };
 
-#define TavrolinLibraryModule_iid "org.tavrolin.LibraryModule/1"
+#define TavrolinLibraryModule_iid "org.tavrolin.LibraryModule/2"
 Q_DECLARE_INTERFACE(LibraryModule, TavrolinLibraryModule_iid)

@@ -1,12 +1,12 @@
 #include "library/reviewdeck.h"
 
+#include "library/librarymodule.h"
 #include "library/medialibrary.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QHash>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -84,13 +84,11 @@ QJsonObject KeptCard::toJson(bool audio) const {
 ReviewDeck::ReviewDeck(MediaLibrary& library) : library(library) {}
 
 QString ReviewDeck::cardId(const QString& sourceKind, const QString& sourceId, int sentence) {
-    const QByteArray key = sourceKind.toUtf8() + '\n' + sourceId.toUtf8() + '\n' + QByteArray::number(sentence);
-    return QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16));
+    return KeptCardIds::cardId(sourceKind, sourceId, sentence);
 }
 
 bool ReviewDeck::isCardId(const QString& id) {
-    static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{16}$"));
-    return pattern.match(id).hasMatch();
+    return KeptCardIds::isCardId(id);
 }
 
 bool ReviewDeck::isOpen() const {
@@ -208,49 +206,45 @@ QVector<KeptCard> ReviewDeck::all() {
     return out;
 }
 
-ReviewDeck::Due ReviewDeck::due(qint64 now) {
+ReviewDeck::Due ReviewDeck::due(qint64 now, int limit) {
     Due out;
     if (!isOpen())
         return out;
-    QSqlQuery q(QSqlDatabase::database(library.connectionName(), false));
+    const QString due = QStringLiteral("(state = 'new' OR (state = 'review' AND due < :endOfDay) OR "
+                                       "(state IN ('learning', 'relearning') AND due <= :ahead))");
+    QSqlDatabase db = QSqlDatabase::database(library.connectionName(), false);
+    QSqlQuery count(db);
+    count.prepare(QStringLiteral("SELECT state, COUNT(*) FROM kept_cards WHERE %1 GROUP BY state").arg(due));
+    count.bindValue(QStringLiteral(":endOfDay"), endOfLocalDay(now));
+    count.bindValue(QStringLiteral(":ahead"), now + learnAheadMs);
+    if (!count.exec()) {
+        fail(count.lastError().text());
+        return out;
+    }
+    while (count.next()) {
+        const Fsrs::State state = Fsrs::stateFromName(count.value(0).toString());
+        const int n = count.value(1).toInt();
+        (state == Fsrs::State::New ? out.fresh : state == Fsrs::State::Review ? out.review : out.learning) += n;
+    }
+    // Learning cards already due come first, then reviews, then new cards; those
+    // only due within the learn-ahead window wait behind everything else.
+    QSqlQuery q(db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1 FROM kept_cards WHERE state = 'new' OR "
-                             "(state = 'review' AND due < ?) OR (state IN ('learning', 'relearning') AND due <= ?) "
-                             "ORDER BY due, id")
-                  .arg(QLatin1String(cardColumns)));
-    q.addBindValue(endOfLocalDay(now));
-    q.addBindValue(now + learnAheadMs);
+    q.prepare(QStringLiteral("SELECT %1 FROM kept_cards WHERE %2 ORDER BY CASE "
+                             "WHEN state IN ('learning', 'relearning') AND due <= :now THEN 0 "
+                             "WHEN state = 'review' THEN 1 WHEN state = 'new' THEN 2 ELSE 3 END, "
+                             "CASE WHEN state = 'new' THEN created ELSE due END, id LIMIT :limit")
+                  .arg(QLatin1String(cardColumns), due));
+    q.bindValue(QStringLiteral(":endOfDay"), endOfLocalDay(now));
+    q.bindValue(QStringLiteral(":ahead"), now + learnAheadMs);
+    q.bindValue(QStringLiteral(":now"), now);
+    q.bindValue(QStringLiteral(":limit"), limit);
     if (!q.exec()) {
         fail(q.lastError().text());
         return out;
     }
-    QVector<KeptCard> learning, review, fresh;
-    while (q.next()) {
-        KeptCard c = readCard(q);
-        switch (c.schedule.state) {
-        case Fsrs::State::New:
-            fresh.append(std::move(c));
-            break;
-        case Fsrs::State::Review:
-            review.append(std::move(c));
-            break;
-        default:
-            learning.append(std::move(c));
-            break;
-        }
-    }
-    out.fresh = fresh.size();
-    out.learning = learning.size();
-    out.review = review.size();
-    out.cards.reserve(learning.size() + review.size() + fresh.size());
-    // Learning cards already due come first; those only due within the learn-ahead
-    // window wait behind everything else.
-    auto firstAhead =
-        std::find_if(learning.begin(), learning.end(), [now](const KeptCard& c) { return c.schedule.due > now; });
-    out.cards += QVector<KeptCard>(learning.begin(), firstAhead);
-    out.cards += review;
-    out.cards += fresh;
-    out.cards += QVector<KeptCard>(firstAhead, learning.end());
+    while (q.next())
+        out.cards.append(readCard(q));
     return out;
 }
 
@@ -319,16 +313,17 @@ QJsonObject ReviewDeck::stats(qint64 now) {
     for (QDate d = reviewedDays.contains(today) ? today : today.addDays(-1); reviewedDays.contains(d);
          d = d.addDays(-1))
         ++streak;
-    const Due now_ = due(now);
+    const Due pending = due(now, 0);
     int cards = 0;
     QSqlQuery count(QSqlDatabase::database(library.connectionName(), false));
     if (isOpen() && count.exec(QStringLiteral("SELECT COUNT(*) FROM kept_cards")) && count.next())
         cards = count.value(0).toInt();
-    return QJsonObject{
-        {"days", series},
-        {"today", QJsonObject{{"due", now_.cards.size()}, {"new", now_.fresh}, {"reviews", perDay.value(today)}}},
-        {"streak", streak},
-        {"goodShare", answers ? double(good) / answers : 0.0},
-        {"reviews", answers},
-        {"cards", cards}};
+    return QJsonObject{{"days", series},
+                       {"today", QJsonObject{{"due", pending.fresh + pending.learning + pending.review},
+                                             {"new", pending.fresh},
+                                             {"reviews", perDay.value(today)}}},
+                       {"streak", streak},
+                       {"goodShare", answers ? double(good) / answers : 0.0},
+                       {"reviews", answers},
+                       {"cards", cards}};
 }

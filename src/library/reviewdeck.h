@@ -57,14 +57,17 @@ public:
     QVector<KeptCard> all();
 
     struct Due {
-        QVector<KeptCard> cards; // learning first, then review, then new
+        QVector<KeptCard> cards; // learning due now, review, new, then learning due soon
         int fresh = 0;
         int learning = 0;
         int review = 0;
     };
     // What is to be reviewed now: every new card, cards in review due today, and
     // (re)learning cards due within the next 20 minutes (as Anki learns ahead).
-    Due due(qint64 now);
+    // The counts are of all of them; `cards` holds the first `limit` in the
+    // order they come (a session never gets through more before asking again).
+    Due due(qint64 now, int limit = dueListLimit);
+    static constexpr int dueListLimit = 100;
     // Answers a card (rating 1-4) and logs the review; nothing for a bad rating or id.
     std::optional<KeptCard> answer(const QString& id, int rating, qint64 now);
 
