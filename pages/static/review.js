@@ -371,9 +371,10 @@ var Review = (function () {
     var max = 1;
     for (var d = 0; d < days.length; d++) { max = Math.max(max, days[d].reviews || 0); }
     var barW = 8, gap = 2, h = 90, top = 12, bottom = 18;
-    var width = days.length * (barW + gap) + 30;
+    var axisEnd = 30 + days.length * (barW + gap);
+    var width = axisEnd + 24; // room for the last date under today's bar
     var chart = svg('svg', { width: width, height: h + top + bottom, 'class': 'review-chart', id: 'rChart' });
-    chart.appendChild(svg('line', { x1: 30, y1: top + h, x2: width, y2: top + h, stroke: '#cbd2d9' }));
+    chart.appendChild(svg('line', { x1: 30, y1: top + h, x2: axisEnd, y2: top + h, stroke: '#cbd2d9' }));
     var label = svg('text', { x: 0, y: top + 8, 'font-size': 10, fill: '#7b8794' });
     label.appendChild(document.createTextNode(String(max)));
     chart.appendChild(label);
