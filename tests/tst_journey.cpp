@@ -706,11 +706,11 @@ void TestJourney::keepReviewRestartExport() {
     QTRY_VERIFY_WITH_TIMEOUT(js("Practice.sentences.length").toInt() == 5, 15000);
     click("#pModes [data-mode=\"read\"]");
     js("Practice.select(2)");
-    QTRY_COMPARE(practice()->currentIndex, 2);
+    QTRY_COMPARE(practice()->currentIndex(), 2);
     click("#pKeep");
     QTRY_COMPARE(js("document.querySelectorAll('#pSentences .sentence.kept').length").toInt(), 1);
     js("Practice.select(0); document.activeElement && document.activeElement.blur && document.activeElement.blur();");
-    QTRY_COMPARE(practice()->currentIndex, 0);
+    QTRY_COMPARE(practice()->currentIndex(), 0);
     window->activateWindow();
     QWidget* view = window->findChild<WebView*>();
     QVERIFY(view);

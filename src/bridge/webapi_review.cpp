@@ -3,7 +3,6 @@
 #include "bridge/keptsentences.h"
 #include "bridge/webapi.h"
 #include "playback/practicecontroller.h"
-#include "playback/practiceplayer.h"
 
 #include <QWebPage>
 #include <QWebView>
@@ -25,10 +24,7 @@ KeptSentences* WebApi::keptCards() {
         kept->network = [this]() -> QNetworkAccessManager* {
             return mainView ? mainView->page()->networkAccessManager() : nullptr;
         };
-        kept->speed = [this] {
-            PracticePlayer* player = practice()->player();
-            return player ? player->speed() : 1.0;
-        };
+        kept->speed = [this] { return practice()->speed(); };
     }
     return kept;
 }
