@@ -44,6 +44,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTime>
 #include <QTimer>
 #include <QWebFrame>
 
@@ -128,6 +129,7 @@ private slots:
     void settingsSurviveARestart();
     void ownFileDictationAndResume();
     void keepReviewRestartExport();
+    void ownFileTimesFitTheSpeech();
     void tokenNeverWentInClearText();
 
 private:
@@ -778,6 +780,72 @@ void TestJourney::keepReviewRestartExport() {
     QCOMPARE(media.size(), 2);
     for (const QString& entry : media.keys())
         QVERIFY(QFileInfo(out + "/" + entry).size() > 1000); // an Ogg Opus clip, not an empty file
+}
+
+void TestJourney::ownFileTimesFitTheSpeech() {
+    // Guards against subtitles fitted without the learner being told, nudge keys and buttons that reach neither
+    // the player nor the library, and a Rückgängig that keeps anything.
+    const QString sample = QStringLiteral(TAVROLIN_SAMPLE_MEDIA "/sync");
+    const QString file = ownFiles.filePath("Wetter.flac");
+    QVERIFY(QFile::copy(sample + "/rede.flac", file));
+    QFile truthFile(sample + "/rede.json");
+    QVERIFY(truthFile.open(QIODevice::ReadOnly));
+    const QJsonArray truth = QJsonDocument::fromJson(truthFile.readAll()).object().value("sentences").toArray();
+    auto time = [](qint64 ms) { return QTime::fromMSecsSinceStartOfDay(int(ms)).toString("HH:mm:ss,zzz"); };
+    QByteArray srt; // every cue 2.3 s late
+    for (int i = 0; i < truth.size(); ++i)
+        srt += QString("%1\n%2 --> %3\n%4\n\n")
+                   .arg(i + 1)
+                   .arg(time(truth.at(i)["start"].toInt() + 2300), time(truth.at(i)["end"].toInt() + 2300),
+                        truth.at(i)["text"].toString())
+                   .toUtf8();
+    QFile cues(ownFiles.filePath("Wetter.srt"));
+    QVERIFY(cues.open(QIODevice::WriteOnly) && cues.write(srt) == srt.size());
+    cues.close();
+
+    recorder->clear();
+    window->bridge()->gotoOnline();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder->snippets(Page::Main).join('\n').contains("setData('downloadState'"), 15000);
+    Desktop::setOpenFileName([file](QWidget*, const QString&, const QString&, const QString&) { return file; });
+    click("#mediaOpenBtn");
+    Desktop::setOpenFileName(nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(practice()->sentences().starts().size(), truth.size(), 20000);
+    const QString message = js("document.getElementById('pSyncText').textContent").toString();
+    QVERIFY2(message.startsWith(QString::fromUtf8("Untertitel um \u22122,3 s verschoben; ")) &&
+                 message.endsWith("Satzgrenzen an die Sprache angepasst"),
+             qPrintable(message));
+    QCOMPARE(js("document.getElementById('pSyncUndo').textContent").toString(), QString::fromUtf8("Rückgängig"));
+    const QList<int> fitted = practice()->sentences().starts();
+    QVERIFY(qAbs(fitted.at(5) - truth.at(5)["start"].toInt()) <= 40);
+
+    // The keys while practising: "." moves the start later, Shift with "," the end earlier, as typed on a
+    // US or a German keyboard.
+    js("Practice.select(5)");
+    QTRY_COMPARE(js("Practice.current").toInt(), 5);
+    const int end = js("Practice.sentences[5].end").toInt();
+    window->activateWindow();
+    window->view()->setFocus();
+    QTRY_VERIFY(QApplication::focusWidget() == window->view());
+    QTest::keyClick(window->view(), Qt::Key_Period, Qt::NoModifier);
+    QTRY_COMPARE(practice()->sentences().starts().at(5), fitted.at(5) + 50);
+    QTest::keyClick(window->view(), Qt::Key_Less, Qt::ShiftModifier);
+    QTRY_COMPARE(practice()->sentences().ends().at(5), end - 50);
+    QTest::keyClick(window->view(), Qt::Key_Semicolon, Qt::ShiftModifier);
+    QTRY_COMPARE(practice()->sentences().ends().at(5), end - 100);
+    click("#pEndLater");
+    QTRY_COMPARE(practice()->sentences().ends().at(5), end - 50);
+    shot("12-own-file-sync");
+    // Kept in the library: the file read again has them.
+    const QJsonValue kept =
+        QJsonDocument::fromJson(window->bridge()->importMedia(file).toUtf8()).object().value("sentences")[5];
+    QCOMPARE(kept["start"].toInt(), fitted.at(5) + 50);
+    QCOMPARE(kept["end"].toInt(), end - 50);
+
+    click("#pSyncUndo");
+    QTRY_COMPARE(practice()->sentences().starts().at(5), truth.at(5)["start"].toInt() + 2300);
+    QCOMPARE(js("document.getElementById('pSyncUndo').textContent").toString(), QString("Automatisch anpassen"));
+    click("#pSyncUndo");
+    QTRY_COMPARE(practice()->sentences().starts(), fitted);
 }
 
 void TestJourney::tokenNeverWentInClearText() {

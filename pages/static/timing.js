@@ -46,18 +46,20 @@ var Timing = (function () {
     if (!notice) { return null; }
     box = Tav.el('div', 'timing-bar hidden');
     box.id = 'pTiming';
+    // The nudge buttons stay together: on a narrow window they wrap as one line.
     box.innerHTML =
       '<span class="timing-message" id="pSyncText"></span>' +
       '<button class="btn small" id="pSyncUndo"></button>' +
-      '<span class="spacer" style="flex:1"></span>' +
-      '<span class="group-label">Satzzeit</span>' +
+      '<span class="timing-nudge">' +
+      '<span class="group-label">Satzanfang</span>' +
       '<span class="segmented"><button class="btn small" id="pStartEarlier" title="Anfang 50 ms früher (Taste ,)">' +
-      '\u25c2 Anfang</button><button class="btn small" id="pStartLater" title="Anfang 50 ms später (Taste .)">' +
-      '\u25b8</button></span>' +
+      '\u221250 ms</button><button class="btn small" id="pStartLater" title="Anfang 50 ms später (Taste .)">' +
+      '+50 ms</button></span>' +
+      '<span class="group-label">Satzende</span>' +
       '<span class="segmented"><button class="btn small" id="pEndEarlier" title="Ende 50 ms früher (Umschalt+,)">' +
-      '\u25c2 Ende</button><button class="btn small" id="pEndLater" title="Ende 50 ms später (Umschalt+.)">' +
-      '\u25b8</button></span>' +
-      '<span class="timing-note" id="pTimingNote"></span>';
+      '\u221250 ms</button><button class="btn small" id="pEndLater" title="Ende 50 ms später (Umschalt+.)">' +
+      '+50 ms</button></span>' +
+      '<span class="timing-note" id="pTimingNote"></span></span>';
     notice.parentNode.insertBefore(box, notice.nextSibling);
     byId('pSyncUndo').onclick = function () {
       T.resync(T.item && T.item.sync && T.item.sync.mode !== 'original' ? 'original' : 'auto');
@@ -145,14 +147,19 @@ var Timing = (function () {
     if (!article || !article.own) { T.show(null); }
   });
 
-  document.addEventListener('keydown', function (ev) {
+  // By the character typed, so that Shift works on every keyboard layout:
+  // , and . move the start; with Shift they give < and > (US) or ; and : (German).
+  var keys = { ',': [-1, 0], '.': [1, 0], '<': [0, -1], '>': [0, 1], ';': [0, -1], ':': [0, 1] };
+  document.addEventListener('keypress', function (ev) {
     var target = ev.target || ev.srcElement;
     if (!T.item || (target && (target.tagName === 'INPUT' || target.tagName === 'TEXTAREA'))) { return; }
-    if (ev.ctrlKey || ev.altKey || ev.metaKey || (ev.keyCode !== 188 && ev.keyCode !== 190)) { return; }
+    if (ev.ctrlKey || ev.altKey || ev.metaKey) { return; }
+    var ch = String.fromCharCode(ev.charCode || ev.keyCode || 0);
+    var move = keys[ch];
+    if (!move || (!ev.shiftKey && move[1] !== 0)) { return; }
     var practice = byId('practice');
     if (practice && Tav.hasClass(practice, 'hidden')) { return; }
-    var by = ev.keyCode === 188 ? -stepMs : stepMs;
-    if (ev.shiftKey) { T.nudge(0, by); } else { T.nudge(by, 0); }
+    T.nudge(move[0] * stepMs, move[1] * stepMs);
     ev.preventDefault();
   }, false);
 
