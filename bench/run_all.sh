@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/audio-sink.sh
 screen="-screen 0 1280x1024x24 +extension GLX"
-for b in bench_startup bench_signing bench_download bench_contentcipher bench_player bench_overshoot bench_heard bench_import bench_review; do
+for b in bench_startup bench_signing bench_download bench_contentcipher bench_player bench_overshoot bench_heard bench_import bench_review \
+  bench_shadowing; do
   echo "=== $b"
   xvfb-run -a -s "$screen" "build/bench/$b" 2>/dev/null
 done

@@ -7,8 +7,9 @@ set(CPACK_PACKAGE_CONTACT "Tavrolin maintainers <maintainers@tavrolin.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "German listening practice: articles sentence by sentence, dictation")
 set(CPACK_PACKAGE_DESCRIPTION
     "Desktop client of a German listening-practice service. It plays articles
-sentence by sentence with the text highlighted, offers dictation and
-fill-in-the-word practice, and keeps downloaded articles for offline use.")
+sentence by sentence with the text highlighted, offers dictation,
+fill-in-the-word practice and speaking sentences back into the microphone
+compared with the original, and keeps downloaded articles for offline use.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tavrolin)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -38,8 +39,8 @@ else()
   # Debian 12 runtime names of what the executable links.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt5core5a (>= 5.15), libqt5gui5 (>= 5.15), libqt5widgets5 (>= 5.15), libqt5network5 (>= 5.15), \
-libqt5printsupport5 (>= 5.15), libqt5sql5 (>= 5.15), libqt5x11extras5 (>= 5.15), libqt5sql5-sqlite, libqt5webkit5, libssl3, libmpv2, \
-libquazip1-qt5-1, libavformat59, libavcodec59, libavutil57, \
+ libqt5printsupport5 (>= 5.15), libqt5sql5 (>= 5.15), libqt5x11extras5 (>= 5.15), libqt5sql5-sqlite, libqt5webkit5, libssl3, libmpv2, \
+ libquazip1-qt5-1, libavformat59, libavcodec59, libavutil57, libswresample4, libaubio5, libebur128-1, libpulse0, \
 libstdc++6, libgcc-s1, libc6, ${fonts}")
 endif()
 

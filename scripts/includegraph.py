@@ -22,11 +22,11 @@ MAY_INCLUDE = {
     "player": ["core"],
     "playback": ["player", "core"],
     "desktop": ["core"],
-    "bridge": ["playback", "player", "library", "speech", "desktop", "core"],
+    "bridge": ["playback", "player", "library", "desktop", "core"],
     "update": ["desktop", "core"],
-    "app": ["bridge", "update", "desktop", "playback", "player", "speech", "core"],
+    "app": ["bridge", "update", "desktop", "playback", "player", "core"],
     # Local media import and the media library: no GUI, beside the player.
-    "library": ["core"],
+    "library": ["core", "speech"],
     # Shadowing: the learner's recording compared with the sentence; no GUI.
     "speech": ["core"],
     "forms": [],

@@ -21,6 +21,7 @@
 #include "support/playerclock.h"
 #include "support/sampleservice.h"
 #include "support/testsupport.h"
+#include "support/virtualmicrophone.h"
 
 #include <QAction>
 #include <QApplication>
@@ -120,6 +121,7 @@ private slots:
     void dictationPlaysTheSentenceThreeTimes();
     void fillwordStopsAtTheSentenceEnd();
     void loopRepeatsOneSentence();
+    void shadowingScoresTheSentenceSaidBack();
     void desktopParagraphShowsTheSentence();
     void twoArticlesDownload();
     void restartListsTheDownloads();
@@ -412,6 +414,48 @@ void TestJourney::loopRepeatsOneSentence() {
     for (int i = 0; i < 3; ++i)
         click("#pRepeat");
     QCOMPARE(practice()->repeat(), PracticeController::Repeat::Once);
+}
+
+void TestJourney::shadowingScoresTheSentenceSaidBack() {
+    // The learner's voice: the article's sentence 3 itself, cut from its media, said into a virtual microphone.
+    const int index = 3;
+    const QString voice = ownFiles.filePath("satz.wav");
+    QProcess cut;
+    cut.start("ffmpeg", {"-loglevel", "error", "-y", "-i",
+                         SampleService::contentDirectory() + "/files/media/" + audioArticle + ".mp3", "-ss",
+                         QString::number(sentences.at(index).startMs / 1000.0), "-to",
+                         QString::number(sentences.at(index + 1).startMs / 1000.0), "-ac", "1", voice});
+    QVERIFY(cut.waitForFinished(30000) && cut.exitCode() == 0);
+    VirtualMicrophone microphone;
+    QVERIFY(microphone.isReady());
+    std::unique_ptr<QProcess> saying;
+
+    click("li.sentence[data-index=\"3\"]");
+    heard.clear();
+    click("#pModes [data-mode=\"shadowing\"]");
+    QCOMPARE(practice()->mode(), PracticeController::Mode::Shadowing);
+    // The sentence plays; at its end the page asks the learner to speak.
+    QTRY_VERIFY_WITH_TIMEOUT(heardSnippet("if(window.shadowing){shadowing.state('recording');}"), 20000);
+    QCOMPARE(js("document.getElementById('shStatus').textContent").toString(),
+             QString("Jetzt nachsprechen! (Leertaste beendet die Aufnahme)"));
+    shot("12-shadowing-recording");
+    saying.reset(microphone.say(voice));
+    QTRY_VERIFY_WITH_TIMEOUT(heardSnippet("if(window.shadowing){shadowing.state('done');}"), 30000);
+    // The score with its parts, both voices drawn, the attempt listed.
+    const QString total = js("document.getElementById('shTotal').textContent").toString();
+    QVERIFY2(total.endsWith(" Punkte") && total.section(' ', 0, 0).toInt() >= 90, qPrintable(total));
+    QCOMPARE(js("document.querySelectorAll('#shParts .shadow-part').length").toInt(), 3);
+    QVERIFY(js("document.getElementById('shWave').width").toInt() > 300);
+    QCOMPARE(js("document.querySelectorAll('#shAttempts .shadow-attempt').length").toInt(), 1);
+    QVERIFY(!js("document.getElementById('shMessage').textContent").toString().isEmpty());
+    saying->waitForFinished(10000);
+    QTest::qWait(500);
+    shot("13-shadowing-result");
+    // The window alone, for the user guide.
+    QVERIFY(window->grab().save(shotDirectory() + "/13-shadowing-window.png"));
+
+    click("#pModes [data-mode=\"read\"]");
+    QCOMPARE(practice()->mode(), PracticeController::Mode::Read);
 }
 
 void TestJourney::desktopParagraphShowsTheSentence() {

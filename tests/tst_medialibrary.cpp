@@ -1,6 +1,7 @@
 // The media library database: what it remembers across restarts, files that
 // change or vanish, damaged databases, and a process killed while writing.
 #include "library/medialibrary.h"
+#include "library/shadowingattempts.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -200,6 +201,7 @@ private slots:
     void killedWhileWritingLosesNothing_data();
     void killedWhileWritingLosesNothing();
     void itemsOfTheFirstVersionStay();
+    void shadowingKeepsTheLastFiveAttempts();
 
 private:
     QString copySample(const QString& name, const QString& as = QString());
@@ -334,6 +336,16 @@ void TestMediaLibrary::upgradesFromEveryEarlierVersion() {
                                        "speech TEXT NOT NULL DEFAULT '[]'"})
                 QVERIFY(q.exec(QString("ALTER TABLE items ADD COLUMN %1").arg(column)));
         }
+        if (version >= 3) { // kept sentences
+            QVERIFY(q.exec("CREATE TABLE kept_cards (id TEXT PRIMARY KEY, text TEXT NOT NULL, translation TEXT NOT "
+                           "NULL, title TEXT NOT NULL, source_kind TEXT NOT NULL, source_id TEXT NOT NULL, media TEXT "
+                           "NOT NULL, sentence INTEGER NOT NULL, start_ms INTEGER NOT NULL, end_ms INTEGER NOT NULL, "
+                           "clip TEXT NOT NULL, created INTEGER NOT NULL, state TEXT NOT NULL, due INTEGER NOT NULL, "
+                           "last_review INTEGER NOT NULL, stability REAL NOT NULL, difficulty REAL NOT NULL, step "
+                           "INTEGER NOT NULL, reps INTEGER NOT NULL, lapses INTEGER NOT NULL)"));
+            QVERIFY(q.exec("CREATE TABLE kept_reviews (card TEXT NOT NULL, at INTEGER NOT NULL, rating INTEGER NOT "
+                           "NULL, state_before TEXT NOT NULL)"));
+        }
         QVERIFY(q.exec(QString("PRAGMA user_version = %1").arg(version)));
         q.finish();
         db.close();
@@ -352,6 +364,8 @@ void TestMediaLibrary::upgradesFromEveryEarlierVersion() {
                         "'0123456789abcdef', '/nirgends/alt.mp3', 0, 0, 1000, '', 1, 'new', 1, 0, 0, 0, 0, 0, 0)"),
                  qPrintable(q.lastError().text()));
         QVERIFY(q.exec("INSERT INTO kept_reviews VALUES ('fedcba9876543210', 2, 3, 'new')"));
+        // And the shadowing attempts' table is there.
+        QVERIFY2(q.exec("SELECT count(*) FROM shadowing_attempts"), qPrintable(q.lastError().text()));
     }
 }
 
@@ -502,6 +516,74 @@ void TestMediaLibrary::itemsOfTheFirstVersionStay() {
     item->sentences[1].start = 1100;
     QVERIFY(library.setTiming(item->id, item->sentences, item->sync));
     QCOMPARE(library.item(item->id)->sentences[1].start, 1100);
+}
+
+void TestMediaLibrary::shadowingKeepsTheLastFiveAttempts() {
+    // Guards against a database of the version before losing its items to the
+    // attempts' table, attempts piling up without end, and recordings left
+    // behind when their attempt goes. (From the first version:
+    // itemsOfTheFirstVersionStay goes through every step.)
+    const QString audio = copySample("gespraech.mp3");
+    copySample("gespraech.de.srt");
+    QString id;
+    {
+        MediaLibrary library(data->path());
+        id = importOrGet(library, audio).item.id;
+    }
+    {
+        // Back to the version before, as the program before shadowing left it.
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "version-before");
+        db.setDatabaseName(QDir(data->path()).filePath(MediaLibrary::fileName()));
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec("DROP TABLE shadowing_attempts"));
+        QVERIFY(QSqlQuery(db).exec("PRAGMA user_version = 3"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("version-before");
+
+    MediaLibrary library(data->path());
+    QVERIFY2(library.isOpen(), qPrintable(library.errorString()));
+    QCOMPARE(entry(library.list(), id).value("sentenceCount").toInt(), 5);
+    ShadowingAttempts attempts(library);
+    QStringList dropped;
+    QStringList kept;
+    for (int i = 0; i < 7; ++i) {
+        ShadowingAttempt a;
+        a.id = ShadowingAttempts::newId();
+        QVERIFY(ShadowingAttempts::isId(a.id));
+        a.media = audio;
+        a.sentence = 2;
+        a.recorded = 1000 + i;
+        a.recording = a.id + ".wav";
+        a.score = 50 + i;
+        a.result = QJsonObject{{"score", a.score}};
+        QStringList out;
+        QVERIFY(attempts.add(a, &out));
+        dropped += out;
+        kept.prepend(a.id);
+    }
+    ShadowingAttempt other;
+    other.id = ShadowingAttempts::newId();
+    other.media = audio;
+    other.sentence = 3;
+    other.recording = other.id + ".wav";
+    QVERIFY(attempts.add(other, nullptr));
+
+    // The newest five of the sentence, newest first; the two oldest went, with their recordings named.
+    const QJsonArray list = attempts.list(audio, 2);
+    QCOMPARE(list.size(), ShadowingAttempts::keptPerSentence);
+    for (int i = 0; i < list.size(); ++i)
+        QCOMPARE(list.at(i).toObject().value("id").toString(), kept.at(i));
+    QCOMPARE(list.at(0).toObject().value("score").toInt(), 56);
+    QCOMPARE(dropped, (QStringList{kept.at(6) + ".wav", kept.at(5) + ".wav"}));
+    QCOMPARE(attempts.list(audio, 3).size(), 1);
+    QCOMPARE(attempts.attempt(kept.at(0))->result.value("score").toInt(), 56);
+
+    QString recording;
+    QVERIFY(!attempts.remove("' OR 1=1 --", &recording));
+    QVERIFY(attempts.remove(kept.at(0), &recording));
+    QCOMPARE(recording, kept.at(0) + ".wav");
+    QCOMPARE(attempts.list(audio, 2).size(), 4);
 }
 
 // The child mode writes into the library and stalls in the middle of a write.

@@ -40,10 +40,12 @@ class TestMicrophone : public QObject {
     // nothing), and waits for the take.
     Outcome record(const QString& file) {
         Outcome outcome;
-        MicrophoneRecording recording(pickMicrophone(listInputDevices(), QString()),
-                                      {this, [&] { outcome.opened = true; },
-                                       [&](const QString& why) { outcome.failure = why; },
-                                       [&](std::shared_ptr<MicrophoneRecording::Take> t) { outcome.take = t; }});
+        MicrophoneRecording::Callbacks calls;
+        calls.context = this;
+        calls.opened = [&] { outcome.opened = true; };
+        calls.failed = [&](const QString& why) { outcome.failure = why; };
+        calls.finished = [&](std::shared_ptr<MicrophoneRecording::Take> t) { outcome.take = t; };
+        MicrophoneRecording recording(QString(), calls);
         if (!QTest::qWaitFor([&] { return outcome.opened || !outcome.failure.isEmpty(); }, 10000) || !outcome.opened)
             return outcome;
         recording.begin(int(2 * originalMs));

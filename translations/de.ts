@@ -266,4 +266,131 @@
         <translation>Die neuen Zeiten können nicht in „Meine Dateien“ gespeichert werden.</translation>
     </message>
 </context>
+<context>
+    <name>Shadowing</name>
+    <message>
+        <source>Nothing was heard. Speak the sentence back when asked to, close to the microphone.</source>
+        <translation>Nichts gehört. Sprich den Satz nach, sobald du dazu aufgefordert wirst, nah am Mikrofon.</translation>
+    </message>
+    <message>
+        <source>That sounded like another sentence. Listen to the original once more.</source>
+        <translation>Das klang nach einem anderen Satz. Hör dir das Original noch einmal an.</translation>
+    </message>
+    <message>
+        <source>Very good: close to the original.</source>
+        <translation>Sehr gut: nah am Original.</translation>
+    </message>
+    <message>
+        <source>A little slow: keep to the original&apos;s pace.</source>
+        <translation>Etwas zu langsam: halte das Tempo des Originals.</translation>
+    </message>
+    <message>
+        <source>A little fast: keep to the original&apos;s pace.</source>
+        <translation>Etwas zu schnell: halte das Tempo des Originals.</translation>
+    </message>
+    <message>
+        <source>Keep to the original&apos;s pace, without stopping in between.</source>
+        <translation>Halte das Tempo des Originals, ohne zwischendurch anzuhalten.</translation>
+    </message>
+    <message>
+        <source>Mind the pauses and the stressed syllables.</source>
+        <translation>Achte auf die Pausen und die betonten Silben.</translation>
+    </message>
+    <message>
+        <source>Mind the melody: where the voice rises and falls.</source>
+        <translation>Achte auf die Satzmelodie: wo die Stimme steigt und fällt.</translation>
+    </message>
+    <message>
+        <source>No microphone was found. Connect one, or choose it in the preferences.</source>
+        <translation>Kein Mikrofon gefunden. Schließe eines an oder wähle es in den Einstellungen.</translation>
+    </message>
+    <message>
+        <source>The sound server cannot be reached.</source>
+        <translation>Der Tondienst (PulseAudio) ist nicht erreichbar.</translation>
+    </message>
+    <message>
+        <source>Access to the microphone was refused.</source>
+        <translation>Der Zugriff auf das Mikrofon wurde verweigert.</translation>
+    </message>
+    <message>
+        <source>The microphone cannot be opened (%1).</source>
+        <translation>Das Mikrofon lässt sich nicht öffnen (%1).</translation>
+    </message>
+    <message>
+        <source>The recording broke off (%1).</source>
+        <translation>Die Aufnahme ist abgebrochen (%1).</translation>
+    </message>
+    <message>
+        <source>The sound cannot be played (%1).</source>
+        <translation>Der Ton lässt sich nicht abspielen (%1).</translation>
+    </message>
+    <message>
+        <source>The sentence&apos;s sound cannot be read (%1).</source>
+        <translation>Der Ton des Satzes lässt sich nicht lesen (%1).</translation>
+    </message>
+    <message>
+        <source>The media has no sound to compare with.</source>
+        <translation>Das Medium hat keinen Ton zum Vergleichen.</translation>
+    </message>
+    <message>
+        <source>The sentence&apos;s sound cannot be decoded (%1).</source>
+        <translation>Der Ton des Satzes lässt sich nicht dekodieren (%1).</translation>
+    </message>
+    <message>
+        <source>cancelled</source>
+        <translation>abgebrochen</translation>
+    </message>
+    <message>
+        <source>The sentence&apos;s sound cannot be converted.</source>
+        <translation>Der Ton des Satzes lässt sich nicht umwandeln.</translation>
+    </message>
+    <message>
+        <source>The sentence has no sound at this place of the media.</source>
+        <translation>An dieser Stelle des Mediums hat der Satz keinen Ton.</translation>
+    </message>
+    <message>
+        <source>The recording cannot be saved in %1.</source>
+        <translation>Die Aufnahme lässt sich nicht in %1 speichern.</translation>
+    </message>
+    <message>
+        <source>The recording %1 is gone.</source>
+        <translation>Die Aufnahme %1 ist nicht mehr da.</translation>
+    </message>
+    <message>
+        <source>The recording %1 cannot be read.</source>
+        <translation>Die Aufnahme %1 lässt sich nicht lesen.</translation>
+    </message>
+    <message>
+        <source>The sentence has no speech to compare with.</source>
+        <translation>In diesem Satz ist keine Sprache zum Vergleichen zu hören.</translation>
+    </message>
+    <message>
+        <source>The original cannot be played.</source>
+        <translation>Das Original lässt sich nicht abspielen.</translation>
+    </message>
+    <message>
+        <source>This attempt could not be kept.</source>
+        <translation>Dieser Versuch konnte nicht gespeichert werden.</translation>
+    </message>
+    <message>
+        <source>Open an article or a media file to practise first.</source>
+        <translation>Öffne zuerst einen Artikel oder eine Mediendatei zum Üben.</translation>
+    </message>
+    <message>
+        <source>Shadowing cannot work: a part of the program is missing. Installing the program again should help.</source>
+        <translation>Nachsprechen geht gerade nicht: Ein Teil des Programms fehlt. Eine neue Installation sollte helfen.</translation>
+    </message>
+    <message>
+        <source>The sentence cannot be played.</source>
+        <translation>Der Satz lässt sich nicht abspielen.</translation>
+    </message>
+    <message>
+        <source>Stopped.</source>
+        <translation>Abgebrochen.</translation>
+    </message>
+    <message>
+        <source>A part of the program is missing.</source>
+        <translation>Ein Teil des Programms fehlt.</translation>
+    </message>
+</context>
 </TS>

@@ -391,7 +391,7 @@ var Practice = (function () {
     article: null,      // {uuid, title, media, ...}
     sentences: [],
     current: -1,
-    mode: 'read',       // read | dictation | fillword
+    mode: 'read',       // read | dictation | fillword | shadowing
     repeat: '',         // '' | repeatSen | repeated | repeat
     playing: false,
     loading: false,
@@ -408,7 +408,8 @@ var Practice = (function () {
   var modes = [
     { id: 'read', label: 'Lesen', zh: '阅读' },
     { id: 'dictation', label: 'Diktat', zh: '听写' },
-    { id: 'fillword', label: 'Lückentext', zh: '填空' }
+    { id: 'fillword', label: 'Lückentext', zh: '填空' },
+    { id: 'shadowing', label: 'Nachsprechen', zh: '跟读' }
   ];
   var repeats = [
     { id: '', label: 'Einmal' },
@@ -650,6 +651,8 @@ var Practice = (function () {
     } else if (P.mode === 'fillword') {
       Tav.call('setFillwordIndex', i);
       Tav.call('play', 0);
+    } else if (P.mode === 'shadowing' && window.Shadow) {
+      Shadow.start(i); // plays the sentence itself, then records
     } else {
       Tav.call('setPlayIndex', i);
       // 1 ms still seeks (to 0 s); 0 would mean "go on from here".
@@ -689,6 +692,7 @@ var Practice = (function () {
 
   P.setMode = function (id) {
     if (P.mode === id) { return; }
+    if (P.mode === 'shadowing' && window.Shadow) { Shadow.leave(); }
     P.mode = id;
     P.fillwordWaiting = false;
     Tav.call('setState', 'mode', id);
@@ -839,6 +843,7 @@ var Practice = (function () {
           '<span class="playtimes" id="pTimes">' + (P.playTimes[i] ? P.playTimes[i] + '× gehört' :
           'Hör zu, sprich nach, dann weiter') + '</span></div>';
       }
+      if (cur && P.mode === 'shadowing' && window.Shadow) { html += Shadow.panelHtml(i); }
       return html;
     }
     if (P.mode === 'dictation' && !P.dictationSolved[i]) {
@@ -854,6 +859,8 @@ var Practice = (function () {
         '<button class="btn small" id="pCheck">Prüfen</button>' +
         '<span class="playtimes" id="pTimes">' + (P.playTimes[i] ? P.playTimes[i] + '× gehört' : '') + '</span></div>' +
         '<div class="feedback" id="pFeedback"></div>';
+    } else if (cur && P.mode === 'shadowing' && window.Shadow) {
+      html += Shadow.panelHtml(i);
     } else if (cur && P.mode === 'fillword' && !P.fillwordSolved[i]) {
       html += '<div class="answer"><input id="pAnswer" placeholder="' +
         (P.fillwordWaiting ? 'Welches Wort fehlt? Eintippen und Enter' : 'Zuhören \u2013 welches Wort fehlt?') + '">' +
@@ -907,6 +914,7 @@ var Practice = (function () {
     if (heard) {
       heard.onclick = function () { P.solveDictation(P.current); };
     }
+    if (P.mode === 'shadowing' && window.Shadow) { Shadow.attach(); }
     P.renderControls();
   };
 
@@ -1056,7 +1064,7 @@ var media = {
     Practice.setRepeat(order[(order.indexOf(Practice.repeat) + 1) % order.length]);
   },
   modeControl: function () {
-    var order = ['read', 'dictation', 'fillword'];
+    var order = ['read', 'dictation', 'fillword', 'shadowing'];
     Practice.setMode(order[(order.indexOf(Practice.mode) + 1) % order.length]);
   },
   desktopControl: function () {

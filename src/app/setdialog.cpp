@@ -1,11 +1,15 @@
 #include "app/setdialog.h"
 
+#include "bridge/shadowing.h"
 #include "bridge/webapi.h"
 #include "core/settings.h"
 #include "desktop/desktop.h"
 #include "ui_setdialog.h"
 
 #include <QComboBox>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSettings>
 
 namespace {
 
@@ -94,7 +98,37 @@ void SetDialog::on_playRepeatTimes_currentIndexChanged(int index) {
     chosen.playRepeatTimes = QString::number(index + 3);
 }
 
+void SetDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    fillMicrophones();
+}
+
+void SetDialog::fillMicrophones() {
+    QComboBox* box = form->microphone;
+    QSettings settings(Settings::settingsFilePath(), QSettings::IniFormat);
+    const QString stored = settings.value(Settings::Microphone).toString();
+    box->clear();
+    box->addItem(tr("系统默认"), QString());
+    Shadowing* shadowing = webApi ? webApi->shadowing() : nullptr;
+    const QJsonObject found = shadowing ? shadowing->microphones() : QJsonObject();
+    for (const QJsonValue& m : found.value(QStringLiteral("microphones")).toArray()) {
+        const QString name = m[QStringLiteral("name")].toString();
+        const QString description = m[QStringLiteral("description")].toString();
+        box->addItem(description.isEmpty() ? name : description, name);
+    }
+    int at = box->findData(stored);
+    if (at < 0) {
+        // Chosen once and not there now (unplugged): kept, and said so.
+        box->addItem(tr("%1（未连接）").arg(stored), stored);
+        at = box->count() - 1;
+    }
+    box->setCurrentIndex(at);
+}
+
 void SetDialog::on_okBtn_clicked() {
+    Settings::prepareSettingsFile();
+    QSettings(Settings::settingsFilePath(), QSettings::IniFormat)
+        .setValue(Settings::Microphone, form->microphone->currentData().toString());
     chosen.save();
     if (webApi) {
         webApi->setReadingSettings(chosen);

@@ -17,6 +17,7 @@ class WebApi;
 // The modal preferences dialog for the reading settings. Each box's choice is
 // kept in values() at once; OK stores all eight and pushes them to the pages,
 // Cancel (or closing the dialog) puts the boxes back to the stored values.
+// It also chooses the microphone shadowing records from (Settings::Microphone).
 class SetDialog : public QDialog {
     Q_OBJECT
 
@@ -39,6 +40,10 @@ public:
 public slots:
     void reject() override;
 
+protected:
+    // The microphones are asked for when the dialog opens: they come and go.
+    void showEvent(QShowEvent* event) override;
+
 private slots:
     void on_fontsize_currentIndexChanged(int index);
     void on_theme_currentIndexChanged(int index);
@@ -52,6 +57,8 @@ private slots:
     void on_cancelBtn_clicked();
 
 private:
+    void fillMicrophones();
+
     WebApi* webApi = nullptr;
     ReadingSettings chosen;
     std::unique_ptr<Ui::SetDialog> form;

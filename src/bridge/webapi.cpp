@@ -3,6 +3,7 @@
 #include "bridge/keptsentences.h"
 #include "bridge/mediaexport.h"
 #include "bridge/mediafiles.h"
+#include "bridge/shadowing.h"
 #include "bridge/shellwindow.h"
 #include "core/appinfo.h"
 #include "core/net/httpmanager.h"
@@ -53,6 +54,7 @@ WebApi::~WebApi() {
     practice()->setPage(nullptr);
     delete box.data(); // unless the main window, its parent, has taken it along
     delete kept;       // before the context it was given
+    delete speaking;   // before the practice page it was given
 }
 
 void WebApi::attachView(QWebView* view) {

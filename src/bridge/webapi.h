@@ -18,6 +18,7 @@
 
 class KeptSentences;
 class MediaFiles;
+class Shadowing;
 class PracticeController;
 class QMessageBox;
 class QWebFrame;
@@ -74,6 +75,8 @@ public:
     MediaFiles* mediaFiles();
     // The kept sentences and their reviews; the main page's bridge only (null for the others).
     KeptSentences* keptCards();
+    // Shadowing ("Nachsprechen"); the main page's bridge only (null for the others).
+    Shadowing* shadowing();
     // A file opened from the desktop (menu, drop, command line): imported and
     // shown by the index page, which is loaded for it when another page is up.
     void openMediaFile(const QString& path);
@@ -175,6 +178,15 @@ public slots:
     QString playCard(const QString& id);
     QString reviewStats();
     QString exportDeck(const QString& format);
+    // Shadowing ("Nachsprechen"): the page hears of it through shadowing.state()
+    // and shadowing.result() (webapi_shadowing.cpp).
+    void startShadowing(int index);
+    void stopShadowing();
+    void playAttempt(const QString& id);
+    void playComparison(const QString& id);
+    void playShadowingSentence(int index);
+    QString shadowingAttempts(int index);
+    void deleteAttempt(const QString& id);
 
 private slots:
     void attachMainObject();
@@ -206,4 +218,5 @@ private:
     DownloadRouter router;
     MediaFiles* files = nullptr;
     KeptSentences* kept = nullptr;
+    Shadowing* speaking = nullptr;
 };

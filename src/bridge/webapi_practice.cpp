@@ -4,6 +4,7 @@
 #include "bridge/webapi.h"
 
 #include "bridge/keptsentences.h"
+#include "bridge/shadowing.h"
 #include "bridge/shellwindow.h"
 #include "core/pageprotocol.h"
 #include "core/signing.h"
@@ -28,6 +29,8 @@ std::optional<PracticeController::Mode> modeFromWord(const QString& word) {
         return PracticeController::Mode::Dictation;
     if (word == Word::fillwordMode)
         return PracticeController::Mode::Fillword;
+    if (word == Word::shadowingMode)
+        return PracticeController::Mode::Shadowing;
     return std::nullopt;
 }
 
@@ -70,6 +73,8 @@ void WebApi::resetMedia() {
 }
 
 void WebApi::initPlay(const QString& src, const QString& type, const QList<int>& startTime, const QString& mediaType) {
+    if (speaking)
+        speaking->cancel();
     practice()->initPlay(src, type, startTime, mediaType);
     if (KeptSentences* sentences = keptCards())
         sentences->setPracticeItem(src, type, startTime);
@@ -100,6 +105,8 @@ void WebApi::setState(const QString& stateName, const QString& state) {
 }
 
 void WebApi::cancelPlay() {
+    if (speaking)
+        speaking->cancel();
     practice()->cancelPlay();
 }
 
@@ -203,6 +210,11 @@ void WebApi::jumpToPreviousSentence() {
 }
 
 void WebApi::askPageToPlay(bool play) {
+    // Space while shadowing ends the recording (or drops the take), it does not play.
+    if (speaking && speaking->isActive()) {
+        speaking->stop();
+        return;
+    }
     // The paragraph page's play button: in state "pause" it asks the page to play, in "play" to pause.
     paraSetState(Word::playControl, play ? Word::paused : Word::playing);
 }

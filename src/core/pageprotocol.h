@@ -63,6 +63,13 @@ inline constexpr QLatin1String modeStateName = latin1("mode");
 // Practice modes.
 inline constexpr QLatin1String readMode = latin1("read");
 inline constexpr QLatin1String dictationMode = latin1("dictation");
+inline constexpr QLatin1String shadowingMode = latin1("shadowing");
+// Shadowing states, as the page is told them.
+inline constexpr QLatin1String shadowingPlaying = latin1("playing");
+inline constexpr QLatin1String shadowingRecording = latin1("recording");
+inline constexpr QLatin1String shadowingAnalysing = latin1("analysing");
+inline constexpr QLatin1String shadowingDone = latin1("done");
+inline constexpr QLatin1String shadowingError = latin1("error");
 inline constexpr QLatin1String fillwordMode = latin1("fillword");
 
 // Repeat settings.
@@ -179,6 +186,10 @@ inline constexpr QLatin1String desktopControl = latin1("media.desktopControl()")
 // item or {"error": text} as JSON text. True when the page took it.
 inline constexpr QLatin1String openMediaItem =
     latin1("(window.mediaFiles && mediaFiles.open) ? (mediaFiles.open('%1'), true) : false;");
+// Shadowing ("Nachsprechen"): where the take is (playing, recording, analysing,
+// done, error), and its result as JSON text.
+inline constexpr QLatin1String shadowingState = latin1("if(window.shadowing){shadowing.state('%1');}");
+inline constexpr QLatin1String shadowingResult = latin1("if(window.shadowing){shadowing.result('%1');}");
 // Answered with the video frame's rectangle as "x,y,width,height".
 inline constexpr QLatin1String showVideoFrame = latin1("media.showVideoFrame();");
 inline constexpr QLatin1String hideVideoFrame = latin1("media.hideVideoFrame();");

@@ -57,6 +57,8 @@ inline constexpr const char* SilenceMinPauseMs = "SilenceMinPauseMs";
 inline constexpr const char* SilenceMinSegmentMs = "SilenceMinSegmentMs";
 // The practice's playing speed (0.5 to 2.0), as the learner last chose it.
 inline constexpr const char* PlaySpeed = "PlaySpeed";
+// The microphone shadowing records from (the sound server's name for it); empty: the system's.
+inline constexpr const char* Microphone = "Microphone";
 // The folder the open-media dialog last showed.
 inline constexpr const char* MediaDirectory = "MediaDirectory";
 inline constexpr const char* StorePrefix = "storePrefix";

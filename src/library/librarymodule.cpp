@@ -7,6 +7,7 @@
 #include "library/mediaimporter.h"
 #include "library/medialibrary.h"
 #include "library/reviewdeck.h"
+#include "library/shadowingstudio.h"
 #include "library/speechsync.h"
 
 #include <QCoreApplication>
@@ -220,6 +221,10 @@ public:
         const DeckExport::Result r = format == QLatin1String("apkg") ? DeckExport::writeApkg(path, list, each)
                                                                      : DeckExport::writeTsv(path, list, each);
         return QJsonObject{{"ok", r.ok}, {"error", r.error}, {"notes", r.notes}, {"sounds", r.sounds}};
+    }
+
+    std::unique_ptr<ShadowingStudio> openShadowing(const QString& directory) override {
+        return openShadowingStudio(directory);
     }
 };
 

@@ -127,6 +127,68 @@ public:
     virtual QJsonArray exportNotes() = 0;
 };
 
+// Shadowing ("Nachsprechen", src/speech): the learner says a sentence back
+// into the microphone and sees and hears the take next to the original. ------
+
+// The sentence of the practised media, as the player has it.
+struct ShadowingSentence {
+    QString source;   // what the player plays: a file path or URL
+    QString mediaKey; // the same media whatever its URL's signature: attempts are kept under it
+    int index = 0;
+    qint64 startMs = 0;
+    qint64 endMs = 0; // 0 when unknown: up to the longest sentence compared
+    QString caFile;   // extra trusted certificates for an https source
+};
+
+// One take, from the microphone's opening to its result; dropping it cancels.
+class ShadowingTake {
+public:
+    virtual ~ShadowingTake() = default;
+    // The sentence has been heard: what the microphone hears from now on is the
+    // take, until the learner has spoken and been silent for 0.8 s, or maxMs.
+    virtual void record(int maxMs) = 0;
+    // Ends the recording now (the learner pressed Space).
+    virtual void stop() = 0;
+};
+
+// What a take reports, on the thread of `context`, never after the take is gone.
+struct ShadowingEvents {
+    QObject* context = nullptr;
+    std::function<void()> ready;     // the microphone is open: record() starts at once
+    std::function<void()> analysing; // the recording has ended
+    // The result for the page: {"index","attempt","score","timing","rhythm","melody",
+    // "durationMs","originalMs","message","original":{"peaks","pitch"},"learner":{...},"path"},
+    // with "attempt" "" and only the message when nothing was heard (no attempt is kept).
+    std::function<void(const QJsonObject& result)> done;
+    // No microphone, access refused, the sentence cannot be read: what to tell the learner.
+    std::function<void(const QString& message)> failed;
+};
+
+// The learner's shadowing in a directory (the data directory): the attempts in
+// the media library's database, the recordings beside it. Same thread only.
+class ShadowingStudio {
+public:
+    virtual ~ShadowingStudio() = default;
+
+    // {"microphones":[{"name","description"}],"default": the one used when none is chosen,
+    // "error": when the sound server cannot be asked}. Blocks for at most 2 s.
+    virtual QJsonObject microphones() = 0;
+    // Opens the microphone (`device`, or the system's when empty or gone) and
+    // meanwhile decodes and analyses the sentence.
+    virtual std::unique_ptr<ShadowingTake> begin(const ShadowingSentence& sentence, const QString& device,
+                                                 const ShadowingEvents& events) = 0;
+    // The sentence's last attempts, newest first: [{"id","index","recorded","score",...}].
+    virtual QJsonArray attempts(const QString& mediaKey, int index) = 0;
+    // An attempt's result as the page was shown it; empty when there is none.
+    virtual QJsonObject result(const QString& id) = 0;
+    virtual bool deleteAttempt(const QString& id) = 0;
+    // Plays an attempt's recording, or with `comparison` the original first and
+    // then the recording (A/B), at the same loudness; `original` alone plays the
+    // original sentence. `done` follows with an error text, "" when all was heard.
+    virtual bool play(const QString& id, bool original, bool comparison, std::function<void(const QString&)> done) = 0;
+    virtual void stopPlaying() = 0;
+};
+
 // The module's root object.
 class LibraryModule {
 public:
@@ -153,6 +215,9 @@ public:
     // failure. Blocking: {"ok","error","notes","sounds"}.
     virtual QJsonObject exportDeck(const QString& format, const QString& path, const QJsonArray& notes,
                                    const LibraryWork::Progress& progress) = 0;
+
+    // Shadowing, with the attempts in the media library of a directory (the data directory).
+    virtual std::unique_ptr<ShadowingStudio> openShadowing(const QString& directory) = 0;
 };
 
 #define TavrolinLibraryModule_iid "org.tavrolin.LibraryModule/2"

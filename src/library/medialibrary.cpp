@@ -175,6 +175,29 @@ bool MediaLibrary::migrate(int from) {
                                 "state_before TEXT NOT NULL)")
               << QStringLiteral("CREATE INDEX kept_reviews_at ON kept_reviews (at)");
     }
+    if (from < 4) {
+        // The learner's shadowing attempts (ShadowingAttempts); the recordings are
+        // files beside the database, the result is what the page draws again.
+        steps << QStringLiteral("CREATE TABLE shadowing_attempts ("
+                                "id TEXT PRIMARY KEY,"
+                                "media TEXT NOT NULL,"
+                                "sentence INTEGER NOT NULL,"
+                                "source TEXT NOT NULL,"
+                                "start_ms INTEGER NOT NULL,"
+                                "end_ms INTEGER NOT NULL,"
+                                "recorded INTEGER NOT NULL,"
+                                "recording TEXT NOT NULL,"
+                                "duration_ms INTEGER NOT NULL,"
+                                "score INTEGER NOT NULL,"
+                                "timing INTEGER NOT NULL,"
+                                "rhythm INTEGER NOT NULL,"
+                                "melody INTEGER NOT NULL,"
+                                "loudness REAL NOT NULL,"
+                                "original_loudness REAL NOT NULL,"
+                                "result TEXT NOT NULL)")
+              << QStringLiteral(
+                     "CREATE INDEX shadowing_attempts_sentence ON shadowing_attempts (media, sentence, recorded)");
+    }
     steps << QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion);
     for (const QString& step : steps) {
         if (!query.exec(step)) {

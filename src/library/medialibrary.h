@@ -29,11 +29,11 @@ public:
     MediaLibrary& operator=(const MediaLibrary&) = delete;
 
     static QString fileName() { return LibraryModule::mediaLibraryFileName(); }
-    static constexpr int schemaVersion = 3;
+    static constexpr int schemaVersion = 4;
 
     bool isOpen() const { return usable; }
     // The database connection, for the classes that keep their own tables in it
-    // (ReviewDeck); same thread only.
+    // (ReviewDeck, ShadowingAttempts); same thread only.
     const QString& connectionName() const { return connection; }
     // Why the library cannot be used, for the learner; empty when it can.
     QString errorString() const { return error; }

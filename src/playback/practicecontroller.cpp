@@ -90,6 +90,7 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
     boundary.stop();
     actedAt = -1;
     lastHighlightSent = false;
+    onceHeard = nullptr;
     const int generation = ++loadGeneration;
 
     if (!playManager && createPlayer) {
@@ -119,9 +120,11 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
     // The program shows the sentences itself (the page, its own line in full
     // screen): the player's own subtitles would give the dictation away.
     playManager->setPlayerSubtitlesVisible(timeline.isEmpty());
+    loadedSource.clear();
     if (type == Word::online) {
         line()->expectFile(); // seeks meanwhile wait for the file
         if (!resolveOnline) {
+            loadedSource = src;
             playManager->loadMedia(src);
             return;
         }
@@ -130,6 +133,7 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
             // An answer for an article the page has left behind is not loaded.
             if (!self || !self->playManager || self->loadGeneration != generation)
                 return;
+            self->loadedSource = url;
             self->playManager->loadMedia(url);
         });
     } else if (type == Word::local) {
@@ -141,11 +145,20 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
         path.replace(QStringLiteral("file:///"), QStringLiteral("/"));
 #endif
         line()->expectFile();
+        loadedSource = path;
         playManager->loadMedia(path);
     }
 }
 
+qint64 PracticeController::sentenceEndMs(int index) const {
+    // Without the media's length the last sentence ends only where it has an end of its own.
+    const std::optional<double> end = timeline.contains(index) ? timeline.endSeconds(index, 0.0) : std::nullopt;
+    return end ? qint64(std::llround(*end * 1000.0)) : 0;
+}
+
 PracticeController::Step PracticeController::step() const {
+    if (onceHeard)
+        return Step::SentenceEnd;
     if (loadingPosition || (repeatSetting != Repeat::Sentence && practiceMode == Mode::Read))
         return Step::Tracking;
     return Step::SentenceEnd;
@@ -306,6 +319,12 @@ void PracticeController::track(double seconds, bool repeatLast) {
 // or for the last one the end of the media): the mode decides what comes next.
 void PracticeController::sentenceEnd() {
     actedAt = endOf(current).value_or(-1);
+    if (onceHeard) {
+        page(Script::pause);
+        pause();
+        std::exchange(onceHeard, nullptr)();
+        return;
+    }
     const bool atMediaEnd = line() && line()->atEnd();
     if (practiceMode == Mode::Dictation) {
         if (repeatSetting == Repeat::NoMediaEndReplay && isLast(current)) {
@@ -373,6 +392,14 @@ void PracticeController::mediaStatusChanged(int status) {
         page(Script::highlightFirst);
         break;
     case MediaStatusCode::EndOfMedia:
+        if (onceHeard) {
+            // The sentence played once heard to the media's end.
+            state = PlayState::Stopped;
+            actedAt = endOf(current).value_or(-1);
+            page(Script::pause);
+            std::exchange(onceHeard, nullptr)();
+            return;
+        }
         // The last sentence ends with the media: its end, unless acted on already
         // (the boundary comes first when the media's length is known).
         if (step() == Step::SentenceEnd && isLast(current)) {
@@ -532,6 +559,24 @@ void PracticeController::setDictationIndex(int index) {
     seekTo(sentenceStartSeconds(target));
     current = index;
     heard = 0;
+}
+
+void PracticeController::playSentenceOnce(int index, std::function<void()> then) {
+    if (!playManager || !timeline.contains(index))
+        return;
+    gap.stop();
+    onceHeard = std::move(then);
+    current = index;
+    heard = 0;
+    playAt(sentenceStartSeconds(index));
+    page(build(Script::highlight, {index}));
+}
+
+void PracticeController::cancelHearing() {
+    if (!std::exchange(onceHeard, nullptr))
+        return;
+    page(Script::pause);
+    pause();
 }
 
 void PracticeController::setFillwordIndex(int index) {

@@ -28,7 +28,8 @@ class PracticeController : public QObject {
     Q_OBJECT
 
 public:
-    enum class Mode { Read, Dictation, Fillword };
+    // Shadowing: sentences play on through; the one to speak back plays by playSentenceOnce.
+    enum class Mode { Read, Dictation, Fillword, Shadowing };
     Q_ENUM(Mode)
     enum class Repeat {
         Once,
@@ -109,6 +110,18 @@ public:
     const SentenceTimeline& sentences() const { return timeline; }
     HearingPlan plan() const;
 
+    // Shadowing: plays sentence `index` once from its exact start, pauses at
+    // its exact end (the media's end for the last one) and calls `heard`, when
+    // the learner speaks. A new practice (initPlay) or cancelHearing() drops it.
+    void playSentenceOnce(int index, std::function<void()> then);
+    void cancelHearing();
+    bool inHearing() const { return bool(onceHeard); }
+    // What the player was given to play (an online source once resolved); empty before.
+    const QString& mediaSource() const { return loadedSource; }
+    // Where sentence `index` ends (ms): its own end, else the next start; 0 for
+    // the last one, which ends with the media.
+    qint64 sentenceEndMs(int index) const;
+
     // Start of a sentence in seconds; -1 means the current one, an index outside
     // the list the start of the media.
     double sentenceStartSeconds(int index = -1) const;
@@ -187,6 +200,11 @@ private:
     // The highlight of the last sentence went out at its exact start; the next
     // whole-second report does not repeat it.
     bool lastHighlightSent = false;
+
+    // What to do when the sentence played once has ended (playSentenceOnce).
+    std::function<void()> onceHeard;
+    QString loadedSource;
+
     // Each initPlay starts a new load; an online source resolved for an older one is dropped.
     int loadGeneration = 0;
 };

@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QMetaObject>
 
+#include <chrono>
+
 namespace {
 
 QString tr(const char* text) {
@@ -107,9 +109,9 @@ QString pickMicrophone(const InputDevices& devices, const QString& preferred) {
     return devices.microphones.isEmpty() ? QString() : devices.microphones.first().name;
 }
 
-MicrophoneRecording::MicrophoneRecording(const QString& device, Callbacks calls)
+MicrophoneRecording::MicrophoneRecording(const QString& preferred, Callbacks calls)
     : callbacks(std::move(calls)), context(callbacks.context) {
-    worker = std::thread([this, device] { run(device); });
+    worker = std::thread([this, preferred] { run(preferred); });
 }
 
 MicrophoneRecording::~MicrophoneRecording() {
@@ -119,7 +121,17 @@ MicrophoneRecording::~MicrophoneRecording() {
         worker.join();
 }
 
+namespace {
+
+qint64 monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
 void MicrophoneRecording::begin(int maxMs, int silenceMs) {
+    begunAtNs = monotonicNs();
     silenceFrames = std::max(1, silenceMs / Speech::frameMs);
     keepFrames = std::max(1, maxMs / Speech::frameMs);
 }
@@ -141,9 +153,12 @@ void MicrophoneRecording::post(std::function<void()> call) {
         Qt::QueuedConnection);
 }
 
-void MicrophoneRecording::run(QString device) {
+void MicrophoneRecording::run(QString preferred) {
+    const InputDevices devices = listInputDevices();
+    const QString device = pickMicrophone(devices, preferred);
     if (device.isEmpty()) {
-        post([this] { callbacks.failed(noMicrophone()); });
+        const QString reason = devices.error.isEmpty() ? noMicrophone() : devices.error;
+        post([this, reason] { callbacks.failed(reason); });
         return;
     }
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(Speech::sampleRate), 1};
@@ -189,6 +204,10 @@ void MicrophoneRecording::run(QString device) {
         if (!begun) {
             begun = true;
             detector = SpeechEndDetector(silenceFrames * Speech::frameMs);
+            // The frame just read began one frame and the stream's latency ago.
+            const pa_usec_t latency = pa_simple_get_latency(stream, &error);
+            const double heardNs = double(monotonicNs()) - double(latency) * 1000.0 - Speech::frameMs * 1e6;
+            take->startDelayMs = (heardNs - double(begunAtNs.load())) / 1e6;
         }
         take->samples.insert(take->samples.end(), frame.begin(), frame.end());
         analyser.feed(frame.data(), frame.size());
@@ -198,6 +217,10 @@ void MicrophoneRecording::run(QString device) {
     pa_simple_free(stream);
     if (!*alive)
         return;
+    post([this] {
+        if (callbacks.stopped)
+            callbacks.stopped();
+    });
     take->features = analyser.finish();
     post([this, take] { callbacks.finished(take); });
 }

@@ -35,7 +35,8 @@ InputDevices listInputDevices(int timeoutMs = 2000);
 QString pickMicrophone(const InputDevices& devices, const QString& preferred);
 
 // Records one utterance from a microphone (PulseAudio), mono float at
-// Speech::sampleRate, on its own thread. The stream opens at once and runs
+// Speech::sampleRate, on its own thread: the preferred one, else as
+// pickMicrophone() chooses. The stream opens at once and runs
 // without keeping anything, so that begin() starts the take within one frame;
 // from then on every frame is kept and analysed as it comes, and the take ends
 // after the learner's speech and a silence, at a length limit, or on stop().
@@ -46,15 +47,19 @@ public:
         std::vector<float> samples;
         VoiceFeatures features;
         QString error; // the stream broke off
+        // When the first sample kept was heard by the microphone, in ms after
+        // begin() (negative: a little before it, from the stream's buffer).
+        double startDelayMs = 0;
     };
     struct Callbacks {
         QObject* context = nullptr;
         std::function<void()> opened;               // recording is possible
+        std::function<void()> stopped;              // the take has ended; its analysis follows
         std::function<void(const QString&)> failed; // it is not: the reason, for the learner
         std::function<void(std::shared_ptr<Take>)> finished;
     };
 
-    MicrophoneRecording(const QString& device, Callbacks callbacks);
+    MicrophoneRecording(const QString& preferred, Callbacks callbacks);
     ~MicrophoneRecording();
     MicrophoneRecording(const MicrophoneRecording&) = delete;
     MicrophoneRecording& operator=(const MicrophoneRecording&) = delete;
@@ -66,7 +71,7 @@ public:
     void stop();
 
 private:
-    void run(QString device);
+    void run(QString preferred);
     void post(std::function<void()> call);
 
     Callbacks callbacks;
@@ -75,5 +80,6 @@ private:
     std::atomic_bool stopping{false};
     std::atomic_int keepFrames{0}; // 0: not begun; else the most frames to keep
     std::atomic_int silenceFrames{80};
+    std::atomic<qint64> begunAtNs{0};
     std::thread worker;
 };

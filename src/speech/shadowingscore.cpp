@@ -230,7 +230,7 @@ ShadowingScore scoreShadowing(const VoiceFeatures& original, const VoiceFeatures
 
 QString ShadowingScore::message() const {
     if (!heard)
-        return tr("Nothing was heard. Speak the sentence after the signal, close to the microphone.");
+        return tr("Nothing was heard. Speak the sentence back when asked to, close to the microphone.");
     if (match < 0.5)
         return tr("That sounded like another sentence. Listen to the original once more.");
     if (score >= 85)

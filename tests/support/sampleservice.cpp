@@ -78,6 +78,11 @@ bool installPages(int httpPort, int httpsPort) {
         if (!QFile::copy(file, to))
             return false;
     }
+    // The German texts of the program's messages to the pages, as locale/ beside the program has them.
+    QDir().mkpath(target + QStringLiteral("/locale"));
+    QFile::remove(target + QStringLiteral("/locale/de.qm"));
+    if (!QFile::copy(QStringLiteral(TAVROLIN_BUILD_LOCALE_DIR "/de.qm"), target + QStringLiteral("/locale/de.qm")))
+        return false;
     QFile config(target + QStringLiteral("/static/config.js"));
     if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;

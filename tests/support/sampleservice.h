@@ -44,7 +44,8 @@ private:
 };
 
 // Copies the page set beside the test executable, where the application looks
-// for it, with a page configuration naming the given service ports.
+// for it, with a page configuration naming the given service ports, and the
+// German texts of the messages the pages show (locale/de.qm).
 bool installPages(int httpPort, int httpsPort);
 
 } // namespace TestSupport
