@@ -20,7 +20,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -51,9 +50,12 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QStandardPaths::setTestModeEnabled(true); // the bridge's data directory: a scratch one
-    QApplication app(argc, argv);
+    // The bridge's data directory in a scratch home: a library left by an earlier
+    // run (or an earlier layout of it) must not decide what is measured.
     QTemporaryDir dir;
+    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+        qputenv(name, dir.path().toLocal8Bit());
+    QApplication app(argc, argv);
     const QString longFile = dir.filePath("zwei-stunden.m4a");
     std::printf("generating a 2-hour AAC file...\n");
     std::fflush(stdout);
@@ -108,8 +110,14 @@ int main(int argc, char** argv) {
     }
     std::vector<double> due;
     int listed = 0;
+    QString answer;
     for (int i = 0; i < 7; ++i)
-        due.push_back(timeMs([&] { listed = kept.due().size(); }));
+        due.push_back(timeMs([&] { listed = (answer = kept.due()).size(); }));
+    // An answer carrying an error is quick and would pass any target.
+    if (answer.contains(QLatin1String("\"error\""))) {
+        std::fprintf(stderr, "the cards could not be listed: %s\n", qPrintable(answer.left(300)));
+        return 1;
+    }
     std::printf("reviewDue() with 10,000 cards (%d bytes of JSON): %8.1f ms   target < 50 ms: %s\n", listed,
                 median(due), median(due) < 50 ? "met" : "NOT met");
 
