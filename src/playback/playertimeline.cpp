@@ -111,7 +111,9 @@ void PlayerTimeline::fileEnded() {
 void PlayerTimeline::restarted() {
     if (!seeking || load != Load::Loaded)
         return;
-    if (enginePaused && !video) {
+    // A pause asked for just before the seek counts too: the engine takes its
+    // commands in order, but its report of the pause can come after the restart.
+    if ((enginePaused || pauseWanted) && !video) {
         // Paused, the engine counts the audio it has queued as played and reports
         // up to a tenth of a second early; it stands at the target.
         holdAtTarget = true;
@@ -142,7 +144,7 @@ void PlayerTimeline::positionReported(double seconds) {
     // No file, a report from before the seek, or from the previous file while one loads.
     if (seconds < 0 || seeking || load != Load::Loaded)
         return;
-    if (holdAtTarget && enginePaused)
+    if (holdAtTarget && (enginePaused || pauseWanted))
         return;
     if (settling && landedClock.elapsed() < seekTimeoutMs) {
         // From the landing on, the player stands between there and as far as it
