@@ -161,7 +161,7 @@ void MicrophoneRecording::run(QString preferred) {
         post([this, reason] { callbacks.failed(reason); });
         return;
     }
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(Speech::sampleRate), 1};
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, uint32_t(Speech::sampleRate), 1};
     pa_buffer_attr buffer;
     buffer.maxlength = uint32_t(-1);
     buffer.tlength = uint32_t(-1);
@@ -170,7 +170,7 @@ void MicrophoneRecording::run(QString preferred) {
     buffer.fragsize = uint32_t(Speech::frameSamples * sizeof(float)); // a frame at a time: little delay
     int error = 0;
     const QByteArray name = device.toUtf8();
-    pa_simple* stream = pa_simple_new(nullptr, "Tavrolin", PA_STREAM_RECORD, name.constData(), "Nachsprechen", &spec,
+    pa_simple* stream = pa_simple_new(nullptr, "Tavrolin", PA_STREAM_RECORD, name.constData(), "Nachsprechen", &format,
                                       nullptr, &buffer, &error);
     if (!stream) {
         QString reason;

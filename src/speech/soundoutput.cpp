@@ -29,9 +29,9 @@ void SoundOutput::play(std::vector<Part> parts, std::function<void(const QString
     worker =
         std::thread([this, parts = std::move(parts), done = std::move(done), stopped = stopFlag, target = context] {
             QString error;
-            const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(Speech::sampleRate), 1};
+            const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, uint32_t(Speech::sampleRate), 1};
             int code = 0;
-            pa_simple* stream = pa_simple_new(nullptr, "Tavrolin", PA_STREAM_PLAYBACK, nullptr, "Nachsprechen", &spec,
+            pa_simple* stream = pa_simple_new(nullptr, "Tavrolin", PA_STREAM_PLAYBACK, nullptr, "Nachsprechen", &format,
                                               nullptr, nullptr, &code);
             if (!stream) {
                 error = QCoreApplication::translate("Shadowing", "The sound cannot be played (%1).")
