@@ -268,19 +268,25 @@ QString writeCollection(const QString& file, const QVector<Note>& notes, const s
     return error;
 }
 
+// Everything left in one device into another; false on a read or write error.
+bool pour(QIODevice& from, QIODevice& to) {
+    char buffer[64 * 1024];
+    qint64 n;
+    while ((n = from.read(buffer, sizeof buffer)) > 0)
+        if (to.write(buffer, n) != n)
+            return false;
+    return n == 0;
+}
+
 bool addToZip(QuaZip& zip, const QString& name, QIODevice& source, bool compress) {
     QuaZipFile entry(&zip);
     QuaZipNewInfo info(name);
     info.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (!entry.open(QIODevice::WriteOnly, info, nullptr, 0, compress ? Z_DEFLATED : 0, compress ? 6 : 0))
         return false;
-    char buffer[64 * 1024];
-    qint64 n;
-    while ((n = source.read(buffer, sizeof buffer)) > 0)
-        if (entry.write(buffer, n) != n)
-            return false;
+    const bool copied = pour(source, entry);
     entry.close();
-    return n == 0 && entry.getZipError() == ZIP_OK;
+    return copied && entry.getZipError() == ZIP_OK;
 }
 
 bool addFileToZip(QuaZip& zip, const QString& name, const QString& path, bool compress) {
@@ -292,14 +298,7 @@ bool addFileToZip(QuaZip& zip, const QString& name, const QString& path, bool co
 bool copyFile(const QString& from, const QString& to) {
     QFile in(from);
     QFile out(to);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
-        return false;
-    char buffer[64 * 1024];
-    qint64 n;
-    while ((n = in.read(buffer, sizeof buffer)) > 0)
-        if (out.write(buffer, n) != n)
-            return false;
-    return n == 0 && out.flush();
+    return in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) && pour(in, out) && out.flush();
 }
 
 bool putInPlace(const QString& part, const QString& path) {
