@@ -9,6 +9,10 @@
 #include "bridge/webapi.h"
 #include "core/settings.h"
 #include "desktop/desktop.h"
+#include "playback/playmanager.h"
+#include "playback/practicecontroller.h"
+#include "player/mpvwidget.h"
+#include "support/media.h"
 #include "support/testsupport.h"
 
 #include <QAction>
@@ -16,6 +20,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -81,6 +86,7 @@ private slots:
     void desktopHandsFilesToThePage();
     void missingModuleIsAFailure();
     void timesFitTheSpeechAndTheLearnersNudgesStay();
+    void ownVideoHidesThePlayersSubtitles();
 
 private:
     QString copy(const QString& from, const QString& to);
@@ -408,5 +414,52 @@ void TestMediaFiles::timesFitTheSpeechAndTheLearnersNudgesStay() {
     QVERIFY(qAbs(sentence(shifted, 3).value("start").toInt() - spoken[3].toObject().value("start").toInt()) <= 40);
 }
 
-QTEST_MAIN(TestMediaFiles)
+void TestMediaFiles::ownVideoHidesThePlayersSubtitles() {
+    // Guards against the player drawing the file's own subtitle over the picture while the program shows the
+    // sentences itself: the answer given away in Diktat and Lückentext, two lines at once in full screen. A file
+    // practised without sentences shows the player's, which proves the picture would show one.
+    TAVROLIN_REQUIRE_AUDIO();
+    MainWindow window(nullptr);
+    WebApi* bridge = window.bridge();
+    const QString film = media.filePath("film.mkv");
+    QList<int> starts;
+    for (const QJsonValue& s : object(bridge->importMedia(film)).value("sentences").toArray())
+        starts << s.toObject().value("start").toInt();
+    QVERIFY(starts.size() >= 3);
+    QTemporaryDir shots;
+    for (const QString mode : {"dictation", "fillword", "none"}) {
+        const bool ownLines = mode != "none";
+        bridge->setState("mode", ownLines ? mode : "read");
+        bridge->initPlay(QUrl::fromLocalFile(film).toString(), "local", ownLines ? starts : QList<int>(), "4");
+        auto* manager = static_cast<ObDataBase::PlayManager*>(bridge->practice()->player());
+        MpvWidget* engine = manager ? manager->videoWidget() : nullptr;
+        QVERIFY(engine);
+        QTRY_COMPARE_WITH_TIMEOUT(engine->getPropertyBlocking("path").toString(), film, 15000);
+        // Held on the second sentence, where a cue of the file's selected subtitle track is due.
+        bridge->pause();
+        engine->setPropertyBlocking("pause", true);
+        const double at = starts.at(1) / 1000.0 + 1.0;
+        // Asked again until it holds: the file may still be starting.
+        auto held = [&] {
+            if (qAbs(engine->getPropertyBlocking("time-pos").toDouble() - at) < 0.3)
+                return !engine->getPropertyBlocking("sub-text").toString().isEmpty();
+            engine->commandBlocking(QVariantList{"seek", at, "absolute+exact"});
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(held(), 10000);
+        QVERIFY(engine->getPropertyBlocking("sid").toLongLong() > 0);
+        QCOMPARE(engine->getPropertyBlocking("sub-visibility").toBool(), !ownLines);
+        QImage picture[2];
+        for (int withSubtitles : {0, 1}) {
+            const QString path = shots.filePath(mode + QString::number(withSubtitles) + ".png");
+            engine->commandBlocking(QVariantList{"screenshot-to-file", path, withSubtitles ? "subtitles" : "video"});
+            picture[withSubtitles] = QImage(path);
+            QVERIFY2(!picture[withSubtitles].isNull(), qPrintable(path));
+        }
+        QVERIFY2((picture[0] != picture[1]) == !ownLines, qPrintable(mode));
+        bridge->cancelPlay();
+    }
+}
+
+TAVROLIN_MEDIA_TEST_MAIN(TestMediaFiles)
 #include "tst_mediafiles.moc"
