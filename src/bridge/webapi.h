@@ -66,8 +66,9 @@ public:
     // window in full screen). Called on every layout pass of the main window.
     void updateVideoFrameGeometry();
 
-    // Sentence tracking and practice state (playState, mode, repeatState,
-    // currentIndex, startTimes, ...) and the player live here.
+    // The practice rules and their typed state (mode, repeat, play state, the
+    // sentence timeline and current sentence, dictation hearings, speed) and
+    // the player, whose timeline owns position, seeks and the end, live here.
     PracticeController* practice() const { return practiceController; }
     DownloadRouter* downloads() { return &router; }
     QObject* videoEventFilter() const { return surface.keyFilter(); }
