@@ -64,6 +64,7 @@ private slots:
     void loopOfTheLastSentenceRepeatsIt();
     void afterTheEndTheChosenSentencePlays_data();
     void afterTheEndTheChosenSentencePlays();
+    void planPlaysEachHearingAtItsSpeed();
 
 private:
     // Plays the sample article with the page answering media.play/pause like the
@@ -331,6 +332,108 @@ void TestPracticePlayback::afterTheEndTheChosenSentencePlays() {
     for (double s : player.reports.mid(before))
         QVERIFY2(s >= start - looseBound && s <= end + looseBound,
                  qPrintable(QString("played at %1 s, the sentence is %2 to %3 s").arg(s).arg(start).arg(end)));
+}
+
+void TestPracticePlayback::planPlaysEachHearingAtItsSpeed() {
+    // Guards against a repetition plan's hearing played at the wrong speed, a
+    // pause for speaking along that is missing or cut short, a hearing too many,
+    // and the plan's speed kept (on the player or the page) after the plan.
+    QList<Heard> heard;
+    TestSupport::ScriptRecorder page;
+    WebApi bridge(BridgeContext::create(), nullptr);
+    ObDataBase::PlayManager* manager = nullptr;
+    QList<std::pair<bool, qint64>> pauses; // paused or not, when (ms since follow())
+    QElapsedTimer followed;
+    QList<std::pair<double, qint64>> speeds; // the player's speed from when
+    page.answer = [&](const PageScript::Call& call) {
+        heard << Heard{call.snippet, player.now(), 0, int(player.reports.size())};
+        if (call.snippet == "media.play(0);") {
+            if (!manager) {
+                manager = static_cast<ObDataBase::PlayManager*>(bridge.practice()->player());
+                player.follow(manager);
+                followed.start(); // the clock of the player's reports
+                if (!manager->isPaused())
+                    pauses << std::pair{false, qint64(0)};
+                connect(manager, &ObDataBase::PlayManager::pausedChanged, &bridge, [&](bool p) {
+                    pauses << std::pair{p, followed.elapsed()};
+                });
+                connect(manager, &ObDataBase::PlayManager::speedChanged, &bridge, [&](double s) {
+                    speeds << std::pair{s, followed.elapsed()};
+                });
+            }
+            bridge.play(0);
+        } else if (call.snippet == "media.pause();") {
+            bridge.pause();
+        }
+        return QVariant();
+    };
+    bridge.practice()->setSpeed(1.25); // the learner's own speed
+    QVERIFY(bridge.practice()->setRepetitionPlan({{0.75, 1.0}, 0.5}));
+    bridge.setState("mode", "dictation");
+    bridge.initPlay(QUrl::fromLocalFile(sampleAudio()).toString(), "local", starts);
+    auto over = [&] {
+        return std::any_of(heard.begin(), heard.end(),
+                           [](const Heard& h) { return h.snippet == "article.setPlayTimes('0', '0');"; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(over(), 30000);
+    QTest::qWait(1000); // a third hearing would start now
+    bridge.cancelPlay();
+
+    // Played, paused at the end, played again after the pause, paused at the end: two hearings.
+    QList<qint64> at;
+    for (const auto& [paused, ms] : pauses)
+        if (at.size() % 2 == int(paused))
+            at << ms;
+    QVERIFY2(at.size() >= 4, qPrintable(QString("%1 changes of pause").arg(pauses.size())));
+    const double sentence = starts.at(1) / 1000.0;
+    auto speedAt = [&](qint64 ms) {
+        double speed = 1.0;
+        for (const auto& [s, from] : speeds)
+            if (from <= ms)
+                speed = s;
+        return speed;
+    };
+    // Each hearing at its speed: the player's all through its middle (the sound
+    // output may take a moment to start), and how fast the position moved there,
+    // which a busy machine may slow down but never speed up.
+    for (int hearing = 0; hearing < 2; ++hearing) {
+        const double planned = hearing == 0 ? 0.75 : 1.0;
+        QList<double> positions, times;
+        for (int i = 0; i < player.reports.size(); ++i) {
+            const qint64 ms = player.reportedAt.at(i);
+            const double s = player.reports.at(i);
+            if (ms > at.at(2 * hearing) && ms < at.at(2 * hearing + 1) && s >= 0.5 && s <= sentence - 0.3) {
+                positions << s;
+                times << ms / 1000.0;
+                QCOMPARE(speedAt(ms), planned);
+            }
+        }
+        QVERIFY(positions.size() >= 10);
+        const double rate = (positions.last() - positions.first()) / (times.last() - times.first());
+        QVERIFY2(rate > planned - 0.2 && rate < planned + 0.06,
+                 qPrintable(QString("hearing %1 at %2").arg(hearing + 1).arg(rate)));
+        QVERIFY2(positions.last() <= sentence + looseBound,
+                 qPrintable(QString("played to %1 s").arg(positions.last())));
+    }
+    // The pause after the first hearing: half as long as it sounded at 0.75.
+    const double pause = (at.at(2) - at.at(1)) / 1000.0;
+    QVERIFY2(pause >= 0.5 * sentence / 0.75 - 0.1 && pause <= 0.5 * sentence / 0.75 + 0.5,
+             qPrintable(QString("paused %1 s").arg(pause)));
+    QCOMPARE(at.size(), 4); // no third hearing
+    // Then the learner's speed again, on the player and on the page, which was
+    // told each speed (after the new player's start-up reports) and each hearing.
+    QCOMPARE(speeds.last().first, 1.25);
+    QStringList told, hearings;
+    for (const Heard& h : heard) {
+        const QString value = h.snippet.section('\'', 1, 1);
+        if (h.snippet.contains("showHearing('") && !hearings.endsWith(h.snippet.section('{', 1)))
+            hearings << h.snippet.section('{', 1);
+        else if (h.snippet.startsWith("media.setSpeed(") && !hearings.isEmpty() && !told.endsWith(value))
+            told << value;
+    }
+    QCOMPARE(hearings, (QStringList{"media.showHearing('1', '2', '0.75');}", "media.showHearing('2', '2', '1.0');}",
+                                    "media.showHearing('0', '0', '1.25');}"}));
+    QCOMPARE(told.mid(told.size() - 3), (QStringList{"0.75", "1.0", "1.25"}));
 }
 
 TAVROLIN_MEDIA_TEST_MAIN(TestPracticePlayback)

@@ -22,6 +22,7 @@
 #include <QWebSettings>
 #include <QWebView>
 
+#include <cmath>
 #include <utility>
 
 using TestSupport::FakeService;
@@ -112,6 +113,7 @@ private slots:
     void desktopGetsWebAndMailAddressesOnly_data();
     void desktopGetsWebAndMailAddressesOnly();
     void speedKeptForTheNextRun();
+    void repetitionPlanTakenWholeOrNotAtAll();
 
 private:
     // What the three bridges share, as a main window's do.
@@ -492,6 +494,65 @@ void TestWebApi::speedKeptForTheNextRun() {
         QCOMPARE(WebApi(BridgeContext::create(), nullptr).practice()->speed(), speed);
     }
     ini.remove(Settings::PlaySpeed);
+}
+
+void TestWebApi::repetitionPlanTakenWholeOrNotAtAll() {
+    // Guards against a plan out of range or unreadable reaching the practice in
+    // part, a refusal without a German reason, a plan that cannot be cleared,
+    // and a plan set from a page other than the main one.
+    using Plan = PracticeController::RepetitionPlan;
+    PracticeController* practice = mainHost->bridge->practice();
+    auto answer = [](WebApi* bridge, const QString& json) {
+        return QJsonDocument::fromJson(bridge->setRepetitionPlan(json).toUtf8()).object();
+    };
+    const Plan valid{{0.75, 1.0, 1.0}, 1.0};
+    // As the practice page sends it, through the published bridge.
+    const QJsonObject taken =
+        QJsonDocument::fromJson(mainHost
+                                    ->eval("WebApi.setRepetitionPlan(JSON.stringify({speeds: [0.75, 1, 1], "
+                                           "pauseFactor: 1.0}))")
+                                    .toString()
+                                    .toUtf8())
+            .object();
+    QCOMPARE(taken.value("ok"), true);
+    QCOMPARE(taken.value("speeds").toArray(), (QJsonArray{0.75, 1, 1}));
+    QCOMPARE(practice->repetitionPlan(), valid);
+    QCOMPARE(answer(mainHost->bridge, "{\"speeds\": [2], \"pauseFactor\": 3}").value("ok"), true);
+    QVERIFY(answer(mainHost->bridge, mainHost->bridge->repetitionPlan()).value("ok").toBool());
+
+    const QStringList refused{"{\"speeds\": [0.75, 2.01]}",
+                              "{\"speeds\": [0.49]}",
+                              "{\"speeds\": [1,1,1,1,1,1,1,1,1,1,1]}",
+                              "{\"speeds\": [1], \"pauseFactor\": 3.1}",
+                              "{\"speeds\": [1], \"pauseFactor\": -0.5}",
+                              "{\"speeds\": [1, \"1\"]}",
+                              "{\"speeds\": 1}",
+                              "{\"speeds\": [1], \"pauseFactor\": \"1\"}",
+                              "{\"speeds\": [1]",
+                              "[1, 1]",
+                              "langsam",
+                              "{\"speeds\": [1]}" + QString(1000, ' ')};
+    for (const QString& json : refused) {
+        mainHost->bridge->setRepetitionPlan("{\"speeds\": [0.75, 1, 1], \"pauseFactor\": 1}");
+        const QJsonObject no = answer(mainHost->bridge, json);
+        QVERIFY2(!no.value("ok").toBool(true), qPrintable(json));
+        QVERIFY2(no.value("error").toString().startsWith("Ungültiger Wiederholplan: "), qPrintable(json));
+        QCOMPARE(practice->repetitionPlan(), valid);
+    }
+    for (const QString& json : QStringList{"", "null", " {} ", "{\"speeds\": [], \"pauseFactor\": 2}"}) {
+        mainHost->bridge->setRepetitionPlan("{\"speeds\": [0.75, 1, 1], \"pauseFactor\": 1}");
+        const QJsonObject cleared = answer(mainHost->bridge, json);
+        QVERIFY2(cleared.value("ok").toBool() && cleared.value("speeds").toArray().isEmpty(), qPrintable(json));
+        QCOMPARE(practice->repetitionPlan(), Plan{});
+    }
+    // The practice itself refuses what the bridge would not pass.
+    QVERIFY(!practice->setRepetitionPlan(Plan{{1.0}, std::nan("")}));
+    QVERIFY(!practice->setRepetitionPlan(Plan{QVector<double>(11, 1.0).toList(), 0}));
+    for (Host* other : {dataHost.get(), paragraphHost.get()}) {
+        const QJsonObject no = answer(other->bridge, "{\"speeds\": [1]}");
+        QCOMPARE(no.value("error").toString(), QString("Den Wiederholplan gibt es nur auf der Hauptseite."));
+        QVERIFY(other->bridge->practice()->repetitionPlan().isEmpty());
+    }
 }
 
 QTEST_MAIN(TestWebApi)

@@ -170,6 +170,13 @@ public slots:
     QString setSentenceTiming(const QString& id, int index, int startMs, int endMs);
     // The playing speed, 0.5 to 2.0 (the voice keeps its pitch); kept in settings.ini (webapi_practice.cpp).
     void setSpeed(double speed);
+    // The repetition plan ("Wiederholplan") of the modes that repeat a sentence,
+    // {"speeds":[0.75,1,1],"pauseFactor":1.0}; empty text, null, {} or no speeds
+    // clear it. Answers {"ok":true,"speeds":[..],"pauseFactor":x} with the plan
+    // in force, or {"ok":false,"error":"<German>"} and the plan stays as it was.
+    // Kept for the session only; the main page's bridge only (webapi_practice.cpp).
+    QString setRepetitionPlan(const QString& json);
+    QString repetitionPlan();
     // Kept sentences, their reviews and the export for Anki: JSON text in and out (webapi_review.cpp).
     QString keepSentence(int index, const QString& json);
     QString forgetCard(const QString& id);

@@ -10,9 +10,13 @@
 #include "core/signing.h"
 #include "playback/practicecontroller.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QtDebug>
 
+#include <cmath>
 #include <optional>
 
 using PageScript::Page;
@@ -44,6 +48,76 @@ PracticeController::Repeat repeatFromWord(const QString& word) {
     if (word == Word::repeatSentenceDictation)
         return PracticeController::Repeat::NoMediaEndReplay;
     return PracticeController::Repeat::Once;
+}
+
+using RepetitionPlan = PracticeController::RepetitionPlan;
+
+// The longest plan text a page may send (ten speeds and a factor need far less).
+constexpr int maxPlanText = 1000;
+
+// The page's plan in the practice's type, or the reason (German, for the page) why it is none.
+std::optional<RepetitionPlan> planFromJson(const QString& text, QString* error) {
+    const QString invalid = QStringLiteral("Ungültiger Wiederholplan: ");
+    if (text.size() > maxPlanText) {
+        *error = invalid + QStringLiteral("Die Angaben sind zu lang.");
+        return std::nullopt;
+    }
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed == QLatin1String("null"))
+        return RepetitionPlan{};
+    QJsonParseError parsed;
+    const QJsonDocument document = QJsonDocument::fromJson(trimmed.toUtf8(), &parsed);
+    if (parsed.error != QJsonParseError::NoError || !document.isObject()) {
+        *error = invalid + QStringLiteral("Die Angaben sind nicht lesbar.");
+        return std::nullopt;
+    }
+    const QJsonObject object = document.object();
+    const QJsonValue speeds = object.value(QLatin1String("speeds"));
+    const QJsonValue factor = object.value(QLatin1String("pauseFactor"));
+    RepetitionPlan plan;
+    if (!speeds.isUndefined() && !speeds.isNull()) {
+        if (!speeds.isArray()) {
+            *error = invalid + QStringLiteral("Die Tempi müssen eine Liste sein.");
+            return std::nullopt;
+        }
+        for (const QJsonValue& speed : speeds.toArray()) {
+            if (!speed.isDouble() || !(speed.toDouble() >= PracticeController::slowest) ||
+                !(speed.toDouble() <= PracticeController::fastest)) {
+                *error = invalid + QStringLiteral("Jedes Tempo muss zwischen 0,5 und 2,0 liegen.");
+                return std::nullopt;
+            }
+            plan.speeds << std::round(speed.toDouble() * 100) / 100;
+        }
+    }
+    if (plan.speeds.size() > PracticeController::maxHearings) {
+        *error = invalid + QStringLiteral("Höchstens %1 Durchgänge.").arg(PracticeController::maxHearings);
+        return std::nullopt;
+    }
+    if (!factor.isUndefined() && !factor.isNull()) {
+        if (!factor.isDouble() || !(factor.toDouble() >= 0) ||
+            !(factor.toDouble() <= PracticeController::maxPauseFactor)) {
+            *error = invalid + QStringLiteral("Die Pause darf höchstens dreimal so lang sein wie der Satz.");
+            return std::nullopt;
+        }
+        plan.pauseFactor = factor.toDouble();
+    }
+    if (plan.speeds.isEmpty())
+        plan.pauseFactor = 0; // no plan: nothing to pause after
+    return plan;
+}
+
+QString planAnswer(const RepetitionPlan& plan) {
+    QJsonArray speeds;
+    for (double speed : plan.speeds)
+        speeds << speed;
+    return QString::fromUtf8(
+        QJsonDocument(QJsonObject{{"ok", true}, {"speeds", speeds}, {"pauseFactor", plan.pauseFactor}})
+            .toJson(QJsonDocument::Compact));
+}
+
+QString planRefused(const QString& error) {
+    return QString::fromUtf8(
+        QJsonDocument(QJsonObject{{"ok", false}, {"error", error}}).toJson(QJsonDocument::Compact));
 }
 
 } // namespace
@@ -298,4 +372,20 @@ void WebApi::setFullScreen(bool on) {
 
 void WebApi::setSpeed(double speed) {
     practice()->setSpeed(speed);
+}
+
+QString WebApi::setRepetitionPlan(const QString& json) {
+    if (!mainView)
+        return planRefused(QStringLiteral("Den Wiederholplan gibt es nur auf der Hauptseite."));
+    QString error;
+    const std::optional<RepetitionPlan> plan = planFromJson(json, &error);
+    if (!plan || !practice()->setRepetitionPlan(*plan))
+        return planRefused(error.isEmpty() ? QStringLiteral("Ungültiger Wiederholplan.") : error);
+    return planAnswer(practice()->repetitionPlan());
+}
+
+QString WebApi::repetitionPlan() {
+    if (!mainView)
+        return planRefused(QStringLiteral("Den Wiederholplan gibt es nur auf der Hauptseite."));
+    return planAnswer(practice()->repetitionPlan());
 }

@@ -174,6 +174,8 @@ inline constexpr QLatin1String setPlaying = latin1("media.setPlaying('%1');");
 inline constexpr QLatin1String setFillwordState = latin1("media.setFillwordState(true);");
 // The playing speed as a decimal ("0.7", "1.0", "1.25"), on every change and when practice starts.
 inline constexpr QLatin1String setSpeed = latin1("media.setSpeed('%1');");
+// A hearing of the repetition plan: its number (from 1; 0: the plan is over), how many (0: a loop) and its speed.
+inline constexpr QLatin1String showHearing = latin1("if(media.showHearing){media.showHearing('%1', '%2', '%3');}");
 inline constexpr QLatin1String loadingStart = latin1("media.loadingStart();");
 inline constexpr QLatin1String loadingEnd = latin1("media.loadingEnd();");
 inline constexpr QLatin1String playEnd = latin1("media.playEnd();");

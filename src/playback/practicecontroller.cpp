@@ -15,6 +15,18 @@ namespace Script = PageProtocol::Script;
 using PageScript::build;
 namespace Word = PageProtocol;
 
+namespace {
+
+// "1.0", "0.7", "1.25": a speed as the page shows it.
+QString speedText(double speed) {
+    QString text = QString::number(speed, 'f', 2);
+    if (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    return text;
+}
+
+} // namespace
+
 PracticeController::PracticeController(QObject* parent) : QObject(parent) {
     gap.setSingleShot(true);
     gap.setTimerType(Qt::PreciseTimer);
@@ -41,11 +53,80 @@ PlayerTimeline* PracticeController::line() const {
 }
 
 PracticeController::HearingPlan PracticeController::plan() const {
-    if (practiceMode == Mode::Dictation)
+    const bool planned = planApplies();
+    // After the first hearing `heard` is 1: the pause follows hearing heard - 1.
+    const int pauseMs = planned ? speakingPauseMs(std::max(0, heard - 1)) : 0;
+    if (practiceMode == Mode::Dictation) {
+        // The plan says how often; the pause for writing stays at least as long as without one.
+        if (planned)
+            return {int(repetition.speeds.size()), std::max(dictationGapMs, pauseMs)};
         return {dictationHearings, dictationGapMs};
+    }
     if (practiceMode == Mode::Read && repeatSetting == Repeat::Sentence)
-        return {0, 0};
+        return {0, pauseMs};
     return {1, 0};
+}
+
+bool PracticeController::RepetitionPlan::isValid() const {
+    if (speeds.size() > maxHearings || !std::isfinite(pauseFactor) || pauseFactor < 0 || pauseFactor > maxPauseFactor)
+        return false;
+    return std::all_of(speeds.begin(), speeds.end(),
+                       [](double s) { return std::isfinite(s) && s >= slowest && s <= fastest; });
+}
+
+bool PracticeController::planApplies() const {
+    if (repetition.isEmpty() || onceHeard)
+        return false;
+    return practiceMode == Mode::Dictation || (practiceMode == Mode::Read && repeatSetting == Repeat::Sentence);
+}
+
+double PracticeController::hearingSpeed(int hearing) const {
+    if (!planApplies())
+        return wantedSpeed;
+    return repetition.speeds.at(std::clamp(hearing, 0, int(repetition.speeds.size()) - 1));
+}
+
+int PracticeController::speakingPauseMs(int hearing) const {
+    const std::optional<double> end = endOf(current);
+    if (!end || repetition.pauseFactor <= 0)
+        return 0;
+    // As long as the sentence sounded: its length at the hearing's speed.
+    const double heardSeconds = std::max(0.0, *end - sentenceStartSeconds(current)) / hearingSpeed(hearing);
+    return int(std::lround(repetition.pauseFactor * heardSeconds * 1000.0));
+}
+
+bool PracticeController::setRepetitionPlan(const RepetitionPlan& plan) {
+    if (!plan.isValid())
+        return false;
+    repetition = plan;
+    if (!planApplies())
+        endPlan();
+    return true;
+}
+
+void PracticeController::playAtSpeed(double value) {
+    PlayerTimeline* l = line();
+    if (!l || value == speedAsked)
+        return;
+    speedAsked = value;
+    l->setSpeed(value);
+}
+
+void PracticeController::startHearing() {
+    if (!planApplies()) {
+        endPlan();
+        return;
+    }
+    playAtSpeed(hearingSpeed(heard));
+    const HearingPlan hearings = plan();
+    hearingShown = true;
+    page(build(Script::showHearing, {heard + 1, hearings.hearings, speedText(hearingSpeed(heard))}));
+}
+
+void PracticeController::endPlan() {
+    playAtSpeed(wantedSpeed);
+    if (std::exchange(hearingShown, false))
+        page(build(Script::showHearing, {0, 0, speedText(wantedSpeed)}));
 }
 
 std::optional<double> PracticeController::endOf(int index) const {
@@ -74,8 +155,8 @@ void PracticeController::connectTimeline() {
     connect(l, &PlayerTimeline::positionChanged, this, &PracticeController::timelinePosition);
     connect(l, &PlayerTimeline::pausedChanged, this, [this] { scheduleBoundary(); });
     connect(l, &PlayerTimeline::speedChanged, this, &PracticeController::timelineSpeed);
-    if (wantedSpeed != 1.0) // a new player plays at normal speed
-        l->setSpeed(wantedSpeed);
+    speedAsked = 1.0; // a new player plays at normal speed
+    playAtSpeed(wantedSpeed);
 }
 
 void PracticeController::initPlay(const QString& src, const QString& type, const QList<int>& startTime,
@@ -91,6 +172,8 @@ void PracticeController::initPlay(const QString& src, const QString& type, const
     actedAt = -1;
     lastHighlightSent = false;
     onceHeard = nullptr;
+    hearingShown = false; // a new page, perhaps
+    endPlan();
     const int generation = ++loadGeneration;
 
     if (!playManager && createPlayer) {
@@ -202,15 +285,14 @@ void PracticeController::timelinePosition(double seconds) {
 }
 
 void PracticeController::timelineSpeed(double speed) {
+    speedAsked = speed;
     sendSpeed(speed);
     scheduleBoundary();
 }
 
 void PracticeController::sendSpeed(double speed) {
-    // "1.0", "0.7", "1.25": the page shows the speed as it is.
-    QString text = QString::number(speed, 'f', 2);
-    if (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
+    // The page shows the speed as it is.
+    const QString text = speedText(speed);
     if (text == speedSent)
         return;
     speedSent = text;
@@ -222,14 +304,17 @@ void PracticeController::setSpeed(double value) {
         return;
     wantedSpeed = std::clamp(std::round(value * 100) / 100, slowest, fastest);
     // The page hears of it when the player has changed (or when practice starts).
-    if (PlayerTimeline* l = line())
+    // A plan's hearing plays at it from now; the plan's next one at its own.
+    if (PlayerTimeline* l = line()) {
+        speedAsked = wantedSpeed;
         l->setSpeed(wantedSpeed);
+    }
     emit speedChosen(wantedSpeed);
 }
 
 double PracticeController::speed() const {
     const PlayerTimeline* l = line();
-    return l ? l->speed() : wantedSpeed;
+    return l && !planApplies() ? l->speed() : wantedSpeed;
 }
 
 void PracticeController::setPlayerPaused(bool paused) {
@@ -330,6 +415,7 @@ void PracticeController::sentenceEnd() {
         if (repeatSetting == Repeat::NoMediaEndReplay && isLast(current)) {
             setPlayerPaused(true);
             state = PlayState::Stopped;
+            endPlan();
             return;
         }
         ++heard;
@@ -342,6 +428,7 @@ void PracticeController::sentenceEnd() {
         // after the gap: nothing of the next sentence is heard.
         pause();
         seekTo(sentenceStartSeconds(current));
+        playAtSpeed(hearingSpeed(heard));
         gap.start(hearing.gapMs);
     } else if (practiceMode == Mode::Fillword) {
         // Stopped here, not by the page (which is told): its answer comes too late.
@@ -349,6 +436,17 @@ void PracticeController::sentenceEnd() {
         page(Script::pause);
         page(Script::setFillwordState);
     } else if (repeatSetting == Repeat::Sentence) {
+        ++heard;
+        if (planApplies()) {
+            // Paused at the end, back at the start at the next hearing's speed,
+            // and on after the pause for speaking along (replay()).
+            const HearingPlan hearing = plan();
+            setPlayerPaused(true);
+            seekTo(sentenceStartSeconds(current));
+            playAtSpeed(hearingSpeed(heard));
+            gap.start(hearing.gapMs);
+            return;
+        }
         seekTo(sentenceStartSeconds(current));
         if (atMediaEnd) // the player stopped itself at the end of the media
             setPlayerPaused(false);
@@ -365,7 +463,8 @@ void PracticeController::finalHearing() {
         playAt(sentenceStartSeconds(current));
         return;
     }
-    // The learner's turn: the player waits at the sentence start.
+    // The learner's turn: the player waits at the sentence start, at the chosen speed.
+    endPlan();
     pause();
     page(Script::pause);
     page(build(Script::setPlayTimes, {current, heard}));
@@ -376,6 +475,12 @@ void PracticeController::finalHearing() {
 }
 
 void PracticeController::replay() {
+    if (practiceMode != Mode::Dictation) {
+        // A loop's next hearing after the pause, unless the learner paused meanwhile.
+        if (state == PlayState::Playing)
+            playAt(std::nullopt);
+        return;
+    }
     // The player waits at the sentence start (sentenceEnd); the page plays it.
     page(Script::playFromStart);
     page(build(Script::setPlayTimes, {current, heard}));
@@ -441,8 +546,11 @@ void PracticeController::playAt(std::optional<double> seconds) {
     // Over again from the start, unless a place was chosen since the end.
     if (!seconds && l->atEnd())
         seconds = 0.0;
+    // Played now: a pause between two hearings is over.
+    gap.stop();
     if (seconds)
         seekTo(*seconds);
+    startHearing();
     setPlayerPaused(false);
     state = PlayState::Playing;
     paragraphPage(Script::offerPause);
@@ -461,6 +569,7 @@ void PracticeController::cancelPlay() {
         return;
     gap.stop();
     setPlayerPaused(true);
+    endPlan();
     if (QWidget* widget = playManager->playerWidget())
         widget->hide();
 }
@@ -489,13 +598,19 @@ void PracticeController::fillwordSuccessAction() {
 }
 
 void PracticeController::setPlayIndex(int index) {
+    if (index != current)
+        heard = 0; // a loop's plan starts over with the sentence
     current = index;
     loadingPosition = false;
     scheduleBoundary();
 }
 
 void PracticeController::setMode(Mode mode) {
+    if (mode != practiceMode)
+        heard = 0;
     practiceMode = mode;
+    if (!planApplies())
+        endPlan();
     if (mode == Mode::Read) {
         if (state == PlayState::Paused) {
             play(timeline.startOf(current));
@@ -508,6 +623,8 @@ void PracticeController::setMode(Mode mode) {
 
 void PracticeController::setRepeat(Repeat repeat) {
     repeatSetting = repeat;
+    if (!planApplies())
+        endPlan();
     scheduleBoundary();
 }
 

@@ -43,11 +43,31 @@ public:
     Q_ENUM(PlayState)
 
     // How a sentence is heard: how many times (0: until the learner leaves it)
-    // and the pause between two hearings. Decided in one place (plan()).
+    // and the pause after the hearing just heard. Decided in one place (plan()).
     struct HearingPlan {
         int hearings = 1;
         int gapMs = 0;
     };
+
+    // The learner's repetition plan ("Wiederholplan") for the modes that repeat
+    // a sentence (its loop and dictation): hearing k plays at speeds[k] (the
+    // last speed holds in a loop, which goes on), and each hearing is followed
+    // by a pause of pauseFactor times its length, for speaking along. In
+    // dictation the plan's length is the number of hearings. Without speeds
+    // there is none.
+    struct RepetitionPlan {
+        QList<double> speeds;
+        double pauseFactor = 0;
+
+        bool isEmpty() const { return speeds.isEmpty(); }
+        // Speeds within slowest .. fastest, at most maxHearings of them, a pause factor within 0 .. maxPauseFactor.
+        bool isValid() const;
+        bool operator==(const RepetitionPlan& other) const {
+            return speeds == other.speeds && pauseFactor == other.pauseFactor;
+        }
+    };
+    static constexpr int maxHearings = 10;
+    static constexpr double maxPauseFactor = 3.0;
 
     explicit PracticeController(QObject* parent = nullptr);
     ~PracticeController() override;
@@ -98,7 +118,12 @@ public:
     void setFillwordIndex(int index);
     // 0.5 .. 2.0; kept for the next player too.
     void setSpeed(double speed);
+    // The learner's speed: the player's, unless a repetition plan has it for the moment.
     double speed() const;
+    // Taken from the next hearing on; an empty plan gives the chosen speed back
+    // at once. False, and nothing changed, for an invalid one.
+    bool setRepetitionPlan(const RepetitionPlan& plan);
+    const RepetitionPlan& repetitionPlan() const { return repetition; }
 
     Mode mode() const { return practiceMode; }
     Repeat repeat() const { return repeatSetting; }
@@ -173,6 +198,17 @@ private:
     void scheduleBoundary();
     void boundaryDue();
     void sendSpeed(double speed);
+    // The repetition plan is followed now: a mode that repeats, a plan, no single hearing.
+    bool planApplies() const;
+    // The speed hearing `hearing` (0: the first) of the current sentence plays at.
+    double hearingSpeed(int hearing) const;
+    // The pause after hearing `hearing` for speaking along (ms).
+    int speakingPauseMs(int hearing) const;
+    // Before a hearing plays: its speed, and the page shows which hearing it is.
+    void startHearing();
+    // The plan is over (or no longer followed): the chosen speed again.
+    void endPlan();
+    void playAtSpeed(double speed);
 
     std::unique_ptr<PracticePlayer> playManager;
     PracticePage* pageTarget = nullptr;
@@ -189,6 +225,9 @@ private:
     int heard = 0; // hearings of the current sentence so far
     bool video = false;
     double wantedSpeed = 1.0;
+    double speedAsked = 1.0; // of the player, last asked for or reported
+    RepetitionPlan repetition;
+    bool hearingShown = false; // the page shows a hearing of the plan
     QString speedSent;
     QString playingSource;
 
