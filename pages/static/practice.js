@@ -503,6 +503,7 @@ var Practice = (function () {
       '      <button class="btn small" id="pKeep" title="Satz mit Ton zum Wiederholen merken (M)">&#9734; Merken</button>' +
       '      <button class="btn small hidden" id="pFull">Vollbild</button>' +
       '      <span class="speed-box" id="pSpeedBox"></span>' +
+      '      <span class="plan-box" id="pPlanBox"></span>' +
       '      <span class="spacer" style="flex:1"></span>' +
       '      <span class="volume-box"><span class="group-label">Lautstärke</span>' +
       '      <input type="range" min="0" max="100" value="80" class="volume" id="pVolume"></span>' +
