@@ -14,10 +14,13 @@
 //
 // Usage (needs an X display and an audio output, as the tests do):
 //   xvfb-run -a build/bench/bench_overshoot [content-dir [mode...]]
-// with modes out of loop, dictation, fillword, reading and media audio, video (all by default).
+// with modes out of loop, dictation, fillword, reading, plan and media audio, video (all by default).
+// "plan" is the loop and dictation with a repetition plan (hearings at 0.75,
+// 1.0 and 1.25 with pauses for speaking along), three hearings of each
+// sentence; its figures are per hearing speed, at the learner's normal speed.
 // Prints one line per figure:
-//   RESULT mode=<loop|dictation|fillword|reading> media=<audio|video> speed=<x> edge=<end|start|highlight> n=<N>
-//   median_ms=<m> max_abs_ms=<a>
+//   RESULT mode=<loop|dictation|fillword|reading|plan-loop|plan-dictation> media=<audio|video> speed=<x>
+//   edge=<end|start|highlight> n=<N> median_ms=<m> max_abs_ms=<a>
 #include "bridge/pagescript.h"
 #include "playback/playertimeline.h"
 #include "playback/playmanager.h"
@@ -105,7 +108,12 @@ public:
 
 struct Figures {
     std::vector<double> end, start, highlight;
+    // The playing speed at each end and start figure.
+    std::vector<double> endSpeed, startSpeed;
 };
+
+// The repetition plan of the "plan" mode.
+const PracticeController::RepetitionPlan benchPlan{{0.75, 1.0, 1.25}, 0.25};
 
 struct Article {
     QString media;
@@ -117,7 +125,9 @@ struct Article {
 // that answer the way the sample pages do.
 class Session {
 public:
-    Session(const Article& article, const QString& mode, double speed) : article(article), mode(mode), speed(speed) {
+    Session(const Article& article, const QString& mode, double speed,
+            const PracticeController::RepetitionPlan& plan = {})
+        : article(article), mode(mode), speed(speed), plan(plan) {
         controller.setPage(&page);
         controller.createPlayer = [this] {
             auto p = std::make_unique<MeasuringPlayer>();
@@ -142,8 +152,10 @@ public:
                 // landing is reported as the target itself); video reports its frame.
                 if (awaitingStart && (this->article.video || !player->manager.isPaused())) {
                     awaitingStart = false;
-                    if (positioned)
+                    if (positioned) {
                         figures.start.push_back((s - startTarget) * 1000.0);
+                        figures.startSpeed.push_back(player->timeline()->speed());
+                    }
                 }
             });
             QObject::connect(m, &ObDataBase::PlayManager::speedChanged, &controller,
@@ -175,6 +187,7 @@ public:
                                                 : PracticeController::Mode::Read);
         controller.setRepeat(mode == "loop" ? PracticeController::Repeat::Sentence : PracticeController::Repeat::Once);
         controller.setDictationHearings(3);
+        controller.setRepetitionPlan(plan);
         controller.initPlay(article.media, "local", article.starts, article.video ? "4" : "audio");
         if (article.video)
             player->playerWidget()->show();
@@ -201,7 +214,11 @@ private:
         if (snippet == "media.play(0);" || snippet == "media.play();") {
             if (!positioned) {
                 positioned = true;
-                player->manager.setSpeed(speed);
+                if (plan.isEmpty())
+                    player->manager.setSpeed(speed);
+                else
+                    controller.setSpeed(speed); // the speed after the plan
+
                 startSentence(firstSentence());
                 return;
             }
@@ -261,12 +278,18 @@ private:
         if (at > end - 0.5 && at < end + 1.5) {
             lastEnd.restart();
             figures.end.push_back((at - end) * 1000.0);
+            figures.endSpeed.push_back(player->timeline()->speed());
+            // With a plan the learner loops a sentence for the plan's hearings,
+            // then picks the next one (during the pause after the last).
+            if (mode == "loop" && !plan.isEmpty() && figures.end.size() % plan.speeds.size() == 0)
+                later([this] { startSentence(nextSentence(controller.currentIndex())); });
         }
     }
 
     const Article article;
     const QString mode;
     const double speed;
+    const PracticeController::RepetitionPlan plan;
     PageFrames frames;
     PracticePageScript page{frames};
     PracticeController controller;
@@ -294,6 +317,23 @@ void result(const char* mode, const char* media, double speed, const char* edge,
     std::printf("RESULT mode=%s media=%s speed=%.2f edge=%s n=%zu median_ms=%.1f max_abs_ms=%.1f\n", mode, media, speed,
                 edge, v.size(), median, maxAbs);
     std::fflush(stdout);
+}
+
+// A plan's figures, by the speed each was taken at.
+void planResults(const char* mode, const char* media, const Figures& f) {
+    for (double speed : benchPlan.speeds) {
+        std::vector<double> end, start;
+        for (size_t i = 0; i < f.end.size(); ++i)
+            if (std::abs(f.endSpeed[i] - speed) < 0.001)
+                end.push_back(f.end[i]);
+        for (size_t i = 0; i < f.start.size(); ++i)
+            if (std::abs(f.startSpeed[i] - speed) < 0.001)
+                start.push_back(f.start[i]);
+        if (end.empty() && start.empty())
+            continue; // a speed a hearing of the plan never plays at
+        result(mode, media, speed, "end", end);
+        result(mode, media, speed, "start", start);
+    }
 }
 
 Article article(const QString& content, const QString& id, const QString& suffix, bool video) {
@@ -327,7 +367,7 @@ int main(int argc, char** argv) {
     if (!modes.contains("audio") && !modes.contains("video"))
         modes << "audio"
               << "video";
-    const QStringList allModes{"loop", "dictation", "fillword", "reading"};
+    const QStringList allModes{"loop", "dictation", "fillword", "reading", "plan"};
     if (std::none_of(allModes.begin(), allModes.end(), [&](const QString& m) { return modes.contains(m); }))
         modes << allModes;
     for (const auto& [media, a] : {std::pair{"audio", audio}, std::pair{"video", video}}) {
@@ -351,6 +391,11 @@ int main(int argc, char** argv) {
             if (modes.contains("reading")) {
                 const Figures reading = Session(a, "reading", speed).run(0, 2 * (a.starts.size() - 1));
                 result("reading", media, speed, "highlight", reading.highlight);
+            }
+            if (modes.contains("plan") && speed == 1.0) {
+                // Three hearings of each sentence, in dictation and in the loop.
+                planResults("plan-dictation", media, Session(a, "dictation", speed, benchPlan).run(12, 0));
+                planResults("plan-loop", media, Session(a, "loop", speed, benchPlan).run(12, 0));
             }
         }
     }
