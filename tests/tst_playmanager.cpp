@@ -25,6 +25,7 @@ private slots:
     void volumeReachesThePlayer();
     void subtitleText_data();
     void subtitleText();
+    void subtitleLinesAreNeverCut();
     void operationsBeforeTheWidgetDoNothing();
 };
 
@@ -190,6 +191,30 @@ void TestPlayManager::subtitleText() {
     // A line without text shows no empty shade.
     QCOMPARE(labels.at(translation ? 1 : 0)->isVisibleTo(widget), !shown.isEmpty());
     QVERIFY(!labels.at(translation ? 0 : 1)->isVisibleTo(widget));
+}
+
+void TestPlayManager::subtitleLinesAreNeverCut() {
+    // Guards against a word-wrapping line placed narrower than the width its height was reckoned for: the text
+    // wrapped onto a line that was cut off or hidden under the translation, in the window and after going full
+    // screen.
+    PlayManager manager(nullptr);
+    QWidget* widget = manager.playerWidget();
+    const QList<QLabel*> labels = widget->findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 2);
+    manager.setSentenceSubtitle("Wir üben jeden Satz so lange, bis er sitzt, und dann noch einmal von vorn.");
+    manager.setTranslationSubtitle("{\"chinese\":\"开往科隆的火车八点出发。\"}");
+    manager.setSubtitlesVisible(true);
+    widget->resize(480, 270);
+    widget->show();
+    for (const QSize size : {QSize(480, 270), QSize(1366, 900)}) {
+        widget->resize(size);
+        QTRY_VERIFY(labels.at(1)->geometry().bottom() < size.height());
+        QCoreApplication::processEvents();
+        for (QLabel* label : labels)
+            QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                     qPrintable(QString("%1 at %2 wide").arg(label->text()).arg(size.width())));
+        QVERIFY(labels.at(0)->geometry().bottom() < labels.at(1)->geometry().top());
+    }
 }
 
 void TestPlayManager::operationsBeforeTheWidgetDoNothing() {

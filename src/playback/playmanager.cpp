@@ -2,6 +2,7 @@
 
 #include "player/mpvwidget.h"
 
+#include <QEvent>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -29,9 +30,46 @@ PlayManager::~PlayManager() {
 
 namespace {
 
+// A subtitle line centred over the picture, as narrow as its text allows
+// without taking more lines than at the picture's full width: the layout gives
+// it the height for the full width, and a word-wrapping label's own narrower
+// width would wrap it onto lines that are then cut off or drawn over the line
+// below.
+class SubtitleLine : public QLabel {
+public:
+    QSize sizeHint() const override {
+        const QSize natural = QLabel::sizeHint();
+        const int room = parentWidget() ? parentWidget()->contentsRect().width() : natural.width();
+        const int height = heightForWidth(room);
+        if (natural.width() >= room)
+            return QSize(room, height);
+        int narrow = natural.width(), wide = room;
+        if (heightForWidth(narrow) <= height)
+            return QSize(narrow, height);
+        while (wide - narrow > 1) {
+            const int middle = (narrow + wide) / 2;
+            (heightForWidth(middle) <= height ? wide : narrow) = middle;
+        }
+        return QSize(wide, height);
+    }
+
+protected:
+    // The hint depends on the picture's width (full screen or not).
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::ParentChange && parentWidget())
+            parentWidget()->installEventFilter(this);
+        return QLabel::event(e);
+    }
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched == parentWidget() && e->type() == QEvent::Resize)
+            updateGeometry();
+        return QLabel::eventFilter(watched, e);
+    }
+};
+
 // White on a shade of its own, so that it reads on any picture.
 QLabel* subtitleLine(Qt::Alignment alignment, int pointSize) {
-    auto* label = new QLabel;
+    auto* label = new SubtitleLine;
     label->setWordWrap(true);
     label->setAlignment(alignment);
     label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
