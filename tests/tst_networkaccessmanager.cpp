@@ -1,9 +1,7 @@
 // The signing network manager: headers on every request, cookies, take-over of the old manager, installation on the
 // pages.
 #include "app/mainwindow.h"
-#include "app/paragraph.h"
 #include "app/webview.h"
-#include "bridge/bridgecontext.h"
 #include "core/net/networkaccessmanager.h"
 #include "core/settings.h"
 #include "core/signing.h"
@@ -58,7 +56,6 @@ private slots:
     void takesOverProxyAndCache();
     void jarsAreSeparatePerManager();
     void pagesOfMainAndDataWindowsSign();
-    void signInOnTheMainPageSignsTheOtherPages();
 };
 
 void TestNetworkAccessManager::initTestCase() {
@@ -280,7 +277,7 @@ void TestNetworkAccessManager::takesOverProxyAndCache() {
 }
 
 void TestNetworkAccessManager::jarsAreSeparatePerManager() {
-    // Guards against managers given no window's cookies (two windows, two tests) sharing one session.
+    // Guards against the main and offline-data pages sharing one session.
     NetworkAccessManager first(nullptr, nullptr);
     NetworkAccessManager second(nullptr, nullptr);
     const QUrl url("http://127.0.0.1/");
@@ -318,52 +315,6 @@ void TestNetworkAccessManager::pagesOfMainAndDataWindowsSign() {
     QTRY_VERIFY_WITH_TIMEOUT(!service.requestsFor("/static/page.html").isEmpty(), 10000);
     QCOMPARE(service.requestsFor("/static/page.html").first().header("Authorization"),
              expectedAuthorization(":" + QString::number(service.port()) + "/static/page.html", "", ""));
-}
-
-void TestNetworkAccessManager::signInOnTheMainPageSignsTheOtherPages() {
-    // Guards against the offline-data page (downloads, thumbnails) and the paragraph page keeping cookies of their
-    // own, so that after the learner signs in on the main page they still go out with an empty token; and against
-    // the shared cookies carrying the token to plain http, or to another main window's pages.
-    FakeService service(FakeService::Tls::Trusted);
-    FakeService plain;
-    qputenv("TAVROLIN_SERVICE_HTTPS_PORT", QByteArray::number(service.port()));
-    qputenv("TAVROLIN_SERVICE_HTTP_PORT", QByteArray::number(plain.port()));
-    FakeService::Reply signin;
-    signin.headers = {{"Set-Cookie", "token=t0k3n; Path=/"}, {"Set-Cookie", "userid=4711; Path=/"}};
-    service.setReply("/api/signin", signin);
-    for (FakeService* server : {&service, &plain})
-        server->setReply("/files/a1.mp3", FakeService::Reply());
-
-    MainWindow window(nullptr);
-    MainWindow other(nullptr);
-    auto fetch = [](QNetworkAccessManager* manager, const QString& url) {
-        QVERIFY(manager);
-        QNetworkReply* reply = manager->get(QNetworkRequest{QUrl(url)});
-        QSignalSpy done(reply, &QNetworkReply::finished);
-        QVERIFY(done.wait(10000));
-        delete reply;
-    };
-    fetch(window.view()->page()->networkAccessManager(), service.url("/api/signin"));
-    fetch(window.context().dataNetwork, service.url("/files/a1.mp3"));
-    fetch(window.paragraphWindow()->findChild<QWebView*>()->page()->networkAccessManager(),
-          service.url("/files/a1.mp3"));
-    fetch(other.context().dataNetwork, service.url("/files/a1.mp3"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Sent http://.* without the session token"));
-    fetch(window.context().dataNetwork, plain.url("/files/a1.mp3"));
-
-    const QString port = ":" + QString::number(service.port());
-    const QList<FakeService::Request> sent = service.requestsFor("/files/a1.mp3");
-    QCOMPARE(sent.size(), 3);
-    // The data page's download is signed with the token and carries the cookies; the paragraph page signs nothing.
-    QCOMPARE(sent[0].header("Authorization"), expectedAuthorization(port + "/files/a1.mp3", "t0k3n", "4711"));
-    for (const FakeService::Request& request : {sent[0], sent[1]})
-        QVERIFY2(request.header("Cookie").contains("token=t0k3n"), request.header("Cookie").constData());
-    // Another main window has a session of its own.
-    QCOMPARE(sent[2].header("Authorization"), expectedAuthorization(port + "/files/a1.mp3", "", ""));
-    QVERIFY(sent[2].header("Cookie").isEmpty());
-    const FakeService::Request clear = plain.requestsFor("/files/a1.mp3").value(0);
-    QVERIFY(!clear.header("Cookie").contains("t0k3n"));
-    QVERIFY(!QByteArray::fromBase64(clear.header("Authorization").mid(4)).contains("t0k3n"));
 }
 
 QTEST_MAIN(TestNetworkAccessManager)

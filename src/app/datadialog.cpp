@@ -1,6 +1,5 @@
 #include "app/datadialog.h"
 
-#include "bridge/bridgecontext.h"
 #include "bridge/bridgepage.h"
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
@@ -15,8 +14,7 @@ DataDialog::DataDialog(std::shared_ptr<BridgeContext> context, QWidget* parent) 
     auto* view = new QWebView(this);
     view->setPage(new BridgePage(view));
     setObjectName(QStringLiteral("dataDialog"));
-    view->page()->setNetworkAccessManager(
-        new NetworkAccessManager(view->page()->networkAccessManager(), nullptr, context->cookies));
+    view->page()->setNetworkAccessManager(new NetworkAccessManager(view->page()->networkAccessManager(), nullptr));
     view->page()->setForwardUnsupportedContent(true);
     view->load(QUrl(url, QUrl::TolerantMode));
     view->show();

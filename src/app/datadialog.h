@@ -8,7 +8,7 @@ class BridgeContext;
 
 // A window that is never shown: it keeps the offline-data page loaded for the
 // whole run, with its own bridge ("ListenApi") and signing network manager; the
-// bridge shares the main window's context, the manager its cookies.
+// bridge shares the main window's context.
 class DataDialog : public QWidget {
     Q_OBJECT
 

@@ -7,7 +7,6 @@
 #include "app/setdialog.h"
 #include "app/vorblayout.h"
 #include "app/webview.h"
-#include "bridge/bridgecontext.h"
 #include "bridge/mediafiles.h"
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
@@ -136,8 +135,7 @@ void MainWindow::initPageSide() {
 
     webView = new WebView(this);
     QWebPage* page = webView->page();
-    page->setNetworkAccessManager(
-        new NetworkAccessManager(page->networkAccessManager(), nullptr, bridgeContext->cookies));
+    page->setNetworkAccessManager(new NetworkAccessManager(page->networkAccessManager(), nullptr));
     page->setForwardUnsupportedContent(true);
 
     // attachView reads the view's parent name, so the bridge is attached

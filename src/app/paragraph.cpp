@@ -1,6 +1,5 @@
 #include "app/paragraph.h"
 
-#include "bridge/bridgecontext.h"
 #include "bridge/bridgepage.h"
 #include "bridge/webapi.h"
 #include "core/appinfo.h"
@@ -63,7 +62,7 @@ Paragraph::Paragraph(std::shared_ptr<BridgeContext> context, QWidget* parent) : 
     const QString url = AppInfo::paragraphPageUrl();
     webView = new QWebView(this);
     webView->setPage(new BridgePage(webView));
-    webView->page()->setNetworkAccessManager(new PageNetworkManager(webView->page(), context->cookies));
+    webView->page()->setNetworkAccessManager(new PageNetworkManager(webView->page()));
     setObjectName(QStringLiteral("paragraph"));
     webView->load(QUrl(url, QUrl::TolerantMode));
     // The page fills the window, whatever size the window is given.

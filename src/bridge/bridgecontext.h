@@ -3,7 +3,6 @@
 #include "bridge/contentstore.h"
 #include "bridge/libraryloader.h"
 #include "bridge/pagescript.h"
-#include "core/net/networkaccessmanager.h"
 
 #include <QNetworkAccessManager>
 #include <QPointer>
@@ -32,11 +31,6 @@ public:
 
     // The three pages' frames; every snippet runs through them.
     PageFrames pages;
-
-    // The cookies of the three pages' network managers: the token the main
-    // page's sign-in receives signs the downloads too. Each jar shares it, so
-    // it lasts as long as the last manager.
-    const std::shared_ptr<CookieStore> cookies = std::make_shared<CookieStore>();
 
     // Downloads: the offline-data page's network manager, which every download
     // goes through; whether that page is synchronised (downloads start only

@@ -58,46 +58,28 @@ bool isSecureService(const QUrl& url) {
 
 } // namespace
 
-MyCookieJar::MyCookieJar(QObject* parent, std::shared_ptr<CookieStore> shared)
-    : QNetworkCookieJar(parent), store(shared ? std::move(shared) : std::make_shared<CookieStore>()) {}
+MyCookieJar::MyCookieJar(QObject* parent) : QNetworkCookieJar(parent) {}
 
 QList<QNetworkCookie> MyCookieJar::allCookies() const {
-    return store->allCookies();
+    return QNetworkCookieJar::allCookies();
 }
 
 QList<QNetworkCookie> MyCookieJar::cookiesForUrl(const QUrl& url) const {
-    QList<QNetworkCookie> cookies = store->cookiesForUrl(url);
+    QList<QNetworkCookie> cookies = QNetworkCookieJar::cookiesForUrl(url);
     if (!isSecureService(url))
         cookies.erase(std::remove_if(cookies.begin(), cookies.end(), isToken), cookies.end());
     return cookies;
 }
 
-bool MyCookieJar::setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) {
-    return store->setCookiesFromUrl(cookies, url);
-}
-
-bool MyCookieJar::insertCookie(const QNetworkCookie& cookie) {
-    return store->insertCookie(cookie);
-}
-
-bool MyCookieJar::updateCookie(const QNetworkCookie& cookie) {
-    return store->updateCookie(cookie);
-}
-
-bool MyCookieJar::deleteCookie(const QNetworkCookie& cookie) {
-    return store->deleteCookie(cookie);
-}
-
 bool MyCookieJar::withholdsTokenFrom(const QUrl& url) const {
     if (isSecureService(url))
         return false;
-    const QList<QNetworkCookie> cookies = store->cookiesForUrl(url);
+    const QList<QNetworkCookie> cookies = QNetworkCookieJar::cookiesForUrl(url);
     return std::any_of(cookies.begin(), cookies.end(), isToken);
 }
 
-NetworkAccessManager::NetworkAccessManager(QNetworkAccessManager* oldManager, QObject* parent,
-                                           std::shared_ptr<CookieStore> cookies)
-    : QNetworkAccessManager(parent), cookieJar(new MyCookieJar(nullptr, std::move(cookies))) {
+NetworkAccessManager::NetworkAccessManager(QNetworkAccessManager* oldManager, QObject* parent)
+    : QNetworkAccessManager(parent), cookieJar(new MyCookieJar(nullptr)) {
     ServiceConfig::installTlsDefaults();
     if (oldManager) {
         setCache(oldManager->cache());
@@ -139,12 +121,8 @@ QNetworkReply* NetworkAccessManager::createRequest(Operation op, const QNetworkR
     return QNetworkAccessManager::createRequest(op, sent, outgoingData);
 }
 
-PageNetworkManager::PageNetworkManager(QObject* parent, std::shared_ptr<CookieStore> cookies)
-    : QNetworkAccessManager(parent) {
+PageNetworkManager::PageNetworkManager(QObject* parent) : QNetworkAccessManager(parent) {
     ServiceConfig::installTlsDefaults();
-    // The manager becomes the jar's parent; the cookies stay in the store.
-    if (cookies)
-        setCookieJar(new MyCookieJar(nullptr, std::move(cookies)));
 }
 
 QNetworkReply* PageNetworkManager::createRequest(Operation op, const QNetworkRequest& request,
