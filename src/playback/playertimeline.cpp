@@ -31,6 +31,9 @@ void PlayerTimeline::freeze() {
 void PlayerTimeline::seek(double seconds) {
     // The engine reads a negative absolute time from the end of the media.
     seconds = std::max(seconds, 0.0);
+    // Landing on its stop (or past it) the engine would stop at once.
+    if (stopAt && seconds >= *stopAt - landingTolerance)
+        setStop(std::nullopt);
     emit seekRequested(seconds);
     settling = false;
     aheadOnce = false;
@@ -52,6 +55,10 @@ void PlayerTimeline::seek(double seconds) {
 }
 
 void PlayerTimeline::setPaused(bool value) {
+    // Standing at its stop the engine has nothing more to play: from here on,
+    // without it (the next stop is set afresh).
+    if (!value && stopAt && load == Load::Loaded && position() >= *stopAt - stopTolerance)
+        seek(position());
     pauseWanted = value;
     if (value) {
         emit pauseRequested();
@@ -74,7 +81,15 @@ void PlayerTimeline::setSpeed(double speed) {
     engine->setSpeed(speed);
 }
 
+void PlayerTimeline::setStop(std::optional<double> seconds) {
+    if (seconds == stopAt)
+        return;
+    stopAt = seconds;
+    engine->setStop(seconds);
+}
+
 void PlayerTimeline::expectFile() {
+    setStop(std::nullopt); // the engine keeps it from file to file
     load = Load::Loading;
     pendingSeek = -1;
     seeking = false;
@@ -211,6 +226,15 @@ void PlayerTimeline::checkEnd() {
     // end is none.
     if (!eofReached || !enginePaused || pauseWanted || endReached || load != Load::Loaded)
         return;
+    if (stopAt && (length <= 0 || *stopAt < length - landingTolerance)) {
+        // Stopped at the stop set, before the end of the file: a pause there, as
+        // if asked for.
+        pauseWanted = true;
+        anchorAt(*stopAt);
+        emit positionChanged(*stopAt);
+        emit stopReached();
+        return;
+    }
     endReached = true;
     // It stands at the end: a report of it doubted as early is no longer in doubt.
     const std::optional<double> at = length > 0 ? std::optional<double>(length) : engine->standing();

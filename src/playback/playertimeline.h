@@ -14,6 +14,9 @@ public:
     virtual void seekExact(double seconds) = 0;
     virtual void setPaused(bool paused) = 0;
     virtual void setSpeed(double speed) = 0;
+    // Where the engine stops by itself, to the sample, as at the end of the file
+    // (none: at the end of the file).
+    virtual void setStop(std::optional<double> seconds) { Q_UNUSED(seconds); }
     // Where the engine stands right now (a blocking query), if it can tell.
     virtual std::optional<double> standing() = 0;
 };
@@ -35,6 +38,9 @@ public:
     // Pausing counts at once; playing once the engine reports that it plays.
     void setPaused(bool paused);
     void setSpeed(double speed);
+    // The engine stops by itself at `seconds`, exactly, and pauses there (none:
+    // at the end of the file). A seek to it or past it lifts it.
+    void setStop(std::optional<double> seconds);
     // A new file is on its way (a source being resolved counts): reports until
     // it has loaded are the previous file's, and seeks wait for it.
     void expectFile();
@@ -69,6 +75,8 @@ public:
     static constexpr int seekTimeoutMs = 2000;
     // A seek has landed when the player restarts this close to its target (a video frame's time and more).
     static constexpr double landingTolerance = 0.25;
+    // Paused this close to its stop, the engine stands at it.
+    static constexpr double stopTolerance = 0.05;
     // A report further ahead of the clock than this is doubted (see positionReported).
     static constexpr double aheadTolerance = 0.12;
 
@@ -79,6 +87,8 @@ signals:
     void speedChanged(double speed);
     // The player's real end of the file (not a pause near it).
     void ended();
+    // The engine stopped by itself at the stop set (setStop) and is paused there.
+    void stopReached();
     // Asked for, before the engine hears of it (the benchmarks measure from here).
     void seekRequested(double seconds);
     void pauseRequested();
@@ -121,4 +131,5 @@ private:
     bool pauseWanted = false; // the pause is ours, not the engine's at the end of the file
     bool eofReached = false;
     bool endReached = false;
+    std::optional<double> stopAt;
 };

@@ -120,11 +120,7 @@ QWidget* PlayManager::playerWidget() {
     // The end of the media is the player's own: it pauses after the last sample
     // and keeps the file, so that play can start it again anywhere.
     widget->setPropertyQueued(QStringLiteral("keep-open"), QStringLiteral("yes"));
-    // Slower or faster, the voice keeps its pitch. libmpv's default filter for it
-    // lets up to 30 ms from before a seek's target through (a piece of the previous
-    // sentence at every replay); this one, in short strides, about a millisecond.
     widget->setPropertyQueued(QStringLiteral("audio-pitch-correction"), true);
-    widget->setPropertyQueued(QStringLiteral("af"), QStringLiteral("scaletempo=stride=10"));
     return widget;
 }
 
@@ -196,8 +192,27 @@ void PlayManager::Engine::setPaused(bool paused) {
 }
 
 void PlayManager::Engine::setSpeed(double speed) {
+    if (!owner->widget)
+        return;
+    // Slower or faster, the voice keeps its pitch. libmpv's default filter for it
+    // lets up to 30 ms from before a seek's target through (a piece of the previous
+    // sentence at every replay); this one, in short strides, about a millisecond.
+    // At normal speed no filter is there: any would cut up to 15 ms from the start
+    // of the sound after every seek.
+    const QString filter = speed == 1.0 ? QString() : QStringLiteral("scaletempo=stride=10");
+    if (filter != owner->speedFilter) {
+        owner->speedFilter = filter;
+        owner->widget->setPropertyQueued(QStringLiteral("af"), filter);
+    }
+    owner->widget->setSpeed(speed);
+}
+
+void PlayManager::Engine::setStop(std::optional<double> seconds) {
+    // Where the player's own --end would stop the file: it ends the sound to the
+    // sample, and the player pauses there (keep-open).
     if (owner->widget)
-        owner->widget->setSpeed(speed);
+        owner->widget->setPropertyQueued(QStringLiteral("end"), seconds ? QVariant(QString::number(*seconds, 'f', 6))
+                                                                        : QVariant(QStringLiteral("none")));
 }
 
 std::optional<double> PlayManager::Engine::standing() {

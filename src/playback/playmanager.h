@@ -75,6 +75,7 @@ private:
         void seekExact(double seconds) override;
         void setPaused(bool paused) override;
         void setSpeed(double speed) override;
+        void setStop(std::optional<double> seconds) override;
         std::optional<double> standing() override;
         PlayManager* owner;
     };
@@ -87,6 +88,7 @@ private:
     Engine engine{this};
     PlayerTimeline line{&engine};
     double exactSeconds = 0;
+    QString speedFilter; // the audio filter that keeps the pitch, none at normal speed
 };
 
 // Undo the page's quote encoding ("======" for ', ";;;;;;" for ") and strip markup.

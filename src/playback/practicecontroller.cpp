@@ -155,6 +155,7 @@ void PracticeController::connectTimeline() {
     connect(l, &PlayerTimeline::positionChanged, this, &PracticeController::timelinePosition);
     connect(l, &PlayerTimeline::pausedChanged, this, [this] { scheduleBoundary(); });
     connect(l, &PlayerTimeline::speedChanged, this, &PracticeController::timelineSpeed);
+    connect(l, &PlayerTimeline::stopReached, this, &PracticeController::playerStopped);
     speedAsked = 1.0; // a new player plays at normal speed
     playAtSpeed(wantedSpeed);
 }
@@ -343,8 +344,19 @@ std::optional<double> PracticeController::nextBoundary(double seconds) const {
 
 void PracticeController::scheduleBoundary() {
     boundary.stop();
-    const PlayerTimeline* l = line();
-    if (!l || !l->isAdvancing() || gap.isActive() || wholeDuration == 0)
+    PlayerTimeline* l = line();
+    if (!l)
+        return;
+    // The player itself stops at the sentence end, to the sample, should the
+    // pause come late; the end of the media is its own end.
+    std::optional<double> stop;
+    if (step() == Step::SentenceEnd) {
+        stop = endOf(current);
+        if (stop && (l->duration() > 0 ? *stop >= l->duration() - PlayerTimeline::landingTolerance : isLast(current)))
+            stop.reset();
+    }
+    l->setStop(stop);
+    if (!l->isAdvancing() || gap.isActive() || wholeDuration == 0)
         return;
     const double now = l->position();
     const std::optional<double> due = nextBoundary(now);
@@ -377,6 +389,19 @@ void PracticeController::boundaryDue() {
     }
     sentenceEnd();
     // Acting paused the player or sent it back: nothing is armed until it reports again.
+    scheduleBoundary();
+}
+
+void PracticeController::playerStopped() {
+    if (step() != Step::SentenceEnd || gap.isActive())
+        return;
+    // Stopped before the boundary timer acted: the end, as the timer would have had it.
+    if (endOf(current) != actedAt)
+        sentenceEnd();
+    // A loop without a pause between hearings plays on (its seek back may have
+    // come after the stop).
+    if (practiceMode == Mode::Read && repeatSetting == Repeat::Sentence && !onceHeard && !gap.isActive())
+        setPlayerPaused(false);
     scheduleBoundary();
 }
 

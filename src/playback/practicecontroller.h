@@ -197,6 +197,8 @@ private:
     // Re-arms the boundary timer from the exact position (or acts when due).
     void scheduleBoundary();
     void boundaryDue();
+    // The player stopped itself at the sentence end (PlayerTimeline::setStop).
+    void playerStopped();
     void sendSpeed(double speed);
     // The repetition plan is followed now: a mode that repeats, a plan, no single hearing.
     bool planApplies() const;
