@@ -65,13 +65,15 @@ private slots:
     void afterTheEndTheChosenSentencePlays_data();
     void afterTheEndTheChosenSentencePlays();
     void planPlaysEachHearingAtItsSpeed();
+    void videoReplaysStartAtTheSentence();
 
 private:
     // Plays the sample article with the page answering media.play/pause like the
     // real page does; collects the page calls until `done` says so. `sentence`
     // is where the learner starts (-1: from the start of the article).
+    // `video` (with `times`) instead of the sample article.
     void practise(const QString& mode, const std::function<bool(const QList<Heard>&)>& done, QList<Heard>& heard,
-                  int sentence = -1);
+                  int sentence = -1, const QString& video = QString(), const QList<int>& times = {});
     // When the player went back to `seconds` from later on (a replay or a loop), by its reports.
     QList<qint64> returnsTo(double seconds) const;
     QList<int> starts;
@@ -86,9 +88,19 @@ void TestPracticePlayback::initTestCase() {
 }
 
 void TestPracticePlayback::practise(const QString& mode, const std::function<bool(const QList<Heard>&)>& done,
-                                    QList<Heard>& heard, int sentence) {
+                                    QList<Heard>& heard, int sentence, const QString& video, const QList<int>& times) {
     TestSupport::ScriptRecorder page;
     WebApi bridge(BridgeContext::create(), nullptr);
+    if (!video.isEmpty()) {
+        // The picture needs the surface on screen before the file opens, as it is
+        // in the program from the first video on.
+        bridge.initPlay(QUrl::fromLocalFile(video).toString(), "local", times, "4");
+        QWidget* surface = bridge.practice()->player()->playerWidget();
+        surface->resize(320, 240);
+        surface->show();
+        QVERIFY(QTest::qWaitForWindowExposed(surface));
+        QTest::qWait(300);
+    }
     QElapsedTimer clock;
     clock.start();
     player.reports.clear();
@@ -116,7 +128,10 @@ void TestPracticePlayback::practise(const QString& mode, const std::function<boo
     bridge.setReadingSettings(settings);
     bridge.pushReadingSettings(settings);
     bridge.setState("mode", mode);
-    bridge.initPlay(QUrl::fromLocalFile(sampleAudio()).toString(), "local", starts);
+    if (video.isEmpty())
+        bridge.initPlay(QUrl::fromLocalFile(sampleAudio()).toString(), "local", starts);
+    else
+        bridge.initPlay(QUrl::fromLocalFile(video).toString(), "local", times, "4");
     QTRY_VERIFY_WITH_TIMEOUT(done(heard), 40000);
     bridge.cancelPlay();
 }
@@ -434,6 +449,35 @@ void TestPracticePlayback::planPlaysEachHearingAtItsSpeed() {
     QCOMPARE(hearings, (QStringList{"media.showHearing('1', '2', '0.75');}", "media.showHearing('2', '2', '1.0');}",
                                     "media.showHearing('0', '0', '1.25');}"}));
     QCOMPARE(told.mid(told.size() - 3), (QStringList{"0.75", "1.0", "1.25"}));
+}
+
+void TestPracticePlayback::videoReplaysStartAtTheSentence() {
+    // Guards against video replays that start before the sentence: a seek made
+    // early, to land on the frame before the start, lets the end of the previous
+    // sentence be heard at every replay.
+    const QString video = TestSupport::testVideoFile();
+    QVERIFY(!video.isEmpty());
+    const QList<int> times{0, 1150, 2010}; // between frames (25 per second), as subtitles are
+    QList<Heard> heard;
+    practise(
+        "dictation",
+        [](const QList<Heard>& h) {
+            return std::any_of(h.begin(), h.end(),
+                               [](const Heard& x) { return x.snippet == "article.setPlayTimes('1', '0');"; });
+        },
+        heard, 1, video, times);
+    if (QTest::currentTestFailed())
+        return;
+    // Each hearing from where the sentence starts (the first frame at or after
+    // it), none from before it; the two replays among them.
+    int replays = 0;
+    for (int i = 0; i < player.reports.size(); ++i) {
+        const double s = player.reports.at(i);
+        QVERIFY2(s >= 1.15 - 0.0005 && s <= 2.01 + looseBound,
+                 qPrintable(QString("at %1 s, the sentence is 1.15 to 2.01 s").arg(s)));
+        replays += i > 0 && s < 1.15 + 0.05 && player.reports.at(i - 1) > 1.6;
+    }
+    QVERIFY2(replays >= 2, qPrintable(QString("%1 replays").arg(replays)));
 }
 
 TAVROLIN_MEDIA_TEST_MAIN(TestPracticePlayback)
