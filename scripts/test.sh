@@ -21,6 +21,13 @@ xvfb-run -a -s "$display" bash scripts/window-manager.sh \
   ctest --test-dir build --output-on-failure --timeout 600 \
   --output-junit "$results" --test-output-size-passed 8000000 "$@" || status=$?
 
+# A failing test's own lines can be long; repeat just the failures at the end,
+# where a truncated log still shows them.
+if [ "$status" != 0 ] && [ -f "$results" ]; then
+  echo "scripts/test.sh: failed test functions:"
+  grep -hA1 'FAIL!  : ' "$results" | sed 's/^/  /' | head -n 60 || true
+fi
+
 # Every test's whole output is in the results, passed ones included.
 skipped=$(grep -ho 'SKIP   : .*' "$results" 2>/dev/null || true)
 if [ -n "$skipped" ]; then
