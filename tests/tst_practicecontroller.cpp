@@ -99,6 +99,7 @@ private slots:
     void ownEndsCloseTheSentence();
     void boundaryIsActedOnWhenDue_data();
     void boundaryIsActedOnWhenDue();
+    void aStalledPlayerIsNotCutShort();
     void lateOnlineAnswerAndSeeksWhileResolving();
     void speedFromAnySourceReachesThePage_data();
     void speedFromAnySourceReachesThePage();
@@ -584,6 +585,24 @@ void TestPracticeController::boundaryIsActedOnWhenDue() {
     QVERIFY2(actedAt >= 4.0 - PracticeController::boundaryToleranceSeconds && actedAt < 4.15,
              qPrintable(QString::number(actedAt, 'f', 4)));
     QCOMPARE(rig.page().first(), mode == Mode::Fillword ? QString("media.pause();") : snippet);
+}
+
+void TestPracticeController::aStalledPlayerIsNotCutShort() {
+    // Guards against ending a sentence by the clock while the player stood still
+    // (it stalled on a video's first frames at 1.25x): the learner lost the rest
+    // of the sentence, and the hearing counted as heard.
+    Rig rig;
+    rig.start({0, 4000, 9000}, 20, Mode::Fillword);
+    rig.controller.setPlayIndex(0);
+    rig.report(3.7);
+    rig.player->stalledAt = 3.7;
+    QTest::qWait(600); // twice the time to the end by the clock, without a report
+    QVERIFY2(rig.page().isEmpty(), qPrintable(rig.page().join(", ")));
+    rig.player->stalledAt.reset();
+    rig.report(3.8); // it plays again
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.page().isEmpty(), 1000);
+    QCOMPARE(rig.page().first(), QString("media.pause();"));
+    QVERIFY(rig.controller.exactPosition() >= 4.0 - PracticeController::boundaryToleranceSeconds);
 }
 
 void TestPracticeController::lateOnlineAnswerAndSeeksWhileResolving() {

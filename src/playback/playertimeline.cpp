@@ -19,6 +19,14 @@ double PlayerTimeline::position() const {
     return anchorSeconds + anchorClock.nsecsElapsed() / 1e9 * rate;
 }
 
+void PlayerTimeline::confirmPosition() {
+    if (!isAdvancing() || anchorClock.elapsed() < quietReportsMs)
+        return;
+    const std::optional<double> at = engine->standing();
+    if (at && *at + stopTolerance < position())
+        anchorAt(std::max(*at, anchorSeconds));
+}
+
 void PlayerTimeline::anchorAt(double seconds) {
     anchorSeconds = seconds;
     anchorClock.restart();

@@ -47,6 +47,10 @@ public:
 
     // Where the player stands now, in seconds (the target while a seek is under way).
     double position() const;
+    // Before acting on the clock: when the engine has not reported for a while
+    // it may have stalled (a video's first frames, a busy machine) and stand
+    // behind the clock; ask it, and carry on from where it really is.
+    void confirmPosition();
     bool isPaused() const { return paused; }
     bool isSeeking() const { return seeking; }
     bool isLoading() const { return load != Load::Loaded; }
@@ -79,6 +83,8 @@ public:
     static constexpr double stopTolerance = 0.05;
     // A report further ahead of the clock than this is doubted (see positionReported).
     static constexpr double aheadTolerance = 0.12;
+    // A playing engine reports at least this often (every audio block or frame).
+    static constexpr int quietReportsMs = 200;
 
 signals:
     // A trustworthy exact position: never one from before a seek's landing or from the previous file.

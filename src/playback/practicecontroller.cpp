@@ -370,9 +370,10 @@ void PracticeController::scheduleBoundary() {
 }
 
 void PracticeController::boundaryDue() {
-    const PlayerTimeline* l = line();
+    PlayerTimeline* l = line();
     if (!l || !l->isAdvancing() || gap.isActive() || wholeDuration == 0)
         return;
+    l->confirmPosition();
     const double now = l->position();
     if (step() == Step::Tracking) {
         track(now, false);

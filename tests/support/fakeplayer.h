@@ -18,6 +18,8 @@ public:
     QString sentence, translation;
     bool subtitlesVisible = false;
     bool playerSubtitlesVisible = true;
+    // Where the engine is stuck, when set: it stands there whatever the clock says.
+    std::optional<double> stalledAt;
     std::unique_ptr<QWidget> widget = std::make_unique<QWidget>();
     PlayerTimeline line{this};
 
@@ -50,10 +52,7 @@ public:
 private:
     // The engine does at once what it is asked; a seek lands where it was going
     // when the test restarts the playback.
-    void seekExact(double seconds) override {
-        calls << "seek " + QString::number(seconds);
-        target = seconds;
-    }
+    void seekExact(double seconds) override { calls << "seek " + QString::number(seconds); }
     void setPaused(bool p) override {
         calls << (p ? "pause" : "resume");
         line.pausedReported(p);
@@ -62,6 +61,6 @@ private:
         calls << "speed " + QString::number(s);
         line.speedReported(s);
     }
-    std::optional<double> standing() override { return target; }
-    double target = 0;
+    // Where it stands: as the clock has it, unless the test stalled it.
+    std::optional<double> standing() override { return stalledAt ? stalledAt : line.position(); }
 };
