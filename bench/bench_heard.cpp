@@ -125,6 +125,9 @@ bool makeMedia(const QString& dir) {
                       .toUtf8());
     srt.close();
 
+    // The picture lasts as long as the sound. No -shortest: it takes the subtitle
+    // stream to end where its last cue starts and cuts the sound there, so the
+    // last tone would be missing from the video.
     const QStringList quiet{"-y", "-nostdin", "-loglevel", "error"};
     const QString seconds = QString::number(starts.back() / 1000.0, 'f', 3);
     return run("ffmpeg", quiet + QStringList{"-i", dir + "/tones.wav", "-c:a", "flac", dir + "/tones.flac"}) &&
@@ -156,7 +159,6 @@ bool makeMedia(const QString& dir) {
                                              "srt",
                                              "-metadata:s:s:0",
                                              "language=ger",
-                                             "-shortest",
                                              dir + "/video/tones.mkv"});
 }
 
