@@ -1,8 +1,11 @@
 // How exactly the practice acts at sentence boundaries, on real playback of a
 // sample audio article and of the sample video, at normal speed and one other
 // speed step. Signed errors in milliseconds (positive = late):
-//  - end: where the player stands when the practice pauses it or sends it back,
-//    minus the sentence's true end (the next sentence's start);
+//  - end: where the sound ends at a sentence end, minus the sentence's true end
+//    (the next sentence's start): whichever comes first of the player's own stop
+//    at the bound (it ends the sound to the sample and pauses; the timeline then
+//    stands at the stop) and the practice pausing the player or sending it back
+//    (where the player stands at that moment);
 //  - start: the first exact position reported after a replay's seek, minus the
 //    sentence start;
 //  - highlight: where the player stands when the page receives a highlight,
@@ -21,6 +24,9 @@
 // Prints one line per figure:
 //   RESULT mode=<loop|dictation|fillword|reading|plan-loop|plan-dictation> media=<audio|video> speed=<x>
 //   edge=<end|start|highlight> n=<N> median_ms=<m> max_abs_ms=<a>
+// and on stderr, per session, how many of its sentence ends the player's own
+// stop made:
+//   ENDS mode=... media=... speed=<x> by_stop=<k> of=<N>
 #include "bridge/pagescript.h"
 #include "playback/playertimeline.h"
 #include "playback/playmanager.h"
@@ -108,6 +114,7 @@ public:
 
 struct Figures {
     std::vector<double> end, start, highlight;
+    int endsByStop = 0; // of the end figures, those taken at the player's own stop
     // The playing speed at each end and start figure.
     std::vector<double> endSpeed, startSpeed;
 };
@@ -162,6 +169,11 @@ public:
                              [this](double s) { estimate.setRate(s); });
             QObject::connect(m, &ObDataBase::PlayManager::pausedChanged, &controller,
                              [this](bool p) { estimate.setPaused(p); });
+            // Connected before the practice is: the stop is measured before the practice acts on it.
+            QObject::connect(m->timeline(), &PlayerTimeline::stopReached, &controller, [this] {
+                if (positioned)
+                    sentenceEnded(player->timeline()->position(), true);
+            });
             QObject::connect(m->timeline(), &PlayerTimeline::pauseRequested, &controller, [this] { acted(); });
             QObject::connect(m->timeline(), &PlayerTimeline::seekRequested, &controller, [this](double target) {
                 if (qEnvironmentVariableIsSet("BENCH_TRACE"))
@@ -261,15 +273,20 @@ private:
 
     void later(std::function<void()> f) { QTimer::singleShot(learnerMs, &controller, std::move(f)); }
 
-    // The practice paused the player or sent it back: how far past the sentence end is it?
+    // The practice paused the player or sent it back. Already paused, the sound
+    // had ended before (the player's own stop, measured there).
     void acted() {
         if (!positioned || player->manager.isPaused())
             return;
+        const double at = estimate.now();
+        if (at >= 0)
+            sentenceEnded(at, false);
+    }
+
+    // The sound ended at `at`: how far past the sentence end is that?
+    void sentenceEnded(double at, bool byStop) {
         const int i = controller.currentIndex();
         if (i < -1 || i + 1 >= article.starts.size())
-            return;
-        double at = estimate.now();
-        if (at < 0)
             return;
         const double end = article.starts.at(i + 1) / 1000.0;
         // One sentence end brings a pause and a seek: count it once.
@@ -278,6 +295,7 @@ private:
         if (at > end - 0.5 && at < end + 1.5) {
             lastEnd.restart();
             figures.end.push_back((at - end) * 1000.0);
+            figures.endsByStop += byStop;
             figures.endSpeed.push_back(player->timeline()->speed());
             // With a plan the learner loops a sentence for the plan's hearings,
             // then picks the next one (during the pause after the last).
@@ -319,8 +337,15 @@ void result(const char* mode, const char* media, double speed, const char* edge,
     std::fflush(stdout);
 }
 
+// On stderr: how many sentence ends the player's own stop made (the rest, the practice's pause or seek).
+void endsByStop(const char* mode, const char* media, double speed, const Figures& f) {
+    std::fprintf(stderr, "ENDS mode=%s media=%s speed=%.2f by_stop=%d of=%zu\n", mode, media, speed, f.endsByStop,
+                 f.end.size());
+}
+
 // A plan's figures, by the speed each was taken at.
 void planResults(const char* mode, const char* media, const Figures& f) {
+    endsByStop(mode, media, 1.0, f);
     for (double speed : benchPlan.speeds) {
         std::vector<double> end, start;
         for (size_t i = 0; i < f.end.size(); ++i)
@@ -377,16 +402,19 @@ int main(int argc, char** argv) {
             if (modes.contains("loop")) {
                 const Figures loop = Session(a, "loop", speed).run(9, 0);
                 result("loop", media, speed, "end", loop.end);
+                endsByStop("loop", media, speed, loop);
                 result("loop", media, speed, "start", loop.start);
             }
             if (modes.contains("dictation")) {
                 const Figures dictation = Session(a, "dictation", speed).run(9, 0);
                 result("dictation", media, speed, "end", dictation.end);
+                endsByStop("dictation", media, speed, dictation);
                 result("dictation", media, speed, "start", dictation.start);
             }
             if (modes.contains("fillword")) {
                 const Figures fillword = Session(a, "fillword", speed).run(2 * (a.starts.size() - 1), 0);
                 result("fillword", media, speed, "end", fillword.end);
+                endsByStop("fillword", media, speed, fillword);
             }
             if (modes.contains("reading")) {
                 const Figures reading = Session(a, "reading", speed).run(0, 2 * (a.starts.size() - 1));
