@@ -416,9 +416,38 @@ public:
     // Opens the file in reading mode and stops it once it plays.
     bool open(const QString& path, double speed) {
         js("Practice.setMode('read'); Practice.setRepeat('');");
+        // The player, kept from the last practice, still stands where that ended:
+        // only a report after the new file has loaded tells that it plays. A new
+        // player has nothing from before (and may have loaded before it is watched).
+        const bool fresh = !player();
+        bool loaded = false, playing = false;
+        QMetaObject::Connection status, reports;
+        auto watch = [&] {
+            if (status || !player())
+                return;
+            status = QObject::connect(player(), &ObDataBase::PlayManager::mediaStatusChanged,
+                                      [&](ObDataBase::PlayManager::MediaStatus s) {
+                                          if (s == ObDataBase::PlayManager::LoadingMedia)
+                                              loaded = playing = false;
+                                          else if (s == ObDataBase::PlayManager::LoadedMedia)
+                                              loaded = true;
+                                      });
+            reports = QObject::connect(player(), &ObDataBase::PlayManager::exactPositionChanged,
+                                       [&](double s) { playing = playing || (loaded && s > 0.2); });
+        };
+        watch();
         js(PageScript::build("mediaFiles.practisePath('%1')", {path}));
-        if (!wait([this] { return js("Practice.playing && Practice.sentences.length").toInt() > 0; }, 20000) ||
-            !wait([this] { return player() && player()->exactPosition() > 0.2; }, 20000))
+        const bool started =
+            wait([this] { return js("Practice.playing && Practice.sentences.length").toInt() > 0; }, 20000) &&
+            wait(
+                [&] {
+                    watch();
+                    return playing || (fresh && player() && player()->exactPosition() > 0.2);
+                },
+                20000);
+        QObject::disconnect(status);
+        QObject::disconnect(reports);
+        if (!started)
             return false;
         js("media.pause()");
         setSpeed(speed);
