@@ -731,6 +731,17 @@ void TestSamplePages::onlinePracticeCallsBridge() {
     QCOMPARE(bridge->calls,
              QStringList({"setClickState(true)", "loadPosition(50)", "setClickState(false)", "loadPosition(0)"}));
 
+    // Reopened where the learner left off (sentence 2), the learner picks sentence 1 while the media still loads:
+    // the end of the load does not jump back to sentence 2.
+    QCOMPARE(js(view.get(), "Practice.current").toInt(), 0);
+    js(view.get(), "Practice.resumeAt = 2; media.loadingStart();");
+    js(view.get(), "document.querySelector('.sentence[data-index=\"1\"]').click()");
+    bridge->calls.clear();
+    js(view.get(), "media.loadingEnd(); media.setPlaying('0');");
+    QTest::qWait(50); // the load's own resume runs after its end
+    QCOMPARE(js(view.get(), "Practice.current").toInt(), 1);
+    QVERIFY2(bridge->matching("setPlayIndex(").isEmpty(), qPrintable(bridge->calls.join(", ")));
+
     // The speed control offers 0.5 to 2.0 in tenths and a reset; it shows the shell's speed, whoever set it.
     bridge->calls.clear();
     QCOMPARE(js(view.get(), "document.getElementById('pSpeed').options.length").toInt(), 16);

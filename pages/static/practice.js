@@ -639,6 +639,13 @@ var Practice = (function () {
     return i >= 0 && i < P.sentences.length ? P.sentences[i].start : 0;
   };
 
+  // The learner's own choice of a sentence: it replaces the resume that the
+  // load may still have pending (else the load's end would jump away from it).
+  P.pick = function (i) {
+    P.resumeAt = -1;
+    P.select(i);
+  };
+
   // Makes sentence i current in the page and in the shell, and plays it.
   P.select = function (i) {
     var n = P.sentences.length;
@@ -885,7 +892,7 @@ var Practice = (function () {
           var t = ev.target || ev.srcElement;
           if (t && (t.tagName === 'INPUT' || t.tagName === 'BUTTON')) { return; }
           if (P.translation === 'tap') { Tav.toggleClass(this, 'show-zh', true); }
-          if (index !== P.current) { P.select(index); }
+          if (index !== P.current) { P.pick(index); }
         };
       }(i));
       // A word picked with a double click is shown in the paragraph window too.
@@ -978,10 +985,10 @@ var media = {
     if (Practice.options.onNextArticle) { Practice.options.onNextArticle(-1); }
   },
   nextSentence: function () {
-    Practice.select(Practice.current + 1);
+    Practice.pick(Practice.current + 1);
   },
   previousSentence: function () {
-    Practice.select(Practice.current <= 0 ? 0 : Practice.current - 1);
+    Practice.pick(Practice.current <= 0 ? 0 : Practice.current - 1);
   },
   highlight: function (index) {
     var i = parseInt(index, 10);
