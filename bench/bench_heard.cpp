@@ -494,7 +494,7 @@ std::vector<Hearing> practise(Program& program, Recorder& recorder, const QStrin
     Program::idle(300);
     const qsizetype from = recorder.mark();
     for (int sentence = 1; sentence < n; ++sentence) {
-        program.js(QStringLiteral("Practice.select(%1)").arg(sentence));
+        program.js(QStringLiteral("Practice.pick(%1)").arg(sentence)); // as a click on the row
         const double hearing = toneMs[size_t(sentence)] / 1000.0 / s.speed;
         if (s.mode == "dictation") {
             // Until the page is told to stop (the last hearing's end), or long after it should have been.
@@ -520,7 +520,7 @@ double afterTheEnd(Program& program, Recorder& recorder, const QString& file, bo
     const int n = int(toneMs.size());
     if (!program.open(file, 1.0))
         return -1;
-    program.js(QStringLiteral("Practice.select(%1)").arg(n - 1));
+    program.js(QStringLiteral("Practice.pick(%1)").arg(n - 1));
     const double end = startsMs().back() / 1000.0;
     if (pauseNearTheEnd) {
         Program::wait([&] { return program.player()->exactPosition() >= end - 0.2; }, 10000);
