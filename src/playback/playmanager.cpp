@@ -12,6 +12,8 @@
 
 #include <mpv/client.h>
 
+#include <algorithm>
+
 namespace ObDataBase {
 
 QString stripMarkup(QString text) {
@@ -117,6 +119,18 @@ QWidget* PlayManager::playerWidget() {
     connect(widget, &MpvWidget::speedChanged, &line, &PlayerTimeline::speedReported);
     connect(widget, &MpvWidget::eofReachedChanged, &line, &PlayerTimeline::eofReported);
     connect(widget, &MpvWidget::seekableChanged, &line, &PlayerTimeline::seekableReported);
+    // A picture other than cover art decides where the sound starts after a seek.
+    connect(widget, &MpvWidget::tracksChanged, this, [this](const QVariantList& tracks) {
+        const bool picture = std::any_of(tracks.begin(), tracks.end(), [](const QVariant& track) {
+            const QVariantMap t = track.toMap();
+            return t.value(QStringLiteral("type")) == QLatin1String("video") &&
+                   t.value(QStringLiteral("selected")).toBool() && !t.value(QStringLiteral("albumart")).toBool();
+        });
+        if (picture != movingPicture) {
+            movingPicture = picture;
+            applyPitchFilter();
+        }
+    });
     // The end of the media is the player's own: it pauses after the last sample
     // and keeps the file, so that play can start it again anywhere.
     widget->setPropertyQueued(QStringLiteral("keep-open"), QStringLiteral("yes"));
@@ -183,7 +197,7 @@ void PlayManager::seekTo(double seconds) {
 
 void PlayManager::Engine::seekExact(double seconds) {
     if (owner->widget)
-        owner->widget->seekExact(seconds);
+        owner->widget->seekExact(seconds + owner->pitch.seekLead);
 }
 
 void PlayManager::Engine::setPaused(bool paused) {
@@ -194,19 +208,41 @@ void PlayManager::Engine::setPaused(bool paused) {
 void PlayManager::Engine::setSpeed(double speed) {
     if (!owner->widget)
         return;
-    // Slower or faster, the voice keeps its pitch. scaletempo2 with a search as
-    // long as a low voice's period (85 Hz: 12 ms) stretches a voice cleanly; its
-    // short window keeps the sound after a seek and at the stop within a few
-    // milliseconds of the sentence's bounds (the default window lets 20-30 ms of
-    // the previous sentence through, scaletempo in short strides garbles low
-    // voices and cuts up to 20 ms). At normal speed no filter is there: any would
-    // cut the start of the sound after every seek.
-    const QString filter = speed == 1.0 ? QString() : QStringLiteral("scaletempo2=window-size=3:search-interval=15");
-    if (filter != owner->speedFilter) {
-        owner->speedFilter = filter;
-        owner->widget->setPropertyQueued(QStringLiteral("af"), filter);
-    }
+    owner->playingSpeed = speed;
+    owner->applyPitchFilter();
     owner->widget->setSpeed(speed);
+}
+
+// Slower or faster, the voice keeps its pitch through scaletempo2, which
+// stretches the sound in overlapped windows found by a search at least as long
+// as a low voice's period (85 Hz: 12 ms). Its windows reach back before the
+// point the sound starts from after a seek, so the settings are chosen by what
+// the learner hears at a sentence's start (the window decides how much of the
+// previous sentence sounds, and how much of the sentence's own start is lost):
+//  - faster, a 2 ms window, and the seek lands as far past the start as the
+//    window reaches back at that speed; with longer windows up to 30 ms of the
+//    previous sentence sound;
+//  - slower, sound alone takes a 3 ms window. With a picture the sound starts
+//    at the first frame from the sentence's start on, after it: the player's
+//    usual window then gives back part of what the frame grid cuts, and reaches
+//    back no further than the sentence;
+//  - at normal speed no filter at all, which would cut the start after every
+//    seek. scaletempo in short strides (the player's older filter) garbles low
+//    voices.
+void PlayManager::applyPitchFilter() {
+    PitchFilter wanted;
+    if (playingSpeed > 1.0) {
+        wanted.name = QStringLiteral("scaletempo2=window-size=2:search-interval=15");
+        wanted.seekLead = movingPicture ? 0.0 : 0.003 * playingSpeed;
+    } else if (playingSpeed < 1.0) {
+        wanted.name = movingPicture ? QStringLiteral("scaletempo2")
+                                    : QStringLiteral("scaletempo2=window-size=3:search-interval=15");
+    }
+    pitch.seekLead = wanted.seekLead;
+    if (wanted.name != pitch.name) {
+        pitch.name = wanted.name;
+        widget->setPropertyQueued(QStringLiteral("af"), wanted.name);
+    }
 }
 
 void PlayManager::Engine::setStop(std::optional<double> seconds) {

@@ -88,7 +88,13 @@ private:
     Engine engine{this};
     PlayerTimeline line{&engine};
     double exactSeconds = 0;
-    QString speedFilter; // the audio filter that keeps the pitch, none at normal speed
+    void applyPitchFilter();
+    struct PitchFilter {
+        QString name;        // the audio filter that keeps the pitch, none at normal speed
+        double seekLead = 0; // s past a seek's target, where the filter reaches back
+    } pitch;
+    double playingSpeed = 1.0;
+    bool movingPicture = false; // a video track other than cover art plays
 };
 
 // Undo the page's quote encoding ("======" for ', ";;;;;;" for ") and strip markup.
