@@ -13,7 +13,8 @@
 //  - cut_ms: how much of the sentence's start was not heard.
 // Loop ("Satz wiederholen") and dictation ("Diktat"), audio (FLAC beside a
 // subtitle file) and video (Matroska with a subtitle stream), at 0.7, 1.0 and
-// 1.5. The baseline is mpv's command line playing each sentence alone with
+// 1.5. Also gap_ms: the silence between two hearings of the same sentence (the
+// loop's seek back, dictation's pause). The baseline is mpv's command line playing each sentence alone with
 // --start/--end. Then the cases after the article's end: dictation of the last
 // sentence once the article has ended, and after a pause just before the end
 // (other_ms: sound of any other sentence), and the hearings of the last sentence
@@ -24,6 +25,7 @@
 // Prints one line per figure:
 //   RESULT mode=<loop|dictation|mpv-cli> media=<audio|video> speed=<x> figure=<heard_next_ms|heard_previous_ms|cut_ms>
 //   n=<hearings> median=<ms> worst=<ms>
+//   RESULT mode=<loop|dictation> media=... speed=... figure=gap_ms n=<gaps> median=<ms> worst=<ms>
 //   RESULT mode=<after-end|pause-near-end> media=... speed=1.00 figure=other_ms n=<hearings> total=<ms>
 //   RESULT mode=<dictation|loop> media=... speed=... figure=last_sentence_hearings n=<hearings> expected=<n>
 #include "app/application.h"
@@ -278,6 +280,7 @@ std::vector<Period> periods(const std::vector<qint16>& samples) {
 
 struct Hearing {
     int sentence = -1;                      // the one heard most
+    double from = 0, to = 0;                // where it is in the recording (s)
     std::map<int, double> heard;            // s of sound per sentence
     double cut = 0, previous = 0, next = 0; // ms of sound
 };
@@ -300,6 +303,8 @@ std::vector<Hearing> hearings(const std::vector<Period>& all, double speed) {
     std::vector<Hearing> out;
     for (const auto& group : groups) {
         Hearing h;
+        h.from = group.front().at - group.front().length;
+        h.to = group.back().at;
         for (const Period& p : group)
             h.heard[p.sentence] += p.length;
         double most = 0;
@@ -360,10 +365,14 @@ void result(const char* mode, const char* media, double speed, const char* figur
 
 void figures(const char* mode, const char* media, double speed, const std::vector<Hearing>& heard,
              const std::function<bool(const Hearing&)>& counted) {
-    std::vector<double> next, previous, cut;
+    std::vector<double> next, previous, cut, gap;
+    const Hearing* before = nullptr;
     for (const Hearing& h : heard) {
         if (!counted(h))
             continue;
+        if (before && before->sentence == h.sentence)
+            gap.push_back((h.from - before->to) * 1000);
+        before = &h;
         if (h.sentence + 1 < int(toneMs.size()))
             next.push_back(h.next);
         previous.push_back(h.previous);
@@ -372,6 +381,8 @@ void figures(const char* mode, const char* media, double speed, const std::vecto
     result(mode, media, speed, "heard_next_ms", next);
     result(mode, media, speed, "heard_previous_ms", previous);
     result(mode, media, speed, "cut_ms", cut);
+    if (std::strcmp(mode, "mpv-cli") != 0)
+        result(mode, media, speed, "gap_ms", gap);
 }
 
 // ---- the program, practising through the sample pages -----------------------
