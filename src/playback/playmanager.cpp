@@ -12,7 +12,7 @@
 
 #include <mpv/client.h>
 
-#include <algorithm>
+#include <cmath>
 
 namespace ObDataBase {
 
@@ -114,21 +114,25 @@ QWidget* PlayManager::playerWidget() {
         if (t >= 0)
             emit durationChanged(qlonglong(t));
     });
-    connect(widget, &MpvWidget::playbackTimeChanged, &line, &PlayerTimeline::positionReported);
+    // The player reports the picture's time; what is heard is ahead of it by the
+    // lead a seek gave the sound.
+    connect(widget, &MpvWidget::playbackTimeChanged, this,
+            [this](double seconds) { line.positionReported(seconds + soundAhead); });
     connect(widget, &MpvWidget::pausedChanged, &line, &PlayerTimeline::pausedReported);
     connect(widget, &MpvWidget::speedChanged, &line, &PlayerTimeline::speedReported);
     connect(widget, &MpvWidget::eofReachedChanged, &line, &PlayerTimeline::eofReported);
     connect(widget, &MpvWidget::seekableChanged, &line, &PlayerTimeline::seekableReported);
     // A picture other than cover art decides where the sound starts after a seek.
     connect(widget, &MpvWidget::tracksChanged, this, [this](const QVariantList& tracks) {
-        const bool picture = std::any_of(tracks.begin(), tracks.end(), [](const QVariant& track) {
+        movingPicture = false;
+        frameRate = 0;
+        for (const QVariant& track : tracks) {
             const QVariantMap t = track.toMap();
-            return t.value(QStringLiteral("type")) == QLatin1String("video") &&
-                   t.value(QStringLiteral("selected")).toBool() && !t.value(QStringLiteral("albumart")).toBool();
-        });
-        if (picture != movingPicture) {
-            movingPicture = picture;
-            applyPitchFilter();
+            if (t.value(QStringLiteral("type")) == QLatin1String("video") &&
+                t.value(QStringLiteral("selected")).toBool() && !t.value(QStringLiteral("albumart")).toBool()) {
+                movingPicture = true;
+                frameRate = t.value(QStringLiteral("demux-fps")).toDouble();
+            }
         }
     });
     // The end of the media is the player's own: it pauses after the last sample
@@ -196,13 +200,33 @@ void PlayManager::seekTo(double seconds) {
 }
 
 void PlayManager::Engine::seekExact(double seconds) {
-    if (owner->widget)
-        owner->widget->seekExact(seconds + owner->pitch.seekLead);
+    if (!owner->widget)
+        return;
+    const double target = seconds + owner->pitch.seekLead;
+    // With a picture the player starts the sound where the first frame it shows
+    // starts, at or after the target: up to a frame's time (40 ms) of the
+    // sentence's start would be lost. Instead it lands on the frame that covers
+    // the target, and the sound leads the picture by the rest, so that it starts
+    // at the target exactly (a lead of less than a frame is not seen). Frames
+    // are taken on the file's frame rate from its start; where they are not,
+    // the sound starts within a few ms of the target still.
+    double frame = target;
+    if (owner->movingPicture && owner->frameRate > 0)
+        frame = std::floor(target * owner->frameRate + 1e-6) / owner->frameRate;
+    owner->setSoundAhead(target - frame > 0.0005 ? target - frame : 0.0);
+    owner->widget->seekExact(frame);
 }
 
 void PlayManager::Engine::setPaused(bool paused) {
     if (owner->widget)
         owner->widget->setPaused(paused);
+}
+
+void PlayManager::setSoundAhead(double seconds) {
+    if (seconds == soundAhead)
+        return;
+    soundAhead = seconds;
+    widget->setPropertyQueued(QStringLiteral("audio-delay"), -seconds);
 }
 
 void PlayManager::Engine::setSpeed(double speed) {
@@ -216,27 +240,20 @@ void PlayManager::Engine::setSpeed(double speed) {
 // Slower or faster, the voice keeps its pitch through scaletempo2, which
 // stretches the sound in overlapped windows found by a search at least as long
 // as a low voice's period (85 Hz: 12 ms). Its windows reach back before the
-// point the sound starts from after a seek, so the settings are chosen by what
-// the learner hears at a sentence's start (the window decides how much of the
-// previous sentence sounds, and how much of the sentence's own start is lost):
-//  - faster, a 2 ms window, and the seek lands as far past the start as the
-//    window reaches back at that speed; with longer windows up to 30 ms of the
-//    previous sentence sound;
-//  - slower, sound alone takes a 3 ms window. With a picture the sound starts
-//    at the first frame from the sentence's start on, after it: the player's
-//    usual window then gives back part of what the frame grid cuts, and reaches
-//    back no further than the sentence;
-//  - at normal speed no filter at all, which would cut the start after every
-//    seek. scaletempo in short strides (the player's older filter) garbles low
-//    voices.
+// point the sound starts from after a seek, as far as the window is long, and
+// there lies the previous sentence; so the window is short, and faster than
+// normal (2 ms) the seek lands as far past the start as the window reaches back
+// at that speed. The player's usual 20 ms window lets up to 30 ms of the
+// previous sentence sound; scaletempo in short strides, its older filter,
+// garbles low voices. At normal speed there is no filter at all, which would
+// cut the start after every seek.
 void PlayManager::applyPitchFilter() {
     PitchFilter wanted;
     if (playingSpeed > 1.0) {
         wanted.name = QStringLiteral("scaletempo2=window-size=2:search-interval=15");
-        wanted.seekLead = movingPicture ? 0.0 : 0.003 * playingSpeed;
+        wanted.seekLead = 0.003 * playingSpeed;
     } else if (playingSpeed < 1.0) {
-        wanted.name = movingPicture ? QStringLiteral("scaletempo2")
-                                    : QStringLiteral("scaletempo2=window-size=3:search-interval=15");
+        wanted.name = QStringLiteral("scaletempo2=window-size=3:search-interval=15");
     }
     pitch.seekLead = wanted.seekLead;
     if (wanted.name != pitch.name) {
@@ -259,7 +276,7 @@ std::optional<double> PlayManager::Engine::standing() {
     const QVariant at = owner->widget->getPropertyBlocking(QStringLiteral("playback-time"));
     if (at.userType() != QMetaType::Double)
         return std::nullopt;
-    return at.toDouble();
+    return at.toDouble() + owner->soundAhead;
 }
 
 void PlayManager::setSentenceSubtitle(const QString& text) {
@@ -302,6 +319,7 @@ void PlayManager::setPlayerSubtitlesVisible(bool visible) {
 void PlayManager::onRawMpvEvent(int eventLevel) {
     switch (eventLevel) {
     case MPV_EVENT_START_FILE:
+        setSoundAhead(0);
         line.fileStarting();
         emit mediaStatusChanged(LoadingMedia);
         emit mediaStatusChanged(LoadedMedia);
@@ -309,7 +327,11 @@ void PlayManager::onRawMpvEvent(int eventLevel) {
     case MPV_EVENT_FILE_LOADED: {
         // A video (not a cover picture) starts on a frame.
         const QVariant art = widget->getPropertyBlocking(QStringLiteral("current-tracks/video/albumart"));
-        line.fileLoaded(art.userType() == QMetaType::Bool && !art.toBool());
+        movingPicture = art.userType() == QMetaType::Bool && !art.toBool();
+        frameRate = movingPicture
+                        ? widget->getPropertyBlocking(QStringLiteral("current-tracks/video/demux-fps")).toDouble()
+                        : 0.0;
+        line.fileLoaded(movingPicture);
         emit mediaStatusChanged(LoadedMedia);
         break;
     }

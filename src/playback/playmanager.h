@@ -95,6 +95,10 @@ private:
     } pitch;
     double playingSpeed = 1.0;
     bool movingPicture = false; // a video track other than cover art plays
+    double frameRate = 0;       // of that track, 0 when unknown
+    // How far the sound leads the picture (s), from the last seek.
+    void setSoundAhead(double seconds);
+    double soundAhead = 0;
 };
 
 // Undo the page's quote encoding ("======" for ', ";;;;;;" for ") and strip markup.
