@@ -122,19 +122,7 @@ QWidget* PlayManager::playerWidget() {
     connect(widget, &MpvWidget::speedChanged, &line, &PlayerTimeline::speedReported);
     connect(widget, &MpvWidget::eofReachedChanged, &line, &PlayerTimeline::eofReported);
     connect(widget, &MpvWidget::seekableChanged, &line, &PlayerTimeline::seekableReported);
-    // A picture other than cover art decides where the sound starts after a seek.
-    connect(widget, &MpvWidget::tracksChanged, this, [this](const QVariantList& tracks) {
-        movingPicture = false;
-        frameRate = 0;
-        for (const QVariant& track : tracks) {
-            const QVariantMap t = track.toMap();
-            if (t.value(QStringLiteral("type")) == QLatin1String("video") &&
-                t.value(QStringLiteral("selected")).toBool() && !t.value(QStringLiteral("albumart")).toBool()) {
-                movingPicture = true;
-                frameRate = t.value(QStringLiteral("demux-fps")).toDouble();
-            }
-        }
-    });
+    connect(widget, &MpvWidget::tracksChanged, this, &PlayManager::notePicture);
     // The end of the media is the player's own: it pauses after the last sample
     // and keeps the file, so that play can start it again anywhere.
     widget->setPropertyQueued(QStringLiteral("keep-open"), QStringLiteral("yes"));
@@ -204,7 +192,7 @@ void PlayManager::Engine::seekExact(double seconds) {
         return;
     const double target = seconds + owner->pitch.seekLead;
     // With a picture the player starts the sound where the first frame it shows
-    // starts, at or after the target: up to a frame's time (40 ms) of the
+    // starts, at or after the target: up to a frame's time (40 ms at 25/s) of the
     // sentence's start would be lost. Instead it lands on the frame that covers
     // the target, and the sound leads the picture by the rest, so that it starts
     // at the target exactly (a lead of less than a frame is not seen). Frames
@@ -220,6 +208,20 @@ void PlayManager::Engine::seekExact(double seconds) {
 void PlayManager::Engine::setPaused(bool paused) {
     if (owner->widget)
         owner->widget->setPaused(paused);
+}
+
+// A picture other than cover art decides where the sound starts after a seek.
+void PlayManager::notePicture(const QVariantList& tracks) {
+    movingPicture = false;
+    frameRate = 0;
+    for (const QVariant& track : tracks) {
+        const QVariantMap t = track.toMap();
+        if (t.value(QStringLiteral("type")) == QLatin1String("video") && t.value(QStringLiteral("selected")).toBool() &&
+            !t.value(QStringLiteral("albumart")).toBool()) {
+            movingPicture = true;
+            frameRate = t.value(QStringLiteral("demux-fps")).toDouble();
+        }
+    }
 }
 
 void PlayManager::setSoundAhead(double seconds) {
@@ -325,12 +327,9 @@ void PlayManager::onRawMpvEvent(int eventLevel) {
         emit mediaStatusChanged(LoadedMedia);
         break;
     case MPV_EVENT_FILE_LOADED: {
-        // A video (not a cover picture) starts on a frame.
-        const QVariant art = widget->getPropertyBlocking(QStringLiteral("current-tracks/video/albumart"));
-        movingPicture = art.userType() == QMetaType::Bool && !art.toBool();
-        frameRate = movingPicture
-                        ? widget->getPropertyBlocking(QStringLiteral("current-tracks/video/demux-fps")).toDouble()
-                        : 0.0;
+        // A video (not a cover picture) starts on a frame. The track list is read
+        // now: its report can come after the first seek.
+        notePicture(widget->getPropertyBlocking(QStringLiteral("track-list")).toList());
         line.fileLoaded(movingPicture);
         emit mediaStatusChanged(LoadedMedia);
         break;

@@ -94,6 +94,7 @@ private:
         double seekLead = 0; // s past a seek's target, where the filter reaches back
     } pitch;
     double playingSpeed = 1.0;
+    void notePicture(const QVariantList& tracks);
     bool movingPicture = false; // a video track other than cover art plays
     double frameRate = 0;       // of that track, 0 when unknown
     // How far the sound leads the picture (s), from the last seek.
